@@ -1,0 +1,244 @@
+/*
+ * vabo_base -- detector geometry refinement.
+ *
+ * Refines pixel sizes, point of normal incidence, distance and three
+ * rotations of a flat detector from calibration points (TwoTheta, i1, i2,
+ * weight) by weighted Gauss-Newton least squares.  Entry point:
+ * VaboOptimize.  The pieces, each in its own source:
+ *   vabo_debug.cpp   the debug word and its printout
+ *   vabo_order.cpp   the ordered parameter record and the text forms
+ *   vabo_linalg.cpp  column-major vector and matrix arithmetic
+ *   vabo_model.cpp   the forward model and its analytic derivatives
+ *   vabo_beam.cpp    beam centre, beam distance, tilt, the BeamPar text
+ *   vabo_steplog.cpp the iteration log "vabo_iteration.spec"
+ *   vabo_refine.cpp  the loop, Cholesky solution, deviations, statistics
+ * The model knows nothing of least squares and the algebra nothing of
+ * detectors.  All diagnostic output goes to standard output.
+ *
+ * Units: pixel sizes and distances in metres (any one length unit works),
+ * pixel coordinates in pixels, angles in radians.
+ */
+#ifndef VABO_BASE_H
+#define VABO_BASE_H
+
+#include <cstddef>
+#include <cstdio>
+
+/* ---------------------------------------------------------------------
+ * Parameters and statistics
+ * ------------------------------------------------------------------- */
+
+/* Indexes of the parameter vector (natural order). */
+typedef enum VaboParam {
+  Pix1 = 0,   /* pixel size along i1, m */
+  Pix2,       /* pixel size along i2, m */
+  Cen1,       /* point of normal incidence, i1, pixels */
+  Cen2,       /* point of normal incidence, i2, pixels */
+  Dis,        /* sample to point of normal incidence, m */
+  Rot1,       /* rotation about axis 1, rad */
+  Rot2,       /* rotation about axis 2, rad */
+  Rot3,       /* rotation about axis 3, rad */
+  NParams
+} VaboParam;
+
+/* Indexes of the statistics vector. */
+typedef enum VaboStat {
+  RStdDev = 0, /* weighted standard deviation of the residuals, rad */
+  RMinDev,     /* residual of smallest magnitude, sign kept, rad */
+  RMaxDev,     /* residual of largest magnitude, sign kept, rad */
+  RTotal,      /* sum of the weights */
+  RNData,      /* number of points */
+  RNopt,       /* number of refined parameters */
+  NStats
+} VaboStat;
+
+/* "pix1" ... "rot3" and a null entry; the default modes 0 0 1 1 1 1 1 0;
+ * "stdev" ... "nopt" and a null entry. */
+extern const char *const VaboParamNames[NParams + 1];
+extern const int VaboParamDefault[NParams];
+extern const char *const VaboStatNames[NStats + 1];
+
+const char *const *VaboParamNamesArray(void);
+const int *VaboParamDefaultArray(void);
+
+/* The parameter vector reordered so that the nopt refined parameters come
+ * first (in natural order), the kept ones after them (in natural order).
+ * Index is a permutation of 0 ... 7; parameter p is refined exactly when
+ * Index[p] < nopt.  A plain value; Names and StatNames point into the
+ * static tables. */
+typedef struct VaboOrdered {
+  int Index[NParams];              /* ordered position of parameter p */
+  const char *Names[NParams];      /* name at ordered position j */
+  double Par[NParams];             /* value at ordered position j */
+  double ParDev[NParams];          /* deviation at position j; -1 = none */
+  const char *StatNames[NStats];   /* names of the statistics */
+  double Stat[NStats];             /* statistics; -1 = none */
+  size_t nopt;                     /* number of refined parameters */
+} VaboOrdered;
+
+/* ---------------------------------------------------------------------
+ * Debug switches (vabo_debug.cpp)
+ * ------------------------------------------------------------------- */
+
+#define VABO_VERBOSE   0x01  /* one line per step, labelled result lines */
+#define VABO_LEVEL     0x06  /* two-bit level read by the front end */
+#define VABO_DATA      0x08  /* show start parameters and input tables */
+#define VABO_SHOWTEMP  0x10  /* print intermediate vectors and matrices */
+#define VABO_VABO      0x20  /* module trace and file messages */
+#define VABO_LIST      0x40  /* keyed-list tracing */
+#define VABO_SAVESTEPS 0x80  /* write the iteration log */
+
+int VaboDebugSet(int debug);
+/* Stores the word and its level; with VABO_VABO prints the switches. */
+int vabo_debug_set(int debug);
+int VABODebug(void);
+int VABOLevel(void);
+const char *VaboUsage2str(void);
+const char *vabo_usage2str(void);
+int fprint_debug(FILE *out);
+int fprint_debug_usage(FILE *out);
+
+/* ---------------------------------------------------------------------
+ * Ordering and text forms (vabo_order.cpp)
+ * Text forms never write past bufsiz - 1 and always terminate.
+ * ------------------------------------------------------------------- */
+
+/* Fills Ordered from Par (natural order) and ParMode (non-zero refines; a
+ * null ParMode refines all eight).  Deviations and statistics become -1.
+ * Returns nopt. */
+size_t order_Par(VaboOrdered *Ordered, const double *Par, const int *ParMode);
+/* Copies back to natural order; null outputs are skipped.  Returns nopt. */
+size_t reorder_Par(const VaboOrdered *Ordered, double *Par, double *ParDev,
+                   double *Stat);
+char *sprint_parameters(char *buffer, size_t bufsiz, const double *Par);
+char *sprint_statistics(char *buffer, size_t bufsiz, const double *Stat);
+char *sprint_ordered_par(char *buffer, size_t bufsiz,
+                         const VaboOrdered *Ordered);
+char *sprint_ordered_dev(char *buffer, size_t bufsiz,
+                         const VaboOrdered *Ordered);
+int fprint_ordered(FILE *out, const VaboOrdered *Ordered);
+
+/* ---------------------------------------------------------------------
+ * Vector and matrix arithmetic (vabo_linalg.cpp)
+ * Matrices are flat, column-major: element (r, c) of a matrix with nrows
+ * rows is at c * nrows + r.  Out must not overlap A or B.
+ * ------------------------------------------------------------------- */
+
+/* Out (N x L) = A (N x M) * B (M x L) */
+void mat_mul(double *Out, const double *A, const double *B, int L, int M,
+             int N);
+/* Out (N x L) = A^T * B, A is M x N, B is M x L */
+void transpose_mul(double *Out, const double *A, const double *B, int L,
+                   int M, int N);
+/* Out (N x L) = A^T * diag(W) * B */
+void transpose_mul_weight(double *Out, const double *A, const double *B,
+                          const double *W, int L, int M, int N);
+/* VOut = A * V, A is N x N */
+void vec_mul(double *VOut, const double *A, const double *V, int N);
+/* VOut = A + B (VOut may be A) */
+void vec_add(double *VOut, const double *A, const double *B, int N);
+double scalar_product(const double *V, const double *W, int N);
+double scalar_product_weight(const double *V, const double *W,
+                             const double *Weight, int N);
+double scalar_components_sum(const double *W, int N);
+/* The element of smallest (largest) magnitude, sign kept; 0 for N <= 0. */
+double scalar_absmin(const double *V, int N);
+double scalar_absmax(const double *V, int N);
+int fprint_vector(FILE *out, size_t ndata, const double *V, const char *label);
+int fprint_matrix(FILE *out, size_t nrows, size_t ncols, const double *M,
+                  const char *label);
+int fprint_matrix_3d(FILE *out, const double *M, const char *label);
+
+/* ---------------------------------------------------------------------
+ * Detector geometry model (vabo_model.cpp)
+ * ------------------------------------------------------------------- */
+
+/* R[i][j] as tabled: read column-major it is Rz(rot3) Ry(rot2) Rx(rot1). */
+void rotation_matrix_3d(double R[3][3], double rot1, double rot2,
+                        double rot3);
+/* VOut = ((i1 - cen1) pix1, (i2 - cen2) pix2, -dis); null VOut: nothing. */
+void i2normal_3d(double *VOut, double pix1, double pix2, double cen1,
+                 double cen2, double dis, double i1, double i2);
+/* Laboratory vector from the sample to pixel (i1, i2); returns X. */
+double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1,
+                    double i2);
+/* Column j (DX[3j .. 3j+2]) = dX/dp for the refined parameter p at ordered
+ * position j < nopt; other columns untouched; null DX: nothing. */
+void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
+                  double i2);
+double Azimuth_3d(const double *X);   /* rad, from axis 1 towards axis 2 */
+double Angle_3d(const double *X);     /* TwoTheta, rad, in [0, pi] */
+/* d Angle_3d / d (parameter at ordered position Param); 0 for null input. */
+double DAngle_3d(const double *X, const double *DX, int Param);
+/* Residual: measured angle minus model angle at (i1, i2), rad. */
+double DiffAngle(const VaboOrdered *Ordered, double angle, double i1,
+                 double i2);
+
+/* ---------------------------------------------------------------------
+ * Beam parameters (vabo_beam.cpp)
+ * ------------------------------------------------------------------- */
+
+/* Pixel I whose laboratory vector points along X; -1 (I unchanged) when X
+ * is parallel to the detector plane or a pixel size is 0. */
+int Vabo2Image_X3(double *I, const double *X, const double *Par);
+int VaboBeamCenter(double *I, const double *Par);
+int VaboBeamDistance(double *pdistance, const double *Par);
+int VaboTilt(double *tilt, const double *Par);
+/* pix1 pix2 beam centre (2) beam distance tilt (3), "-" where unavailable;
+ * null if the working storage cannot be obtained. */
+char *sprint_beam_parameters(char *buffer, size_t bufsiz, const double *Par);
+
+/* ---------------------------------------------------------------------
+ * Iteration log (vabo_steplog.cpp)
+ * ------------------------------------------------------------------- */
+
+#define VABO_ITERATION_LOG "vabo_iteration.spec"
+
+/* Writes one scan for step to VABO_ITERATION_LOG (truncate: new file, else
+ * append).  0, or -1 (with one line on standard error naming the file and
+ * the system's reason) when the file cannot be written. */
+int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
+                   const double *Angle, const double *I1, const double *I2,
+                   const double *Weight, int truncate);
+
+/* ---------------------------------------------------------------------
+ * Least-squares refinement (vabo_refine.cpp)
+ * ------------------------------------------------------------------- */
+
+/* Threshold below which a step's change of the standard deviation ends the
+ * loop: changes this small are rounding noise. */
+#define VABO_MIN_CHANGE 1e-16
+/* A Jacobian column whose weighted norm is at or below this has no
+ * deviation (the parameter does not act on any angle). */
+#define VABO_MIN_PARTS 1e-30
+
+/* Refines the parameters with non-zero ParMode (null: all) from the start
+ * values Par until the standard deviation is at most maxdev, it stops
+ * changing, or maxstep steps are done.  0 success with ParOpt, ParDev,
+ * ParStat written; 1 failure (no storage, normal equations not positive
+ * definite, log not writable) with the outputs untouched. */
+int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
+                 const double *Par, const int *ParMode, size_t ndata,
+                 const double *Angle, const double *I1, const double *I2,
+                 const double *Weight, double maxdev, int maxstep);
+/* VaboB[i] = DiffAngle at point i. */
+void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
+               const double *Angle, const double *I1, const double *I2);
+/* Jacobian of the model angle, ndata x nopt column-major; returns nopt. */
+int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
+              const double *Angle, const double *I1, const double *I2);
+/* Solves A X = B for symmetric positive definite A (n x n); 0, or -1 when
+ * A is not positive definite or no workspace can be obtained. */
+int CholeskySolve(int n, const double *A, const double *B, double *X);
+/* Fills Ordered->ParDev and Ordered->Stat at the current parameters; -1
+ * (record unchanged) when its working storage cannot be obtained. */
+int get_VaboParDev(size_t ndata, VaboOrdered *Ordered, const double *Angle,
+                   const double *I1, const double *I2, const double *Weight);
+double VaboStdDev(size_t n, const double *B, const double *Weight);
+double VaboRMS(size_t n, const double *B, const double *Weight);
+double VaboMinDev(size_t n, const double *B);
+double VaboMaxDev(size_t n, const double *B);
+double vabo_parts(size_t n, const double *VaboA, const double *Weight,
+                  int Param);
+
+#endif

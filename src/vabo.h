@@ -1,0 +1,41 @@
+/*
+ * vabo -- the front end: command line, calibration data, run and report.
+ *
+ * main (vabo.cpp) prints the banner, classifies the arguments into options
+ * and start values, reads the calibration lines, builds the parameter and
+ * calibration tables, calls VaboOptimize once, prints the three result lines
+ * and sets the exit status (0, 1, 33 or 65).  This header declares the
+ * front end's texts and printers (vabo_print.cpp), which tests and other
+ * programs can call.
+ */
+#ifndef VABO_FRONT_H
+#define VABO_FRONT_H
+
+#include <cstddef>
+#include <cstdio>
+
+/* The program's version, shown in the banner. */
+extern const char *const VaboVersion;
+/* The usage text (no argument, help, missing values, missing data). */
+extern const char *const VaboUsageText;
+/* The example shown by the help. */
+extern const char *const VaboExampleText;
+
+/* Refine mark of a start value: 1 for "~", 0 for "=" or "[", otherwise
+ * defval.  *pvalue (if given) receives the text after the mark, or value. */
+int get_par_mode(const char *value, const char **pvalue, int defval);
+
+/* Table of the eight parameters with value and refine mode ("missing" for a
+ * negative mode).  Returns 0. */
+int fprint_parameters_verbose(FILE *out, const double *Par,
+                              const int *ParMode);
+/* Table of the calibration points, numbered from 1.  Returns 0. */
+int fprint_input_data(FILE *out, size_t ndata, const double *TwoTheta,
+                      const double *Coord1, const double *Coord2,
+                      const double *Weight);
+/* A label right-aligned in 12 characters and the vector's text form. */
+int fprint_parameters(FILE *out, const double *Par, const char *label);
+int fprint_beam_parameters(FILE *out, const double *Par, const char *label);
+int fprint_statistics(FILE *out, const double *Stat, const char *label);
+
+#endif
