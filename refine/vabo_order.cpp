@@ -1,0 +1,217 @@
+/*
+ * vabo_order.cpp -- the ordered parameter record and the one-line texts.
+ *
+ * The refinement works on a copy of the parameter vector in which the
+ * refined parameters come first (VaboOrdered).  Entry points: order_Par and
+ * reorder_Par convert between natural and ordered form; sprint_parameters,
+ * sprint_statistics, sprint_ordered_par, sprint_ordered_dev and
+ * fprint_ordered make the texts that the front end, the loop and the
+ * iteration log print.  This file owns the name and default-mode tables; it
+ * computes nothing and never fails (a text that does not fit is cut).
+ */
+#include "vabo_base.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+const char *const VaboParamNames[NParams + 1] = {
+    "pix1", "pix2", "cen1", "cen2", "dis", "rot1", "rot2", "rot3", nullptr};
+
+const int VaboParamDefault[NParams] = {0, 0, 1, 1, 1, 1, 1, 0};
+
+const char *const VaboStatNames[NStats + 1] = {
+    "stdev", "mindev", "maxdev", "total", "ndata", "nopt", nullptr};
+
+namespace {
+
+/* Size of the local buffer of fprint_ordered: the size every caller of the
+ * text forms uses, far above the longest line (8 fields of < 40 chars). */
+constexpr size_t kOrderedLineSize = 1024;
+
+/* Appends formatted pieces to a caller's buffer: never writes past
+ * bufsiz - 1, keeps the text terminated, and drops what does not fit. */
+class TextAppender {
+public:
+  TextAppender(char *buffer, size_t bufsiz) : buffer_(buffer), bufsiz_(bufsiz)
+  {
+    if (buffer_ && bufsiz_ > 0) buffer_[0] = '\0';
+  }
+
+  [[gnu::format(printf, 2, 3)]] void append(const char *format, ...)
+  {
+    if (!buffer_ || used_ + 1 >= bufsiz_) return;
+    size_t room = bufsiz_ - used_;
+    va_list args;
+    va_start(args, format);
+    int written = vsnprintf(buffer_ + used_, room, format, args);
+    va_end(args);
+    if (written < 0) {
+      buffer_[used_] = '\0';
+      return;
+    }
+    size_t n = static_cast<size_t>(written);
+    used_ += (n < room) ? n : room - 1;
+  }
+
+  /* The terminating null at bufsiz - 1 is stored in any case. */
+  char *finish()
+  {
+    if (buffer_ && bufsiz_ > 0) buffer_[bufsiz_ - 1] = '\0';
+    return buffer_;
+  }
+
+private:
+  char *buffer_;
+  size_t bufsiz_;
+  size_t used_ = 0;
+};
+
+/* Ordered position of parameter p, or -1 when the record's Index entry is
+ * not a valid position (a record not made by order_Par). */
+int ordered_position(const VaboOrdered *Ordered, int p)
+{
+  int j = Ordered->Index[p];
+  return (j >= 0 && j < NParams) ? j : -1;
+}
+
+bool is_refined(const VaboOrdered *Ordered, int j)
+{
+  return static_cast<size_t>(j) < Ordered->nopt;
+}
+
+const char *name_or_blank(const VaboOrdered *Ordered, int j)
+{
+  return Ordered->Names[j] ? Ordered->Names[j] : "";
+}
+
+} // namespace
+
+const char *const *VaboParamNamesArray(void) { return VaboParamNames; }
+
+const int *VaboParamDefaultArray(void) { return VaboParamDefault; }
+
+/* Fills the whole record: refined parameters (non-zero mode, or all when
+ * ParMode is null) first, kept ones after, each group in natural order;
+ * deviations and statistics -1.  Returns nopt (0 for a null record). */
+size_t order_Par(VaboOrdered *Ordered, const double *Par, const int *ParMode)
+{
+  if (VABODebug() & VABO_VABO) printf("order_Par\n");
+  if (!Ordered) return 0;
+
+  size_t j = 0;
+  auto place = [&](int p) {
+    Ordered->Index[p] = static_cast<int>(j);
+    Ordered->Names[j] = VaboParamNames[p];
+    Ordered->Par[j] = Par ? Par[p] : 0.0;
+    Ordered->ParDev[j] = -1.0;
+    ++j;
+  };
+
+  Ordered->nopt = 0;
+  if (ParMode) {
+    for (int p = 0; p < NParams; ++p)
+      if (ParMode[p] != 0) place(p);
+    Ordered->nopt = j;
+    for (int p = 0; p < NParams; ++p)
+      if (ParMode[p] == 0) place(p);
+  } else {
+    for (int p = 0; p < NParams; ++p) place(p);
+    Ordered->nopt = NParams;
+  }
+
+  for (int k = 0; k < NStats; ++k) {
+    Ordered->StatNames[k] = VaboStatNames[k];
+    Ordered->Stat[k] = -1.0;
+  }
+  return Ordered->nopt;
+}
+
+/* Copies values and deviations back to natural order and the statistics
+ * out; each null output is skipped.  Returns nopt (0 for a null record). */
+size_t reorder_Par(const VaboOrdered *Ordered, double *Par, double *ParDev,
+                   double *Stat)
+{
+  if (VABODebug() & VABO_VABO) printf("reorder_Par\n");
+  if (!Ordered) return 0;
+
+  for (int p = 0; p < NParams; ++p) {
+    int j = ordered_position(Ordered, p);
+    if (j < 0) continue;
+    if (Par) Par[p] = Ordered->Par[j];
+    if (ParDev) ParDev[p] = Ordered->ParDev[j];
+  }
+  if (Stat)
+    for (int k = 0; k < NStats; ++k) Stat[k] = Ordered->Stat[k];
+  return Ordered->nopt;
+}
+
+/* Eight "%12lg " fields; returns buffer (cut at bufsiz - 1). */
+char *sprint_parameters(char *buffer, size_t bufsiz, const double *Par)
+{
+  TextAppender text(buffer, bufsiz);
+  if (Par)
+    for (int p = 0; p < NParams; ++p) text.append("%12lg ", Par[p]);
+  return text.finish();
+}
+
+/* Six "%12lg " fields; returns buffer (cut at bufsiz - 1). */
+char *sprint_statistics(char *buffer, size_t bufsiz, const double *Stat)
+{
+  TextAppender text(buffer, bufsiz);
+  if (Stat)
+    for (int k = 0; k < NStats; ++k) text.append("%12lg ", Stat[k]);
+  return text.finish();
+}
+
+/* "name=value " per parameter in natural order, kept ones as
+ * "name=[value] "; returns buffer (cut at bufsiz - 1). */
+char *sprint_ordered_par(char *buffer, size_t bufsiz,
+                         const VaboOrdered *Ordered)
+{
+  TextAppender text(buffer, bufsiz);
+  if (Ordered) {
+    for (int p = 0; p < NParams; ++p) {
+      int j = ordered_position(Ordered, p);
+      if (j < 0) continue;
+      if (is_refined(Ordered, j))
+        text.append("%s=%lg ", name_or_blank(Ordered, j), Ordered->Par[j]);
+      else
+        text.append("%s=[%lg] ", name_or_blank(Ordered, j), Ordered->Par[j]);
+    }
+  }
+  return text.finish();
+}
+
+/* "nameDev=value " per parameter with a deviation (negative or NaN means
+ * none), kept ones in brackets; returns buffer, empty when none has one. */
+char *sprint_ordered_dev(char *buffer, size_t bufsiz,
+                         const VaboOrdered *Ordered)
+{
+  TextAppender text(buffer, bufsiz);
+  if (Ordered) {
+    for (int p = 0; p < NParams; ++p) {
+      int j = ordered_position(Ordered, p);
+      if (j < 0) continue;
+      double d = Ordered->ParDev[j];
+      if (std::isnan(d) || d < 0.0) continue;
+      if (is_refined(Ordered, j))
+        text.append("%sDev=%lg ", name_or_blank(Ordered, j), d);
+      else
+        text.append("%sDev=[%lg] ", name_or_blank(Ordered, j), d);
+    }
+  }
+  return text.finish();
+}
+
+/* Writes the parameter line and, when any deviation has a value, the
+ * deviation line.  Returns 0. */
+int fprint_ordered(FILE *out, const VaboOrdered *Ordered)
+{
+  if (!out) return 0;
+  char line[kOrderedLineSize];
+  fprintf(out, "%s\n", sprint_ordered_par(line, sizeof line, Ordered));
+  sprint_ordered_dev(line, sizeof line, Ordered);
+  if (line[0] != '\0') fprintf(out, "%s\n", line);
+  return 0;
+}
