@@ -1,2 +1,500 @@
-/* vabo -- placeholder entry until the front end lands. */
-int main() { return 1; }
+/*
+ * vabo.cpp -- the program's entry: command line, calibration data, run, report.
+ *
+ * main prints the banner, turns the arguments into options and start values
+ * (kept as texts in the keyed list "start"), reads the calibration lines into
+ * the list "data", converts both into the parameter and calibration tables,
+ * runs VaboOptimize once, prints the three result lines and sets the exit
+ * status: 0 success, 1 bad input, 33 refinement failed, 65 fit too poor.
+ * The texts and printers live in vabo_print.cpp; the numbers are read by
+ * numio, the refinement is vabo_base's.
+ */
+#include "vabo.h"
+
+#include "numio.h"
+#include "strlib.h"
+#include "vabo_base.h"
+#include "vabo_list.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+/* Exit status bits: the common error exit adds kStatusFailed to the bit of
+ * the failure, so the program ends with 0, 1, 33 or 65. */
+constexpr int kStatusFailed = 0x01;
+constexpr int kStatusRefineFailed = 0x20;
+constexpr int kStatusDeviationTooLarge = 0x40;
+
+/* Defaults of the options: 100 steps are plenty for a Gauss-Newton fit that
+ * converges at all; 1e-7 rad is below the accuracy of any calibration; the
+ * accepted final deviation is one degree (to eleven digits, as documented). */
+constexpr int kDefaultMaxIter = 100;
+constexpr double kDefaultMinDev = 1e-7;
+constexpr double kDefaultMaxDev = 0.01745329252;
+
+/* Room for the decimal text of any line number or start-value index. */
+constexpr size_t kKeyBufferSize = 32;
+
+/* The success message, spelled as scripts in the field expect it. */
+constexpr const char *kSuccessText = "succesfully completed";
+
+/* Name of standard input in error messages. */
+constexpr const char *kStdinName = "(stdin)";
+
+/* Settings of one run, from the options. */
+struct Settings {
+  int maxiter = kDefaultMaxIter;
+  double mindev = kDefaultMinDev;
+  double maxdev = kDefaultMaxDev;
+  const char *finput = nullptr; /* rest of the "input=" argument, or none */
+};
+
+/* The heap arrays of one run.  Every pointer starts null; release() frees
+ * those that were allocated, in the order the exits name them. */
+struct RunArrays {
+  double *TwoTheta = nullptr;
+  double *Coord1 = nullptr;
+  double *Coord2 = nullptr;
+  double *Weight = nullptr;
+  double *ParStart = nullptr;
+  int *ParMode = nullptr;
+  double *ParOpt = nullptr;
+  double *ParDev = nullptr;
+  double *ParStat = nullptr;
+  size_t ndata = 0;
+
+  RunArrays() = default;
+  RunArrays(const RunArrays &) = delete;
+  RunArrays &operator=(const RunArrays &) = delete;
+  ~RunArrays() { release(); }
+
+  void release()
+  {
+    free_and_clear(TwoTheta);
+    free_and_clear(Coord1);
+    free_and_clear(Coord2);
+    free_and_clear(Weight);
+    free_and_clear(ParStart);
+    free_and_clear(ParMode);
+    free_and_clear(ParOpt);
+    free_and_clear(ParDev);
+    free_and_clear(ParStat);
+  }
+
+private:
+  template <typename T> static void free_and_clear(T *&p)
+  {
+    free(p);
+    p = nullptr;
+  }
+};
+
+/* Closes a file opened for reading (never standard input). */
+struct FileCloser {
+  void operator()(FILE *f) const
+  {
+    if (f && f != stdin) fclose(f);
+  }
+};
+using InputFile = std::unique_ptr<FILE, FileCloser>;
+
+/* The line buffer of getline, grown as long lines need it, freed at the
+ * end of the reading on every path. */
+struct LineBuffer {
+  char *text = nullptr;
+  size_t capacity = 0;
+
+  LineBuffer() = default;
+  LineBuffer(const LineBuffer &) = delete;
+  LineBuffer &operator=(const LineBuffer &) = delete;
+  ~LineBuffer() { free(text); }
+};
+
+/* 1 when arg begins with word (case-sensitive, over the word's length). */
+bool begins_with(const char *arg, const char *word)
+{
+  return strncmp(arg, word, strlen(word)) == 0;
+}
+
+/* A double truncated toward zero to an int: out-of-range values are clamped
+ * to the int range, NaN gives 0, so the conversion is always defined. */
+int truncate_to_int(double value)
+{
+  if (std::isnan(value)) return 0;
+  if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
+  if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+/* The value of an option's text; a text that cannot be read gives 0 (the
+ * conversion returns 0 on error), silently. */
+double option_value(const char *rest)
+{
+  return num_str2double(rest, nullptr, nullptr);
+}
+
+/* The help on standard error: usage, debug switches, example. */
+void print_help()
+{
+  fprintf(stderr, "%s\n", VaboUsageText);
+  fprintf(stderr, "  debug=(%s)\n\n", VaboUsage2str());
+  fprintf(stderr, "%s\n", VaboExampleText);
+  fprintf(stderr, "\n");
+}
+
+/* The exit every failure after the command line leaves through: reports the
+ * status (with the failure bit added), frees the arrays and all keyed lists
+ * and returns the status. */
+int common_error_exit(int status, RunArrays &run)
+{
+  status |= kStatusFailed;
+  fprintf(stderr, "ERROR: status=%d\n", status);
+  if (status & kStatusRefineFailed) {
+    fprintf(stderr, "The optimization loop did not terminate successfully.\n");
+    fprintf(stderr, "Adjust the start parameters or modify the input data.\n");
+  }
+  run.release();
+  free_lists();
+  return status;
+}
+
+/* Outcome of classifying the command line. */
+enum class ArgsOutcome { Proceed, Help, ListFailed };
+
+/* Options are converted at once; every other argument is a start value,
+ * stored under pix1 ... rot3, then 8, 9, ... in the list start. */
+ArgsOutcome classify_arguments(int argc, char *argv[], LList *start,
+                               Settings &settings)
+{
+  const char *const *names = VaboParamNamesArray();
+  int nstart = 0;
+  for (int a = 1; a < argc && argv[a]; a++) {
+    const char *arg = argv[a];
+    if (begins_with(arg, "-h") || begins_with(arg, "--help"))
+      return ArgsOutcome::Help;
+    if (begins_with(arg, "debug=")) {
+      int debug = truncate_to_int(option_value(arg + strlen("debug=")));
+      VaboDebugSet(debug);
+      list_debug_set(debug & VABO_LIST);
+    } else if (begins_with(arg, "input=")) {
+      settings.finput = arg + strlen("input=");
+    } else if (begins_with(arg, "maxiter=")) {
+      settings.maxiter = truncate_to_int(option_value(arg + strlen("maxiter=")));
+    } else if (begins_with(arg, "mindev=")) {
+      settings.mindev = option_value(arg + strlen("mindev="));
+    } else if (begins_with(arg, "maxdev=")) {
+      settings.maxdev = option_value(arg + strlen("maxdev="));
+    } else {
+      char keybuf[kKeyBufferSize];
+      const char *key = keybuf;
+      if (nstart < NParams)
+        key = names[nstart];
+      else
+        snprintf(keybuf, sizeof keybuf, "%d", nstart);
+      if (write_element_value(start, key, arg)) return ArgsOutcome::ListFailed;
+      nstart++;
+    }
+  }
+  return ArgsOutcome::Proceed;
+}
+
+/* Reports a stream that failed before its end, naming it and the reason. */
+void report_read_error(const char *finput, int error)
+{
+  fprintf(stderr, "ERROR: reading %s: %s\n", finput ? finput : kStdinName,
+          strerror(error ? error : EIO));
+}
+
+/* 1 when a line read stops the input: it begins with "exit" or "quit". */
+bool is_stop_line(const char *line)
+{
+  return strncmp(line, "exit", 4) == 0 || strncmp(line, "quit", 4) == 0;
+}
+
+/* Reads the calibration lines from finput (none: standard input) into the
+ * new list "data", each non-empty cleaned line under its running number.
+ * Lines are read whole, however long; a NUL byte inside a line ends the text
+ * that the cleaning sees.  0, or -1 after reporting an open or read failure
+ * (or without message when the list fails). */
+int read_calibration_lines(const char *finput)
+{
+  const bool announce = (VABODebug() & VABO_VABO) != 0;
+  InputFile owned;
+  FILE *input = stdin;
+  if (finput) {
+    if (announce) printf("opening >>%s<< for reading\n", finput);
+    owned.reset(fopen(finput, "r"));
+    if (!owned) {
+      std::string errbuf = std::string("fopen(") + finput + ",\"r\")";
+      perror(errbuf.c_str());
+      return -1;
+    }
+    input = owned.get();
+  }
+
+  LList *data = nullptr;
+  if (new_list("data", &data)) return -1;
+
+  LineBuffer buffer;
+  size_t num = 1;
+  for (;;) {
+    errno = 0;
+    ssize_t length = getline(&buffer.text, &buffer.capacity, input);
+    if (length < 0) {
+      if (ferror(input) || !feof(input)) {
+        report_read_error(finput, errno);
+        return -1;
+      }
+      break;
+    }
+    char *line = buffer.text;
+    if (is_stop_line(line)) break;
+    strlib_uncomment(line);
+    strlib_trim(line);
+    strlib_collapse(line);
+    if (strlib_is_empty(line)) continue;
+    char keybuf[kKeyBufferSize];
+    snprintf(keybuf, sizeof keybuf, "%zu", num);
+    if (write_element_value(data, keybuf, line)) return -1;
+    num++;
+  }
+
+  if (VABODebug() & VABO_VERBOSE) print_lists(stdout, VABOLevel(), 1);
+  if (finput) {
+    if (announce) printf("closing >>%s<<\n", finput);
+    owned.reset();
+  }
+  return 0;
+}
+
+/* Allocates the five parameter vectors and converts the start values.
+ * Returns the number of start values found (0 ... 8), or -1 after a list,
+ * allocation or conversion failure (reported where it is a conversion). */
+int build_start_table(RunArrays &run)
+{
+  LList *start = nullptr;
+  if (search_list("start", &start)) return -1;
+
+  run.ParStart = static_cast<double *>(calloc(NParams, sizeof(double)));
+  if (!run.ParStart) return -1;
+  run.ParMode = static_cast<int *>(calloc(NParams, sizeof(int)));
+  if (!run.ParMode) return -1;
+  run.ParOpt = static_cast<double *>(calloc(NParams, sizeof(double)));
+  if (!run.ParOpt) return -1;
+  run.ParDev = static_cast<double *>(calloc(NParams, sizeof(double)));
+  if (!run.ParDev) return -1;
+  run.ParStat = static_cast<double *>(calloc(NStats, sizeof(double)));
+  if (!run.ParStat) return -1;
+
+  const char *const *names = VaboParamNamesArray();
+  const int *defaults = VaboParamDefaultArray();
+  int cnt = 0;
+  for (int i = 0; i < NParams; i++) {
+    const char *value = nullptr;
+    if (read_element_value(start, names[i], &value)) return -1;
+    if (!value) {
+      run.ParMode[i] = -1;
+      continue;
+    }
+    const char *ps = value;
+    run.ParMode[i] = get_par_mode(value, &ps, defaults[i]);
+    int errval = 0;
+    const char *tail = ps;
+    run.ParStart[i] = num_str2double(ps, &tail, &errval);
+    if (tail) ps = tail;
+    if (errval) {
+      fprintf(stderr, "ERROR %d in numio reading %s\n", errval, names[i]);
+      fprintf(stderr,
+              "from line >>%s<< when creating table with start parameters\n",
+              ps);
+      return -1;
+    }
+    cnt++;
+  }
+  return cnt;
+}
+
+/* Reads one column of a data line at *pstr into *value and moves *pstr to
+ * where reading stopped.  false after reporting the column and index. */
+bool read_column(const char **pstr, double *value, const char *column,
+                 size_t index)
+{
+  int errval = 0;
+  const char *tail = *pstr;
+  *value = num_str2double(*pstr, &tail, &errval);
+  if (tail) *pstr = tail;
+  if (errval) {
+    fprintf(stderr, "ERROR %d in numio reading %s[%zu]\n", errval, column,
+            index);
+    fprintf(stderr, "from line >>%s<< when creating input data tables.\n",
+            *pstr);
+    return false;
+  }
+  return true;
+}
+
+/* Converts the lines of "data" into the four calibration tables.  0, or -1
+ * after reporting missing data or a value that cannot be read (list and
+ * allocation failures leave without a message of their own). */
+int build_data_tables(RunArrays &run)
+{
+  LList *data = nullptr;
+  if (search_list("data", &data)) return -1;
+  run.ndata = number_of_elements(data);
+  if (run.ndata == 0) {
+    fprintf(stderr, "%s\nMissing input data\n\n", VaboUsageText);
+    return -1;
+  }
+
+  const size_t n = run.ndata;
+  run.TwoTheta = static_cast<double *>(calloc(n, sizeof(double)));
+  if (!run.TwoTheta) return -1;
+  run.Coord1 = static_cast<double *>(calloc(n, sizeof(double)));
+  if (!run.Coord1) return -1;
+  run.Coord2 = static_cast<double *>(calloc(n, sizeof(double)));
+  if (!run.Coord2) return -1;
+  run.Weight = static_cast<double *>(calloc(n, sizeof(double)));
+  if (!run.Weight) return -1;
+
+  LElement *element = nullptr;
+  if (first_element(data, &element)) return -1;
+  for (size_t i = 0; i < n; i++) {
+    if (!element) return -1; /* fewer elements than counted */
+    const char *text = nullptr;
+    if (get_element_value(element, &text)) return -1;
+    const char *str = text ? text : "";
+    if (!read_column(&str, &run.TwoTheta[i], "TwoTheta", i)) return -1;
+    if (!read_column(&str, &run.Coord1[i], "Coord1", i)) return -1;
+    if (!read_column(&str, &run.Coord2[i], "Coord2", i)) return -1;
+    if (strlib_is_empty(str)) {
+      run.Weight[i] = 1.0;
+    } else {
+      if (!read_column(&str, &run.Weight[i], "Weight", i)) return -1;
+      if (run.Weight[i] < 0) {
+        fprintf(stderr, "WARNING: negative Weight[%zu]==%lg set to zero.\n",
+                i, run.Weight[i]);
+        run.Weight[i] = 0.0;
+      }
+    }
+    if (next_element(data, &element)) return -1;
+  }
+  return 0;
+}
+
+/* Step 8: debug tables, refinement, result lines, deviation check.  Returns
+ * 0 when the run succeeded, else the status bit of the failure. */
+int refine_and_report(RunArrays &run, const Settings &settings)
+{
+  const int debug = VABODebug();
+  if (debug & VABO_DATA) {
+    fprint_parameters_verbose(stdout, run.ParStart, run.ParMode);
+    fprint_input_data(stdout, run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
+                      run.Weight);
+  }
+  if (VaboOptimize(run.ParOpt, run.ParDev, run.ParStat, run.ParStart,
+                   run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
+                   run.Coord2, run.Weight, settings.mindev, settings.maxiter))
+    return kStatusRefineFailed;
+
+  if (VABODebug() & VABO_DATA)
+    fprint_parameters_verbose(stdout, run.ParOpt, run.ParMode);
+  if (VABODebug() & VABO_VERBOSE) {
+    fprint_parameters(stdout, run.ParOpt, "    Par =");
+    fprint_parameters(stdout, run.ParDev, " ParDev =");
+    fprint_beam_parameters(stdout, run.ParOpt, "BeamPar =");
+    fprint_statistics(stdout, run.ParStat, "ParStat =");
+  }
+  fprint_parameters(stdout, run.ParOpt, nullptr);
+  fprint_parameters(stdout, run.ParDev, nullptr);
+  fprint_statistics(stdout, run.ParStat, nullptr);
+
+  /* A NaN deviation (NaN or infinite data or start values) is no fit. */
+  const double stddev = run.ParStat[RStdDev];
+  if (std::isnan(stddev) || stddev > settings.maxdev) {
+    fprintf(stderr, "Standard deviation of optimized parameters exceeds "
+                    "maximum accepted deviation\n");
+    fprintf(stderr, "The standard deviation is %lg rad, the maximum accepted "
+                    "deviation is %lg rad\n",
+            stddev, settings.maxdev);
+    fprintf(stderr, "The maximum accepted deviation can be changed with the "
+                    "option maxdev=<deviation>\n");
+    return kStatusDeviationTooLarge;
+  }
+  return 0;
+}
+
+/* Steps 2 to 9 of a run; returns the exit status. */
+int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
+{
+  Settings settings;
+  if (argc < 2) {
+    printf("%s\n", VaboUsageText);
+    return kStatusFailed;
+  }
+
+  LList *start = nullptr;
+  if (new_list("start", &start)) return common_error_exit(0, run);
+  switch (classify_arguments(argc, argv, start, settings)) {
+  case ArgsOutcome::Help:
+    print_help();
+    return kStatusFailed;
+  case ArgsOutcome::ListFailed:
+    return common_error_exit(0, run);
+  case ArgsOutcome::Proceed:
+    break;
+  }
+
+  if (VABOLevel() > 0)
+    print_lists(stdout, VABOLevel() - 1, VABODebug() & VABO_VERBOSE);
+
+  if (cnt_params(start, VaboParamNamesArray()) == NParams) {
+    if (read_calibration_lines(settings.finput))
+      return common_error_exit(0, run);
+  }
+
+  int cnt = build_start_table(run);
+  if (cnt < 0) return common_error_exit(0, run);
+  if (cnt < NParams) {
+    int missing = NParams - cnt;
+    fprintf(stderr, "%s\nMissing %d start value%s\n\n", VaboUsageText,
+            missing, missing >= 2 ? "s" : "");
+    fprint_parameters_verbose(stderr, run.ParStart, run.ParMode);
+    run.release(); /* the keyed lists stay until the process ends */
+    return kStatusFailed;
+  }
+
+  if (build_data_tables(run)) return common_error_exit(0, run);
+
+  int status = refine_and_report(run, settings);
+  if (status) return common_error_exit(status, run);
+
+  run.release();
+  free_lists();
+  fprintf(stderr, "%s %s\n", progname, kSuccessText);
+  return 0;
+}
+
+} // namespace
+
+/* The program: returns the exit status 0, 1, 33 or 65. */
+int main(int argc, char *argv[])
+{
+  /* An empty argument vector has no program path; name the program. */
+  const char *progname = (argc > 0 && argv[0]) ? argv[0] : "vabo";
+  fprintf(stderr, "%s %s\n\n", progname, VaboVersion);
+  RunArrays run;
+  try {
+    return run_vabo(argc, argv, progname, run);
+  } catch (...) {
+    /* Nothing above throws but std::string on exhausted memory. */
+    return common_error_exit(0, run);
+  }
+}
