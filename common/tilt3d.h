@@ -25,10 +25,11 @@ double tilt3d_determinante(const double A[3][3]);
 /* Multiplies all elements by scale (a factor of exactly 1 changes nothing);
  * 0, or -1 for a null matrix. */
 int tilt3d_mat_scale(double A[3][3], double scale);
-/* Transposes A in place; always 0 (A must not be null). */
+/* Transposes A in place; 0, or -1 (and a message) for a null matrix. */
 int tilt3d_mat_transpose(double A[3][3]);
 /* 0 if R is a rotation matrix within tilt3d_eps (determinant 1 and rows of
- * length 1), 1 if not, -1 for a null matrix. */
+ * length 1), 1 if not (also when an element is not a number), -1 for a null
+ * matrix. */
 int tilt3d_isnottilt(const double R[3][3]);
 /* R = the matrix of TILT; 0, or -1 if either is null. */
 int tilt3d_matrix(const double TILT[3], double R[3][3]);

@@ -1,0 +1,490 @@
+/*
+ * Tests of the tilt module: decomposition of known matrices, the tolerance
+ * bands around tilt 0 and pi, the messages of every failure (compared byte
+ * for byte on standard error), and round trips through tilt3d_matrix for
+ * many random tilt vectors.
+ */
+#include "tilt3d.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+const double kPi = 3.141592653589793;
+
+/* Runs body with standard error redirected into a temporary file and
+ * returns what was written there. */
+std::string capture_stderr(const std::function<void()> &body)
+{
+  fflush(stderr);
+  FILE *tmp = tmpfile();
+  if (!tmp) return "<no tmpfile>";
+  const int saved = dup(fileno(stderr));
+  dup2(fileno(tmp), fileno(stderr));
+  body();
+  fflush(stderr);
+  dup2(saved, fileno(stderr));
+  close(saved);
+  std::string text;
+  rewind(tmp);
+  for (int c; (c = fgetc(tmp)) != EOF;) text.push_back(static_cast<char>(c));
+  fclose(tmp);
+  return text;
+}
+
+using Matrix = double[3][3];
+
+void copy(const Matrix from, Matrix to)
+{
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) to[i][j] = from[i][j];
+}
+
+void multiply(const Matrix A, const Matrix B, Matrix Out)
+{
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      Out[i][j] = 0.0;
+      for (int k = 0; k < 3; ++k) Out[i][j] += A[i][k] * B[k][j];
+    }
+}
+
+void rot_z(double t, Matrix R)
+{
+  const Matrix m = {{std::cos(t), -std::sin(t), 0},
+                    {std::sin(t), std::cos(t), 0},
+                    {0, 0, 1}};
+  copy(m, R);
+}
+
+void rot_y(double t, Matrix R)
+{
+  const Matrix m = {{std::cos(t), 0, std::sin(t)},
+                    {0, 1, 0},
+                    {-std::sin(t), 0, std::cos(t)}};
+  copy(m, R);
+}
+
+/* The matrix of a tilt vector built from its factors
+ * Rz(T0) Ry(-T1) Rz(-T0 - T2), independently of the closed form. */
+void tilt_by_factors(const double T[3], Matrix R)
+{
+  Matrix a, b, c, ab;
+  rot_z(T[0], a);
+  rot_y(-T[1], b);
+  rot_z(-T[0] - T[2], c);
+  multiply(a, b, ab);
+  multiply(ab, c, R);
+}
+
+double max_difference(const Matrix A, const Matrix B)
+{
+  double d = 0.0;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) d = std::fmax(d, std::fabs(A[i][j] - B[i][j]));
+  return d;
+}
+
+/* Difference of two angles, taken modulo 2 pi into [-pi, pi]. */
+double angle_difference(double a, double b)
+{
+  return std::remainder(a - b, 2.0 * kPi);
+}
+
+TEST(Tilt3d, ConstantsAndVersion)
+{
+  EXPECT_EQ(tilt3d_eps, 1e-08);
+  EXPECT_EQ(tilt3d_pi, 3.141592653589793);
+  EXPECT_STREQ(tilt3d_version(), "tilt3d : Kelvardo V1.11 2011-06-16");
+}
+
+TEST(Tilt3d, DeterminantExpandsAlongTheFirstRow)
+{
+  const Matrix A = {{2.385, -0.731, 1.094}, {0.417, 3.256, -2.118},
+                    {-1.702, 0.883, 0.529}};
+  /* Rule of Sarrus. */
+  const double sarrus = A[0][0] * A[1][1] * A[2][2] +
+                        A[0][1] * A[1][2] * A[2][0] +
+                        A[0][2] * A[1][0] * A[2][1] -
+                        A[0][2] * A[1][1] * A[2][0] -
+                        A[0][0] * A[1][2] * A[2][1] -
+                        A[0][1] * A[1][0] * A[2][2];
+  EXPECT_NEAR(tilt3d_determinante(A), sarrus, 1e-13);
+}
+
+TEST(Tilt3d, ScaleAndTransposeWorkInPlace)
+{
+  Matrix A = {{1.5, 2.25, -3.125}, {0.5, -7.75, 4.0}, {9.5, 0.25, 6.0}};
+  ASSERT_EQ(tilt3d_mat_scale(A, -2.0), 0);
+  EXPECT_EQ(A[0][2], 6.25);
+  EXPECT_EQ(A[1][1], 15.5);
+  ASSERT_EQ(tilt3d_mat_transpose(A), 0);
+  EXPECT_EQ(A[2][0], 6.25);
+  EXPECT_EQ(A[0][2], -19.0);
+  EXPECT_EQ(A[1][0], -4.5);
+  EXPECT_EQ(A[0][1], -1.0);
+  EXPECT_EQ(A[1][1], 15.5);
+}
+
+TEST(Tilt3d, IdentityGivesTheNeutralVector)
+{
+  Matrix R = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  double T[3] = {9, 9, 9};
+  ASSERT_EQ(tilt3d_angles(T, R), 0);
+  EXPECT_DOUBLE_EQ(T[0], -kPi / 2);
+  EXPECT_EQ(T[1], 0.0);
+  EXPECT_EQ(T[2], 0.0);
+}
+
+TEST(Tilt3d, TurnAboutZGivesMinusTheTurnAsThirdAngle)
+{
+  for (double phi : {0.4172, -1.3859, 2.9177, -3.1, kPi}) {
+    Matrix R;
+    rot_z(phi, R);
+    double T[3];
+    ASSERT_EQ(tilt3d_angles(T, R), 0) << "phi = " << phi;
+    EXPECT_DOUBLE_EQ(T[0], -kPi / 2);
+    EXPECT_EQ(T[1], 0.0);
+    EXPECT_NEAR(angle_difference(T[2], -phi), 0.0, 1e-15) << "phi = " << phi;
+    EXPECT_GT(T[2], -kPi);
+    EXPECT_LE(T[2], kPi);
+  }
+}
+
+TEST(Tilt3d, ScaledIdentityIsNormalisedInPlace)
+{
+  Matrix R = {{2, 0, 0}, {0, 2, 0}, {0, 0, 2}};
+  double T[3];
+  ASSERT_EQ(tilt3d_angles(T, R), 0);
+  EXPECT_DOUBLE_EQ(T[0], -kPi / 2);
+  EXPECT_EQ(T[1], 0.0);
+  EXPECT_EQ(T[2], 0.0);
+  EXPECT_DOUBLE_EQ(R[0][0], 1.0);
+  EXPECT_DOUBLE_EQ(R[2][2], 1.0);
+}
+
+TEST(Tilt3d, ScaledRotationGivesTheAnglesOfTheRotation)
+{
+  const double T0[3] = {0.6183, 1.2741, -2.0417};
+  Matrix R;
+  ASSERT_EQ(tilt3d_matrix(T0, R), 0);
+  tilt3d_mat_scale(R, 3.75);
+  double T[3];
+  ASSERT_EQ(tilt3d_angles(T, R), 0);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(T[k], T0[k], 1e-13) << k;
+}
+
+struct FailureCase {
+  const char *name;
+  Matrix R;
+  int status;
+  const char *message;
+};
+
+TEST(Tilt3d, MatricesThatAreNoRotationAreRejectedWithTheirMessage)
+{
+  const FailureCase cases[] = {
+      {"mirror", {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}}, -1,
+       "ERROR: tilt3d_angles: Det(R) = -1 is not positive\n"},
+      {"singular", {{1, 2, 3}, {2, 4, 6}, {0.5, 0.25, 1}}, -1,
+       "ERROR: tilt3d_angles: Det(R) = 0 is not positive\n"},
+      {"tiny", {{1e-3, 0, 0}, {0, 1e-3, 0}, {0, 0, 1e-3}}, -1,
+       "ERROR: tilt3d_angles: Det(R) = 1e-09 is not positive\n"},
+      {"shear", {{1, 0.5, 0}, {0, 1, 0}, {0, 0, 1}}, -1,
+       "ERROR: tilt3d_angles: R is not a rotation matrix\n"},
+  };
+  for (const auto &c : cases) {
+    Matrix R;
+    copy(c.R, R);
+    double T[3] = {0.25, 0.5, 0.75};
+    int status = 0;
+    const std::string err =
+        capture_stderr([&] { status = tilt3d_angles(T, R); });
+    EXPECT_EQ(status, c.status) << c.name;
+    EXPECT_EQ(err, c.message) << c.name;
+  }
+}
+
+TEST(Tilt3d, DeterminantFailureLeavesTheVectorUntouched)
+{
+  Matrix R = {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}};
+  double T[3] = {0.25, 0.5, 0.75};
+  capture_stderr([&] { tilt3d_angles(T, R); });
+  EXPECT_EQ(T[0], 0.25);
+  EXPECT_EQ(T[1], 0.5);
+  EXPECT_EQ(T[2], 0.75);
+}
+
+TEST(Tilt3d, RotationFailureLeavesTheNeutralVector)
+{
+  Matrix R = {{1, 0.5, 0}, {0, 1, 0}, {0, 0, 1}};
+  double T[3] = {0.25, 0.5, 0.75};
+  capture_stderr([&] { tilt3d_angles(T, R); });
+  EXPECT_DOUBLE_EQ(T[0], -kPi / 2);
+  EXPECT_EQ(T[1], 0.0);
+  EXPECT_EQ(T[2], 0.0);
+}
+
+TEST(Tilt3d, NotANumberIsNoRotation)
+{
+  const double nan = std::nan("");
+  Matrix R = {{1, 0, 0}, {0, nan, 0}, {0, 0, 1}};
+  EXPECT_EQ(tilt3d_isnottilt(R), 1);
+  double T[3];
+  int status = 0;
+  const std::string err = capture_stderr([&] { status = tilt3d_angles(T, R); });
+  EXPECT_EQ(status, -1);
+  EXPECT_EQ(err, "ERROR: tilt3d_angles: R is not a rotation matrix\n");
+}
+
+TEST(Tilt3d, RotationTestChecksDeterminantAndRowLengthsOnly)
+{
+  const Matrix identity = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  EXPECT_EQ(tilt3d_isnottilt(identity), 0);
+  const double s = std::sqrt(0.5);
+  /* Determinant 1, but rows of length 2 and 0.5. */
+  const Matrix longrow = {{2, 0, 0}, {0, 0.5, 0}, {0, 0, 1}};
+  EXPECT_EQ(tilt3d_isnottilt(longrow), 1);
+  const Matrix turned = {{s, -s, 0}, {s, s, 0}, {0, 0, 1}};
+  EXPECT_EQ(tilt3d_isnottilt(turned), 0);
+  const Matrix off = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1 + 2e-8}};
+  EXPECT_EQ(tilt3d_isnottilt(off), 1);
+  const Matrix within = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1 + 4e-9}};
+  EXPECT_EQ(tilt3d_isnottilt(within), 0);
+}
+
+TEST(Tilt3d, NullArgumentsPrintTheirMessages)
+{
+  Matrix R = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  double T[3] = {0, 0, 0};
+  struct Case {
+    const char *message;
+    std::function<double()> call;
+    double result;
+  };
+  const Case cases[] = {
+      {"ERROR: tilt3d_determinante: NULL pointer\n",
+       [] { return tilt3d_determinante(nullptr); }, 0.0},
+      {"ERROR: tilt3d_mat_scale: NULL pointer\n",
+       [] { return double(tilt3d_mat_scale(nullptr, 2.5)); }, -1.0},
+      {"ERROR:  tilt3d_isnottilt: NULL pointer\n",
+       [] { return double(tilt3d_isnottilt(nullptr)); }, -1.0},
+      {"ERROR: tilt3d_matrix: NULL pointer\n",
+       [&] { return double(tilt3d_matrix(nullptr, R)); }, -1.0},
+      {"ERROR: tilt3d_matrix: NULL pointer\n",
+       [&] { return double(tilt3d_matrix(T, nullptr)); }, -1.0},
+      {"ERROR: tilt3d_matrix: NULL pointer\n",
+       [&] { return double(tilt3d_inverse_matrix(T, nullptr)); }, -1.0},
+      {"ERROR: tilt3d_angles: NULL pointer\n",
+       [&] { return double(tilt3d_angles(nullptr, R)); }, -1.0},
+      {"ERROR: tilt3d_angles: NULL pointer\n",
+       [&] { return double(tilt3d_angles(T, nullptr)); }, -1.0},
+      {"ERROR: tilt3d_mat_transpose: NULL pointer\n",
+       [] { return double(tilt3d_mat_transpose(nullptr)); }, -1.0},
+  };
+  for (const auto &c : cases) {
+    double result = 99;
+    const std::string err = capture_stderr([&] { result = c.call(); });
+    EXPECT_EQ(err, c.message);
+    EXPECT_EQ(result, c.result) << c.message;
+  }
+}
+
+TEST(Tilt3d, MatrixAgreesWithItsFactors)
+{
+  const double vectors[][3] = {{0.3, 0.7, -1.1},
+                               {-2.4, 2.9, 0.05},
+                               {3.0, 0.0001, 2.2},
+                               {1.234, 1.5707963267948966, -0.333}};
+  for (const auto &T : vectors) {
+    Matrix R, F;
+    ASSERT_EQ(tilt3d_matrix(T, R), 0);
+    tilt_by_factors(T, F);
+    EXPECT_LT(max_difference(R, F), 1e-15);
+  }
+}
+
+TEST(Tilt3d, ZAxisGoesToTheTiltedDirection)
+{
+  const double T[3] = {0.8123, 0.4567, -1.9};
+  Matrix R;
+  tilt3d_matrix(T, R);
+  /* Image of (0, 0, 1) is the third column. */
+  EXPECT_NEAR(R[0][2], -std::cos(T[0]) * std::sin(T[1]), 1e-15);
+  EXPECT_NEAR(R[1][2], -std::sin(T[0]) * std::sin(T[1]), 1e-15);
+  EXPECT_NEAR(R[2][2], std::cos(T[1]), 1e-15);
+}
+
+TEST(Tilt3d, SmallTiltWithNegativeSecondRowTurnsTheDirectionByPi)
+{
+  const double T0[3] = {0.3, 1e-5, 0.2};
+  Matrix R;
+  ASSERT_EQ(tilt3d_matrix(T0, R), 0);
+  ASSERT_LT(R[1][2], 0.0);
+  double T[3];
+  ASSERT_EQ(tilt3d_angles(T, R), 0);
+  EXPECT_DOUBLE_EQ(T[0], kPi / 2);
+  /* The tilt seen in the second row only: asin(sin 0.3 * sin 1e-5). */
+  EXPECT_GT(T[1], 0.0);
+  EXPECT_NEAR(T[1], std::sin(0.3) * 1e-5, 1e-12);
+}
+
+TEST(Tilt3d, SmallTiltKeepsTheTurnAboutZ)
+{
+  /* The direction of a tilt below the band is given up, but not the turn
+   * about z, which dominates the matrix: taking the turn from the third
+   * row with the forced direction was off by the direction itself. */
+  const double cases[][3] = {{0.3, 1e-5, 0.2}, {-1.9, 7e-5, -2.6},
+                             {2.8, 2e-6, 0.05}};
+  for (const auto &T0 : cases) {
+    Matrix R;
+    tilt3d_matrix(T0, R);
+    double T[3];
+    ASSERT_EQ(tilt3d_angles(T, R), 0);
+    EXPECT_NEAR(angle_difference(T[2], T0[2]), 0.0, 1e-9) << T0[0];
+  }
+  const double near_pi[3] = {0.3, kPi - 1e-5, 0.2};
+  Matrix R, R0;
+  tilt3d_matrix(near_pi, R);
+  copy(R, R0);
+  double T[3];
+  ASSERT_EQ(tilt3d_angles(T, R), 0);
+  /* Near pi only 2 T0 + T2 is defined by the first two rows. */
+  EXPECT_NEAR(angle_difference(2 * T[0] + T[2], 2 * near_pi[0] + near_pi[2]),
+              0.0, 1e-9);
+}
+
+struct BandCase {
+  double T[3];
+  double tilt0;  /* expected first angle */
+};
+
+TEST(Tilt3d, InTheSmallTiltBandTheDirectionIsPlusOrMinusHalfPi)
+{
+  const BandCase cases[] = {
+      /* R[1][2] = -sin T0 sin T1: negative for T0 in (0, pi), which turns
+       * the direction from -pi/2 to pi/2. */
+      {{0.3, 1e-5, 0.2}, kPi / 2},      {{2.1, 3e-5, -0.9}, kPi / 2},
+      {{-2.7, 1e-5, 1.4}, -kPi / 2},    {{-0.6, 4e-6, 2.5}, -kPi / 2},
+      {{1.1, 0.0, 0.7}, -kPi / 2},
+  };
+  for (const auto &c : cases) {
+    Matrix R, R0;
+    tilt3d_matrix(c.T, R);
+    copy(R, R0);
+    double T[3];
+    ASSERT_EQ(tilt3d_angles(T, R), 0);
+    EXPECT_DOUBLE_EQ(T[0], c.tilt0) << c.T[0];
+    EXPECT_GE(T[1], 0.0);
+    EXPECT_LT(T[1], 1.5e-4);
+    /* The angles describe the matrix up to the tilt component that the
+     * band gives up. */
+    Matrix back;
+    tilt3d_matrix(T, back);
+    EXPECT_LT(max_difference(back, R0), 2 * c.T[1] + 1e-15) << c.T[0];
+  }
+}
+
+TEST(Tilt3d, NearPiTheTiltStaysInRangeAndDescribesTheMatrix)
+{
+  const double vectors[][3] = {{0.3, kPi - 1e-5, 0.2},
+                               {-2.2, kPi - 4e-6, -1.3},
+                               {1.7, kPi, 2.9},
+                               {-0.9, kPi - 3e-5, 0.0}};
+  for (const auto &T0 : vectors) {
+    Matrix R, R0;
+    tilt3d_matrix(T0, R);
+    copy(R, R0);
+    double T[3];
+    ASSERT_EQ(tilt3d_angles(T, R), 0);
+    EXPECT_LE(T[1], kPi);
+    EXPECT_GT(T[1], kPi - 1.5e-4);
+    Matrix back;
+    tilt3d_matrix(T, back);
+    EXPECT_LT(max_difference(back, R0), 2 * (kPi - T0[1]) + 1e-12) << T0[0];
+  }
+}
+
+TEST(Tilt3d, HalfTurnAboutXHasTiltPi)
+{
+  Matrix R = {{1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
+  double T[3];
+  ASSERT_EQ(tilt3d_angles(T, R), 0);
+  EXPECT_EQ(T[1], tilt3d_pi);
+  Matrix back;
+  tilt3d_matrix(T, back);
+  const Matrix expected = {{1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
+  EXPECT_LT(max_difference(back, expected), 1e-15);
+}
+
+TEST(Tilt3d, ExactTiltPiGivesSecondAnglePi)
+{
+  const double T0[3] = {0.7345, kPi, 0.2113};
+  Matrix R;
+  tilt3d_matrix(T0, R);
+  double T[3];
+  ASSERT_EQ(tilt3d_angles(T, R), 0);
+  EXPECT_EQ(T[1], tilt3d_pi);
+}
+
+TEST(Tilt3d, RandomVectorsOutsideTheBandsComeBack)
+{
+  std::mt19937_64 rng(20110616);
+  std::uniform_real_distribution<double> turn(-kPi, kPi);
+  std::uniform_real_distribution<double> tilt(1e-3, kPi - 1e-3);
+  for (int n = 0; n < 2000; ++n) {
+    const double T0[3] = {turn(rng), tilt(rng), turn(rng)};
+    Matrix R, R0;
+    ASSERT_EQ(tilt3d_matrix(T0, R), 0);
+    copy(R, R0);
+    double T[3];
+    ASSERT_EQ(tilt3d_angles(T, R), 0);
+    EXPECT_GT(T[0], -kPi);
+    EXPECT_LE(T[0], kPi);
+    EXPECT_GT(T[2], -kPi);
+    EXPECT_LE(T[2], kPi);
+    EXPECT_NEAR(angle_difference(T[0], T0[0]), 0.0, 1e-11) << n;
+    EXPECT_NEAR(T[1], T0[1], 1e-11) << n;
+    EXPECT_NEAR(angle_difference(T[2], T0[2]), 0.0, 1e-11) << n;
+    Matrix back;
+    tilt3d_matrix(T, back);
+    EXPECT_LT(max_difference(back, R0), 1e-13) << n;
+  }
+}
+
+TEST(Tilt3d, NegativeTiltIsFoldedIntoTheRange)
+{
+  const double T0[3] = {0.9182, -0.7311, 1.4402};
+  Matrix R, R0;
+  tilt3d_matrix(T0, R);
+  copy(R, R0);
+  double T[3];
+  ASSERT_EQ(tilt3d_angles(T, R), 0);
+  EXPECT_NEAR(T[1], 0.7311, 1e-14);
+  EXPECT_NEAR(angle_difference(T[0], T0[0] + kPi), 0.0, 1e-14);
+  Matrix back;
+  tilt3d_matrix(T, back);
+  EXPECT_LT(max_difference(back, R0), 1e-15);
+}
+
+TEST(Tilt3d, InverseMatrixTimesMatrixIsIdentity)
+{
+  const double T[3] = {-1.2345, 0.6789, 2.468};
+  Matrix R, Rinv, P;
+  ASSERT_EQ(tilt3d_matrix(T, R), 0);
+  ASSERT_EQ(tilt3d_inverse_matrix(T, Rinv), 0);
+  multiply(R, Rinv, P);
+  const Matrix identity = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  EXPECT_LT(max_difference(P, identity), 1e-15);
+  multiply(Rinv, R, P);
+  EXPECT_LT(max_difference(P, identity), 1e-15);
+}
+
+} // namespace
