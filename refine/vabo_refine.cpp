@@ -26,6 +26,14 @@ namespace {
  * indexes the ndata x nopt Jacobian with int, nopt is at most NParams. */
 constexpr size_t kMaxPoints = static_cast<size_t>(INT_MAX) / NParams;
 
+/* Smallest pivot of CholeskySolve relative to its diagonal entry of A (the
+ * squared sine between that column and the span of the earlier ones, so
+ * independent of the parameters' units).  Columns that depend on each
+ * other exactly leave rounding noise of ~1e-16 here; the normal equations
+ * square the condition, so below 1e-13 fewer than three digits of the
+ * correction would survive. */
+constexpr double kMinPivotRatio = 1e-13;
+
 /* Rows and columns of the derivative matrix DX of one point. */
 constexpr int kDXRows = 3;
 
@@ -233,7 +241,8 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
 /* Solves A X = B for a symmetric positive definite n x n matrix A (only
  * the entries A[i*n + j] with j >= i are read) by A = G^T G, G upper
  * triangular.  0; -1 with X untouched when a pivot is not positive (or not
- * a number), an argument is missing or no workspace can be obtained. */
+ * a number, or only rounding noise of its diagonal entry: A is singular to
+ * working precision), an argument is missing or no workspace is obtained. */
 int CholeskySolve(int n, const double *A, const double *B, double *X)
 {
   if (trace_on()) printf("CholeskySolve\n");
@@ -251,7 +260,7 @@ int CholeskySolve(int n, const double *A, const double *B, double *X)
       double sum = A[i * un + j];
       for (size_t k = i; k-- > 0;) sum -= G[i * un + k] * G[j * un + k];
       if (j == i) {
-        if (!(sum > 0.0)) {
+        if (!(sum > 0.0) || sum <= kMinPivotRatio * A[i * un + i]) {
           if (showtemp) fprint_matrix(stdout, un, un, G.data(), "G");
           return -1;
         }

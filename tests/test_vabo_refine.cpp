@@ -1,0 +1,585 @@
+/*
+ * test_vabo_refine.cpp -- the least-squares refinement and its statistics.
+ *
+ * Cholesky solutions against hand-solved systems and a Gaussian elimination
+ * written here; refinements on exact synthetic data made by a forward model
+ * written here independently (matrix product of the three axis rotations);
+ * deviations against a central-difference Jacobian; statistics by hand.
+ */
+#include "vabo_base.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Params = std::array<double, NParams>;
+using Modes = std::array<int, NParams>;
+
+const Params kTrue = {75e-6, 74.6e-6, 1024.3, 987.6, 0.2013, 0.0312, -0.0207,
+                      0.011};
+const Modes kDefaultModes = {0, 0, 1, 1, 1, 1, 1, 0};
+
+/* ---- independent forward model ---------------------------------------- */
+
+using Mat3 = std::array<std::array<double, 3>, 3>;
+using Vec3 = std::array<double, 3>;
+
+Mat3 product(const Mat3 &a, const Mat3 &b)
+{
+  Mat3 c{};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      for (int k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
+  return c;
+}
+
+/* Laboratory vector of pixel (i1, i2): Rz(rot3) Ry(rot2) Rx(rot1) Normal. */
+Vec3 lab_vector(const Params &p, double i1, double i2)
+{
+  const double a = p[Rot1], b = p[Rot2], c = p[Rot3];
+  const Mat3 rx = {{{1, 0, 0}, {0, cos(a), -sin(a)}, {0, sin(a), cos(a)}}};
+  const Mat3 ry = {{{cos(b), 0, sin(b)}, {0, 1, 0}, {-sin(b), 0, cos(b)}}};
+  const Mat3 rz = {{{cos(c), -sin(c), 0}, {sin(c), cos(c), 0}, {0, 0, 1}}};
+  const Mat3 r = product(rz, product(ry, rx));
+  const Vec3 normal = {(i1 - p[Cen1]) * p[Pix1], (i2 - p[Cen2]) * p[Pix2],
+                       -p[Dis]};
+  Vec3 x{};
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k) x[i] += r[i][k] * normal[k];
+  return x;
+}
+
+/* Scattering angle: between the pixel vector and the beam (-axis 3). */
+double two_theta(const Params &p, double i1, double i2)
+{
+  Vec3 x = lab_vector(p, i1, i2);
+  return atan2(hypot(x[0], x[1]), -x[2]);
+}
+
+/* ---- synthetic calibration data ---------------------------------------- */
+
+struct Points {
+  std::vector<double> angle, i1, i2, weight;
+  size_t size() const { return angle.size(); }
+};
+
+/* A 15 x 14 grid of pixels spread over a 2048 x 2048 detector, with
+ * uneven weights and the angles of the geometry p. */
+Points make_points(const Params &p)
+{
+  Points pts;
+  for (int a = 0; a < 15; ++a)
+    for (int b = 0; b < 14; ++b) {
+      double i1 = 31.7 + a * 139.3 + 3.1 * b;
+      double i2 = 17.9 + b * 147.1 + 1.7 * a;
+      pts.i1.push_back(i1);
+      pts.i2.push_back(i2);
+      pts.angle.push_back(two_theta(p, i1, i2));
+      pts.weight.push_back(0.35 + 0.05 * ((a * 7 + b * 3) % 13));
+    }
+  return pts;
+}
+
+struct Result {
+  int status;
+  Params par, dev;
+  std::array<double, NStats> stat;
+};
+
+constexpr double kUntouched = 7.777;
+
+Result optimize(const Params &start, const Modes *modes, const Points &pts,
+                double maxdev, int maxstep)
+{
+  Result r;
+  r.par.fill(kUntouched);
+  r.dev.fill(kUntouched);
+  r.stat.fill(kUntouched);
+  r.status = VaboOptimize(r.par.data(), r.dev.data(), r.stat.data(),
+                          start.data(), modes ? modes->data() : nullptr,
+                          pts.size(), pts.angle.data(), pts.i1.data(),
+                          pts.i2.data(), pts.weight.data(), maxdev, maxstep);
+  return r;
+}
+
+Params perturbed(const Params &p, const Modes &modes)
+{
+  const double factor[NParams] = {1.03, 0.975, 1.02, 0.98, 1.03,
+                                  1.05, 0.96,  1.04};
+  Params s = p;
+  for (int k = 0; k < NParams; ++k)
+    if (modes[k]) s[k] *= factor[k];
+  return s;
+}
+
+/* ---- statistics computed here ------------------------------------------ */
+
+std::vector<double> residuals(const Params &p, const Points &pts)
+{
+  std::vector<double> b;
+  for (size_t i = 0; i < pts.size(); ++i)
+    b.push_back(pts.angle[i] - two_theta(p, pts.i1[i], pts.i2[i]));
+  return b;
+}
+
+double weighted_stddev(const std::vector<double> &b, const std::vector<double> &w)
+{
+  double sum = 0, total = 0;
+  for (size_t i = 0; i < b.size(); ++i) {
+    sum += w[i] * b[i] * b[i];
+    total += w[i];
+  }
+  return sqrt(sum / (total - 1));
+}
+
+/* Central difference of the model angle of point i in parameter k. */
+double angle_derivative(const Params &p, int k, double i1, double i2)
+{
+  const double h = 1e-6 * (fabs(p[k]) > 1e-3 ? fabs(p[k]) : 1e-3);
+  Params up = p, down = p;
+  up[k] += h;
+  down[k] -= h;
+  return (two_theta(up, i1, i2) - two_theta(down, i1, i2)) / (2 * h);
+}
+
+/* ---- linear algebra computed here --------------------------------------- */
+
+/* Solves A x = b by Gaussian elimination with partial pivoting; A is
+ * column-major n x n. */
+std::vector<double> gauss_solve(int n, std::vector<double> a, std::vector<double> b)
+{
+  auto at = [&](int r, int c) -> double & { return a[c * n + r]; };
+  for (int col = 0; col < n; ++col) {
+    int pivot = col;
+    for (int r = col + 1; r < n; ++r)
+      if (fabs(at(r, col)) > fabs(at(pivot, col))) pivot = r;
+    for (int c = 0; c < n; ++c) std::swap(at(col, c), at(pivot, c));
+    std::swap(b[col], b[pivot]);
+    for (int r = col + 1; r < n; ++r) {
+      double f = at(r, col) / at(col, col);
+      for (int c = col; c < n; ++c) at(r, c) -= f * at(col, c);
+      b[r] -= f * b[col];
+    }
+  }
+  std::vector<double> x(n);
+  for (int r = n - 1; r >= 0; --r) {
+    double s = b[r];
+    for (int c = r + 1; c < n; ++c) s -= at(r, c) * x[c];
+    x[r] = s / at(r, r);
+  }
+  return x;
+}
+
+void expect_relative(const Params &got, const Params &want, double tol)
+{
+  for (int k = 0; k < NParams; ++k)
+    EXPECT_LE(fabs(got[k] - want[k]), tol * fabs(want[k]))
+        << VaboParamNames[k] << " got " << got[k] << " want " << want[k];
+}
+
+class DebugWord : public ::testing::Test {
+protected:
+  void TearDown() override { VaboDebugSet(0); }
+};
+
+} // namespace
+
+/* ---- Cholesky ------------------------------------------------------------ */
+
+TEST(VaboCholesky, SolvesHandSolvedSystems)
+{
+  struct Case {
+    const char *what;
+    int n;
+    std::vector<double> a, b, x;
+    int status;
+  };
+  const Case cases[] = {
+      {"2x2 exact", 2, {4, 2, 2, 3}, {2, 1}, {0.5, 0}, 0},
+      {"1x1", 1, {6.25}, {-3.75}, {-0.6}, 0},
+      {"diagonal 3x3", 3, {4, 0, 0, 0, 0.25, 0, 0, 0, 16}, {2, 1.5, -8},
+       {0.5, 6, -0.5}, 0},
+      {"indefinite at the second pivot", 2, {1, 2, 2, 1}, {1, 1}, {}, -1},
+      {"zero pivot", 2, {0, 0, 0, 2.5}, {1, 1}, {}, -1},
+      {"negative first pivot", 1, {-2.5}, {1}, {}, -1},
+      {"singular to working precision", 2, {1, 1, 1, 1 + 0x1p-50}, {1, 2}, {},
+       -1},
+      {"tiny but well conditioned", 2, {4e-30, 2e-30, 2e-30, 3e-30},
+       {2e-30, 1e-30}, {0.5, 0}, 0},
+      {"badly scaled but well conditioned", 2, {4e8, 2, 2, 3e-8}, {2e4, 1e-4},
+       {5e-5, 0}, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<double> x(c.n, kUntouched);
+    EXPECT_EQ(CholeskySolve(c.n, c.a.data(), c.b.data(), x.data()), c.status);
+    for (int i = 0; i < c.n; ++i)
+      EXPECT_DOUBLE_EQ(x[i], c.status == 0 ? c.x[i] : kUntouched);
+  }
+}
+
+TEST(VaboCholesky, ReadsOnlyOneTriangle)
+{
+  // A[i*n + j] with j >= i is read; A[2] (j < i) carries garbage.
+  const double a[] = {4, 2, NAN, 3};
+  const double b[] = {2, 1};
+  double x[2];
+  ASSERT_EQ(CholeskySolve(2, a, b, x), 0);
+  EXPECT_EQ(x[0], 0.5);
+  EXPECT_EQ(x[1], 0.0);
+}
+
+TEST(VaboCholesky, NotANumberPivotFails)
+{
+  const double a[] = {NAN, 1, 1, 3};
+  const double b[] = {2, 1};
+  double x[2] = {kUntouched, kUntouched};
+  EXPECT_EQ(CholeskySolve(2, a, b, x), -1);
+  EXPECT_EQ(x[0], kUntouched);
+}
+
+TEST(VaboCholesky, EmptyAndInvalidArguments)
+{
+  EXPECT_EQ(CholeskySolve(0, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(CholeskySolve(-1, nullptr, nullptr, nullptr), -1);
+  const double a[] = {2.5};
+  double x[1];
+  EXPECT_EQ(CholeskySolve(1, a, nullptr, x), -1);
+}
+
+TEST(VaboCholesky, AgreesWithGaussianEliminationOnRandomSPD)
+{
+  std::mt19937 rng(20131209);
+  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+  for (int n : {3, 6, 8}) {
+    SCOPED_TRACE(n);
+    std::vector<double> r(n * n), a(n * n, 0.0), b(n);
+    for (double &v : r) v = uniform(rng);
+    for (double &v : b) v = 10 * uniform(rng);
+    // A = R^T R + 0.5 I is symmetric positive definite.
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) {
+        for (int k = 0; k < n; ++k) a[j * n + i] += r[i * n + k] * r[j * n + k];
+        if (i == j) a[j * n + i] += 0.5;
+      }
+    std::vector<double> x(n);
+    ASSERT_EQ(CholeskySolve(n, a.data(), b.data(), x.data()), 0);
+    std::vector<double> want = gauss_solve(n, a, b);
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(x[i], want[i], 1e-11 * (1 + fabs(want[i])));
+  }
+}
+
+/* ---- statistics ------------------------------------------------------- */
+
+TEST(VaboStatistics, ComputedByHand)
+{
+  const double b[] = {0.25, -1.5, 0.75, -0.25, 1.5};
+  const double w[] = {2, 0.5, 1.25, 0, 0.75};
+  // sum W B^2 = 0.125 + 1.125 + 0.703125 + 0 + 1.6875 = 3.640625; total 4.5
+  EXPECT_DOUBLE_EQ(VaboStdDev(5, b, w), sqrt(3.640625 / 3.5));
+  EXPECT_DOUBLE_EQ(VaboRMS(5, b, w), sqrt(3.640625 / 4.5));
+  EXPECT_EQ(VaboMinDev(5, b), 0.25);   // first of the ties 0.25 / -0.25
+  EXPECT_EQ(VaboMaxDev(5, b), -1.5);   // first of the ties -1.5 / 1.5
+  EXPECT_EQ(VaboMinDev(0, b), 0.0);
+  EXPECT_EQ(VaboMaxDev(0, b), 0.0);
+
+  // Column 1 of a 5 x 2 matrix.
+  const double a[] = {9, 9, 9, 9, 9, 0.5, -2, 1, 3, 0.25};
+  // sum W A^2 = 0.5 + 2 + 1.25 + 0 + 0.046875 = 3.796875
+  EXPECT_DOUBLE_EQ(vabo_parts(5, a, w, 1), sqrt(3.796875 / 3.5));
+}
+
+TEST(VaboStatistics, TotalWeightTooSmallHasNoValue)
+{
+  const double b[] = {0.5, -0.125};
+  const double one[] = {1, 0};
+  const double none[] = {0, 0};
+  EXPECT_EQ(VaboStdDev(2, b, one), -1.0);
+  EXPECT_EQ(vabo_parts(2, b, one, 0), -1.0);
+  EXPECT_DOUBLE_EQ(VaboRMS(2, b, one), 0.5);
+  EXPECT_EQ(VaboRMS(2, b, none), -1.0);
+  EXPECT_EQ(VaboStdDev(0, nullptr, nullptr), -1.0);
+}
+
+TEST(VaboStatistics, NotANumberIsPassedThrough)
+{
+  const double b[] = {0.5, NAN, 0.25};
+  const double w[] = {1, 1, 1};
+  EXPECT_TRUE(std::isnan(VaboStdDev(3, b, w)));
+  const double bw[] = {1.5, 2.5};
+  const double nan_weight[] = {1.25, NAN};
+  EXPECT_TRUE(std::isnan(VaboStdDev(2, bw, nan_weight)));
+  EXPECT_TRUE(std::isnan(VaboRMS(2, bw, nan_weight)));
+  EXPECT_TRUE(std::isnan(vabo_parts(2, bw, nan_weight, 0)));
+}
+
+/* ---- Jacobian --------------------------------------------------------- */
+
+TEST(VaboRefine, JacobianMatchesCentralDifferences)
+{
+  const Points pts = make_points(kTrue);
+  const Modes modes = {1, 0, 1, 1, 1, 1, 1, 0};  // pix1 with the defaults
+  VaboOrdered ordered;
+  const size_t nopt = order_Par(&ordered, kTrue.data(), modes.data());
+  const size_t n = pts.size();
+  std::vector<double> a(n * nopt, NAN);
+  ASSERT_EQ(get_VaboA(n, a.data(), &ordered, pts.angle.data(), pts.i1.data(),
+                      pts.i2.data()),
+            static_cast<int>(nopt));
+  for (int k = 0; k < NParams; ++k) {
+    if (!modes[k]) continue;
+    size_t j = ordered.Index[k];
+    for (size_t i = 0; i < n; i += 17) {
+      double want = angle_derivative(kTrue, k, pts.i1[i], pts.i2[i]);
+      EXPECT_NEAR(a[i + n * j], want, 1e-6 * fabs(want) + 1e-9)
+          << VaboParamNames[k] << " point " << i;
+    }
+  }
+}
+
+/* ---- refinement on exact data ------------------------------------------- */
+
+TEST(VaboRefine, RecoversTheTrueGeometryForSeveralSelections)
+{
+  const Points pts = make_points(kTrue);
+  struct Case {
+    const char *what;
+    Modes modes;
+  };
+  const Case cases[] = {
+      {"default modes", kDefaultModes},
+      {"pix1 refined, dis kept", {1, 0, 1, 1, 0, 1, 1, 0}},
+      {"both pixel sizes, dis kept", {1, 1, 1, 1, 0, 1, 1, 0}},
+      {"centre and distance only", {0, 0, 1, 1, 1, 0, 0, 0}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    Result r = optimize(perturbed(kTrue, c.modes), &c.modes, pts, 0.0, 100);
+    ASSERT_EQ(r.status, 0);
+    expect_relative(r.par, kTrue, 1e-9);
+    EXPECT_LT(r.stat[RStdDev], 1e-12);
+    EXPECT_EQ(r.stat[RNData], static_cast<double>(pts.size()));
+    int nopt = 0;
+    for (int k = 0; k < NParams; ++k) {
+      nopt += c.modes[k] != 0;
+      if (!c.modes[k]) EXPECT_EQ(r.dev[k], 0.0) << VaboParamNames[k];
+      else EXPECT_GE(r.dev[k], 0.0) << VaboParamNames[k];
+    }
+    EXPECT_EQ(r.stat[RNopt], nopt);
+  }
+}
+
+TEST(VaboRefine, StopsAtTheThresholdWithDefaultMindev)
+{
+  const Points pts = make_points(kTrue);
+  Result r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts,
+                      1e-7, 100);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_LE(r.stat[RStdDev], 1e-7);
+  expect_relative(r.par, kTrue, 1e-4);
+}
+
+TEST(VaboRefine, NoStepKeepsTheStartValuesAndReportsThere)
+{
+  const Points pts = make_points(kTrue);
+  const Params start = perturbed(kTrue, kDefaultModes);
+  Result r = optimize(start, &kDefaultModes, pts, 0.0, 0);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.par, start);
+
+  // Statistics and deviations at the start values, computed here.
+  std::vector<double> b = residuals(start, pts);
+  double stddev = weighted_stddev(b, pts.weight);
+  double total = 0, mindev = b[0], maxdev = b[0];
+  for (size_t i = 0; i < b.size(); ++i) {
+    total += pts.weight[i];
+    if (fabs(b[i]) < fabs(mindev)) mindev = b[i];
+    if (fabs(b[i]) > fabs(maxdev)) maxdev = b[i];
+  }
+  EXPECT_NEAR(r.stat[RStdDev], stddev, 1e-9 * stddev);
+  EXPECT_NEAR(r.stat[RMinDev], mindev, 1e-12);
+  EXPECT_NEAR(r.stat[RMaxDev], maxdev, 1e-9 * fabs(maxdev));
+  EXPECT_DOUBLE_EQ(r.stat[RTotal], total);
+  EXPECT_EQ(r.stat[RNData], static_cast<double>(pts.size()));
+  EXPECT_EQ(r.stat[RNopt], 5.0);
+
+  // ParDev = stddev sqrt(total - 1) / sqrt(sum W A^2), A by differences.
+  for (int k = 0; k < NParams; ++k) {
+    if (!kDefaultModes[k]) {
+      EXPECT_EQ(r.dev[k], 0.0);
+      continue;
+    }
+    double norm = 0;
+    for (size_t i = 0; i < pts.size(); ++i) {
+      double d = angle_derivative(start, k, pts.i1[i], pts.i2[i]);
+      norm += pts.weight[i] * d * d;
+    }
+    double want = stddev * sqrt(total - 1) / sqrt(norm);
+    EXPECT_NEAR(r.dev[k], want, 1e-6 * want) << VaboParamNames[k];
+  }
+}
+
+TEST(VaboRefine, AllKeptMakesOneEmptyStep)
+{
+  const Points pts = make_points(kTrue);
+  const Params start = perturbed(kTrue, {1, 1, 1, 1, 1, 1, 1, 1});
+  const Modes none = {};
+  Result r = optimize(start, &none, pts, 0.0, 100);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.par, start);
+  for (int k = 0; k < NParams; ++k) EXPECT_EQ(r.dev[k], 0.0);
+  EXPECT_EQ(r.stat[RNopt], 0.0);
+  EXPECT_GT(r.stat[RStdDev], 0.0);
+}
+
+TEST(VaboRefine, TotalWeightOneGivesNoDeviation)
+{
+  Points pts = make_points(kTrue);
+  for (double &w : pts.weight) w = 0;
+  pts.weight[37] = 1;
+  const Params start = perturbed(kTrue, kDefaultModes);
+  Result r = optimize(start, &kDefaultModes, pts, 1e-7, 100);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.par, start);
+  for (int k = 0; k < NParams; ++k)
+    EXPECT_EQ(r.dev[k], kDefaultModes[k] ? -1.0 : 0.0) << VaboParamNames[k];
+  EXPECT_EQ(r.stat[RStdDev], -1.0);
+  EXPECT_EQ(r.stat[RTotal], 1.0);
+}
+
+TEST(VaboRefine, ParameterWithoutInfluenceFailsAndLeavesOutputsUntouched)
+{
+  // rot3 turns the detector about the beam: no angle depends on it.  At
+  // rot1 = rot2 = 0 its Jacobian column vanishes exactly.
+  Params flat = kTrue;
+  flat[Rot1] = flat[Rot2] = flat[Rot3] = 0;
+  const Points pts = make_points(flat);
+  const Modes modes = {0, 0, 0, 0, 0, 1, 1, 1};
+  Params start = flat;
+  start[Dis] *= 1.013;   // kept, so that the start is off
+  Result r = optimize(start, &modes, pts, 0.0, 100);
+  EXPECT_EQ(r.status, 1);
+  for (int k = 0; k < NParams; ++k) {
+    EXPECT_EQ(r.par[k], kUntouched);
+    EXPECT_EQ(r.dev[k], kUntouched);
+  }
+  for (double s : r.stat) EXPECT_EQ(s, kUntouched);
+
+  // A pixel size whose points all lie on the centre column acts on nothing.
+  Points column = make_points(flat);
+  for (size_t i = 0; i < column.size(); ++i) {
+    column.i1[i] = flat[Cen1];
+    column.angle[i] = two_theta(flat, column.i1[i], column.i2[i]);
+  }
+  const Modes pix1_too = {1, 0, 0, 1, 1, 0, 0, 0};
+  start = flat;
+  start[Dis] *= 1.01;
+  r = optimize(start, &pix1_too, column, 0.0, 100);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.par[Dis], kUntouched);
+}
+
+TEST(VaboRefine, ParametersThatActAlikeFail)
+{
+  // The angles depend on pix1/dis and pix2/dis only: refining all three
+  // leaves the normal matrix singular up to rounding.
+  const Points pts = make_points(kTrue);
+  const Modes modes = {1, 1, 1, 1, 1, 1, 1, 0};
+  Result r = optimize(perturbed(kTrue, modes), &modes, pts, 0.0, 100);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.par[Pix1], kUntouched);
+}
+
+TEST(VaboRefine, NotANumberInTheDataEndsTheLoopAndReachesTheStatistics)
+{
+  Points pts = make_points(kTrue);
+  pts.angle[11] = NAN;
+  const Params start = perturbed(kTrue, kDefaultModes);
+  Result r = optimize(start, &kDefaultModes, pts, 1e-7, 100);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.par, start);
+  EXPECT_TRUE(std::isnan(r.stat[RStdDev]));
+
+  pts = make_points(kTrue);
+  pts.weight[5] = NAN;
+  r = optimize(start, &kDefaultModes, pts, 1e-7, 100);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_TRUE(std::isnan(r.stat[RStdDev]));
+  EXPECT_EQ(r.par, start);
+}
+
+TEST(VaboRefine, ZeroWeightPointsCountButDoNotPull)
+{
+  Points pts = make_points(kTrue);
+  pts.weight[3] = 0;
+  pts.angle[3] += 0.0625;   // an outlier without weight
+  Result r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts,
+                      0.0, 100);
+  ASSERT_EQ(r.status, 0);
+  expect_relative(r.par, kTrue, 1e-9);
+  EXPECT_NEAR(r.stat[RMaxDev], 0.0625, 1e-9);
+  EXPECT_EQ(r.stat[RNData], static_cast<double>(pts.size()));
+}
+
+TEST(VaboRefine, RefusesMissingArguments)
+{
+  const Points pts = make_points(kTrue);
+  Result r;
+  r.par.fill(kUntouched);
+  EXPECT_EQ(VaboOptimize(r.par.data(), nullptr, nullptr, nullptr, nullptr,
+                         pts.size(), pts.angle.data(), pts.i1.data(),
+                         pts.i2.data(), pts.weight.data(), 0, 10),
+            1);
+  EXPECT_EQ(VaboOptimize(r.par.data(), nullptr, nullptr, kTrue.data(), nullptr,
+                         pts.size(), pts.angle.data(), nullptr,
+                         pts.i2.data(), pts.weight.data(), 0, 10),
+            1);
+  EXPECT_EQ(r.par[0], kUntouched);
+  // No points: nothing to refine, nothing to sum.
+  EXPECT_EQ(VaboOptimize(r.par.data(), nullptr, nullptr, kTrue.data(),
+                         kDefaultModes.data(), 0, nullptr, nullptr, nullptr,
+                         nullptr, 0, 10),
+            0);
+  EXPECT_EQ(r.par, kTrue);
+}
+
+TEST_F(DebugWord, VerbosePrintsOneLinePerStep)
+{
+  const Points pts = make_points(kTrue);
+  VaboDebugSet(VABO_VERBOSE);
+  fflush(stdout);
+  testing::internal::CaptureStdout();
+  Result r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts,
+                      0.0, 2);
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(r.status, 0);
+  size_t first = out.find("step=1, stddev=");
+  size_t second = out.find("step=2, stddev=");
+  ASSERT_EQ(first, 0u);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_EQ(out.find("step=3"), std::string::npos);
+  // After each step line the parameter line, kept ones in brackets.
+  EXPECT_NE(out.find("\npix1=[7.5e-05] pix2=[7.46e-05] cen1="), std::string::npos);
+  EXPECT_EQ(out.find("Dev="), std::string::npos);
+}
+
+TEST_F(DebugWord, TraceOpensWithTheEntryPoint)
+{
+  const Points pts = make_points(kTrue);
+  VaboDebugSet(VABO_VABO);
+  fflush(stdout);
+  testing::internal::CaptureStdout();
+  Result r = optimize(kTrue, &kDefaultModes, pts, 1e-7, 1);
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(out.rfind("VaboOptimize\norder_Par\nget_VaboB\n", 0), 0u);
+  EXPECT_NE(out.find("get_VaboParDev\n"), std::string::npos);
+  EXPECT_EQ(out.substr(out.size() - 12), "reorder_Par\n");
+}
