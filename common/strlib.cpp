@@ -21,6 +21,9 @@ const char kVersion[] = "strlib : V1.06 Kelvardo 2012-08-02";
 /* The six characters this module calls white space, in this order. */
 const char kWhiteSpaces[] = " \t\r\n\f\v";
 
+/* Distance between an ASCII lower-case letter and its upper-case form. */
+constexpr unsigned char kCaseOffset = 'a' - 'A';
+
 /* The continuation position of strlib_tok (one tokenisation at a time). */
 char *tok_lasts = nullptr;
 
@@ -241,12 +244,13 @@ char *strlib_concat(char *buffer, size_t buflen, const char *a, const char *b)
   return strlib_nconcat(buffer, buflen, a, b, buflen);
 }
 
+/* Letters of the other case moved by kCaseOffset; s itself, null for null. */
 char *strlib_toupper(char *s)
 {
   if (s == nullptr) return nullptr;
   for (char *p = s; *p != '\0'; ++p)
     if (std::islower(static_cast<unsigned char>(*p)))
-      *p = static_cast<char>(static_cast<unsigned char>(*p) - 32);
+      *p = static_cast<char>(static_cast<unsigned char>(*p) - kCaseOffset);
   return s;
 }
 
@@ -255,7 +259,7 @@ char *strlib_tolower(char *s)
   if (s == nullptr) return nullptr;
   for (char *p = s; *p != '\0'; ++p)
     if (std::isupper(static_cast<unsigned char>(*p)))
-      *p = static_cast<char>(static_cast<unsigned char>(*p) + 32);
+      *p = static_cast<char>(static_cast<unsigned char>(*p) + kCaseOffset);
   return s;
 }
 
