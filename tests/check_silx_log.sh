@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Cross-check of the iteration log: runs vabo with the savesteps switch on
+# exact synthetic points and reads vabo_iteration.spec back with silx's
+# SPEC-file reader (scan numbers, column labels, rows).
+# Usage: check_silx_log.sh <vabo binary> <source dir> <build dir>
+# Exit 77 (skipped) when silx is missing, unless CI is set.
+set -u
+# Absolute paths: the run happens in a temporary directory.
+vabo=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+source_dir=$(cd "$2" && pwd)
+python=/usr/bin/python3
+checker=$source_dir/tests/silx_log_check.py
+
+if ! "$python" -c 'from silx.io.specfile import SpecFile' >/dev/null 2>&1; then
+  if [ -n "${CI:-}" ]; then
+    echo "check_silx_log: silx is not installed for $python"
+    exit 1
+  fi
+  echo "check_silx_log: skipped, silx is not installed for $python"
+  exit 77
+fi
+
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+"$python" "$checker" points >points.dat || exit 1
+
+# Two steps from start values a little off: scans 0, 1 and 2.
+"$vabo" debug=0x80 maxiter=2 mindev=0 \
+  75e-6 75e-6 1030.1 981.9 0.2051 0.0297 -0.0219 0 \
+  <points.dat >stdout.txt 2>stderr.txt
+status=$?
+if [ "$status" -ne 0 ]; then
+  echo "check_silx_log: vabo exited with $status"
+  cat stderr.txt
+  exit 1
+fi
+if [ ! -f vabo_iteration.spec ]; then
+  echo "check_silx_log: vabo wrote no vabo_iteration.spec"
+  exit 1
+fi
+
+"$python" "$checker" check vabo_iteration.spec points.dat 3
