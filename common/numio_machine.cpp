@@ -531,6 +531,8 @@ int numprog_search_variable(NumProg *program, const char *Key,
   return -1;
 }
 
+/* Releases every variable with its key; the list becomes empty.  Always 0.
+ * Instructions that point at a released variable must not be run. */
 int numprog_free_variable_list(NumProg *program)
 {
   if (program == nullptr) return 0;
@@ -545,6 +547,7 @@ int numprog_free_variable_list(NumProg *program)
   return 0;
 }
 
+/* Number of declared variables; 0 for no program. */
 long num_prog_variables(NumProg *program)
 {
   if (program == nullptr) return 0;
@@ -553,6 +556,7 @@ long num_prog_variables(NumProg *program)
   return n;
 }
 
+/* Bytes of the variable records (keys not counted); 0 for no program. */
 size_t num_prog_variable_size(NumProg *program)
 {
   return static_cast<size_t>(num_prog_variables(program)) * sizeof(NumVar);
@@ -590,6 +594,7 @@ NumAccu *numprog_down_accumulator(NumProg *program)
   return program->CurrentAccumulator;
 }
 
+/* Releases every register and empties the stack.  Always 0. */
 int numprog_free_accumulator_list(NumProg *program)
 {
   if (program == nullptr) return 0;
@@ -604,6 +609,7 @@ int numprog_free_accumulator_list(NumProg *program)
   return 0;
 }
 
+/* Number of registers ever allocated (the deepest stack so far). */
 long num_prog_accumulators(NumProg *program)
 {
   if (program == nullptr) return 0;
@@ -613,6 +619,7 @@ long num_prog_accumulators(NumProg *program)
   return n;
 }
 
+/* Bytes of the register records; 0 for no program. */
 size_t num_prog_accumulator_size(NumProg *program)
 {
   return static_cast<size_t>(num_prog_accumulators(program)) *
@@ -661,6 +668,8 @@ int numprog_append_instruction(NumProg *program, int mode, int Command,
   return 0;
 }
 
+/* Releases list `mode` (0 or 1), which becomes empty.  -1 for another mode;
+ * no program: 0. */
 int numprog_free_instruction_list(NumProg *program, int mode)
 {
   if (program == nullptr) return 0;
@@ -690,6 +699,7 @@ long num_prog_instructions(NumProg *program, int mode)
   return n;
 }
 
+/* Bytes of the records of list `mode` (0 or 1); 0 for other modes. */
 size_t num_prog_instruction_size(NumProg *program, int mode)
 {
   if (mode != 0 && mode != 1) return 0;
@@ -793,6 +803,9 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
   return ins;
 }
 
+/* Folds every constant part of InstructionList, which is then replaced by
+ * the compiled list.  A folding error (7, 10, ...) returns 0 with the error
+ * in *perrval and leaves InstructionList as it was, CompiledList empty. */
 int dpprogram_compile(NumProg *program, int *perrval)
 {
   int local_errval = NUM_SUCCESS;
@@ -835,6 +848,7 @@ int dpprogram_compile(NumProg *program, int *perrval)
  * Texts and sizes
  * ==================================================================== */
 
+/* Print name of an instruction code; "Invalid" outside 0 ... 52. */
 const char *numprog_cmd2str(int numprog_cmd)
 {
   if (numprog_cmd < 0 || numprog_cmd >= EndNumCommand)
@@ -883,12 +897,15 @@ int numprog_is_empty(const char *s)
   return 1;
 }
 
+/* Writes n blanks to out; nothing for n <= 0 or no stream. */
 void print_spaces(FILE *out, int n)
 {
   if (out == nullptr) return;
   for (int i = 0; i < n; ++i) std::fputc(' ', out);
 }
 
+/* Bytes held by a program: record, name with its NUL, and the records of
+ * its variables, registers and both instruction lists; 0 for none. */
 size_t num_prog_size(NumProg *program)
 {
   if (program == nullptr) return 0;
@@ -901,6 +918,7 @@ size_t num_prog_size(NumProg *program)
   return size;
 }
 
+/* num_prog_size summed over the registry. */
 size_t num_prog_size_all(void)
 {
   size_t size = 0;
@@ -912,6 +930,9 @@ size_t num_prog_size_all(void)
  * Printouts
  * ==================================================================== */
 
+/* Prints one program, or the whole registry for none; the lists inside are
+ * printed at level - 1.  Nothing at level <= 0.  -1 only without a stream;
+ * the verbose form ends with one program separator. */
 int num_prog_print_list(FILE *out, NumProg *program, int level, int verbose)
 {
   if (out == nullptr) return -1;
@@ -926,6 +947,8 @@ int num_prog_print_list(FILE *out, NumProg *program, int level, int verbose)
   return 0;
 }
 
+/* The list printers: nothing at level <= 0 or for no program; -1 only
+ * without a stream (and for a mode other than 0 or 1). */
 int num_prog_print_variable_list(FILE *out, NumProg *program, int level,
                                  int verbose)
 {
