@@ -1,0 +1,134 @@
+/*
+ * vabo_beam.cpp -- the geometry seen from the beam: where the primary beam
+ * hits the detector, how far that point is from the sample, and the detector
+ * tilt as angles, with their one-line text form (BeamPar).
+ *
+ * Entry points: Vabo2Image_X3 (pixel hit by a direction), VaboBeamCenter,
+ * VaboBeamDistance, VaboTilt and sprint_beam_parameters.  Input is a
+ * parameter vector in natural order.  Each quantity fails on its own; the
+ * text shows "-" for a quantity that cannot be computed.
+ */
+#include "vabo_base.h"
+#include "tilt3d.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+/* Number of fields of the BeamPar text: pix1, pix2, beam centre (2), beam
+ * distance, tilt (3) -- the same count as the parameter vector. */
+constexpr int kBeamFields = NParams;
+
+/* With the vabo switch every entry point names itself on entry. */
+void trace(const char *name)
+{
+  if (VABODebug() & VABO_VABO) printf("%s\n", name);
+}
+
+bool showtemp() { return (VABODebug() & VABO_SHOWTEMP) != 0; }
+
+/* Appends one field ("%12lg ", or "-" right-aligned when it has no value)
+ * at *plen; once the buffer is full the text is cut at bufsiz - 1 and later
+ * fields are dropped. */
+void append_field(char *buffer, size_t bufsiz, size_t *plen, double value,
+                  bool present)
+{
+  if (*plen + 1 >= bufsiz) return;
+  const size_t room = bufsiz - *plen;
+  const int n = present ? snprintf(buffer + *plen, room, "%12lg ", value)
+                        : snprintf(buffer + *plen, room, "%12s ", "-");
+  if (n < 0) return;
+  const size_t written = static_cast<size_t>(n);
+  *plen = (written >= room) ? bufsiz - 1 : *plen + written;
+}
+
+} // namespace
+
+int Vabo2Image_X3(double *I, const double *X, const double *Par)
+{
+  if (!I || !X || !Par) return -1;
+  const double c1 = std::cos(Par[Rot1]), s1 = std::sin(Par[Rot1]);
+  const double c2 = std::cos(Par[Rot2]), s2 = std::sin(Par[Rot2]);
+  const double c3 = std::cos(Par[Rot3]), s3 = std::sin(Par[Rot3]);
+
+  /* The components of X in the detector frame: D along the detector
+   * normal, q1 and q2 along the two pixel axes. */
+  const double t = c3 * X[0] + s3 * X[1];
+  const double a = c2 * X[2] + s2 * t;
+  const double D = s1 * (s3 * X[0] - c3 * X[1]) + c1 * a;
+  const double q1 = c2 * t - s2 * X[2];
+  const double q2 = s1 * a + c1 * (c3 * X[1] - s3 * X[0]);
+
+  const double pix1 = Par[Pix1], pix2 = Par[Pix2], dis = Par[Dis];
+  if (!(std::fabs(pix1 * D) > 0.0 && std::fabs(pix2 * D) > 0.0)) return -1;
+  I[0] = Par[Cen1] - dis * q1 / (pix1 * D);
+  I[1] = Par[Cen2] - dis * q2 / (pix2 * D);
+  return 0;
+}
+
+int VaboBeamCenter(double *I, const double *Par)
+{
+  trace("VaboBeamCenter");
+  const double beam[3] = {0.0, 0.0, -1.0};
+  return Vabo2Image_X3(I, beam, Par);
+}
+
+int VaboBeamDistance(double *pdistance, const double *Par)
+{
+  trace("VaboBeamDistance");
+  double I[2];
+  const int status = VaboBeamCenter(I, Par);
+  if (status != 0) return status;
+  if (showtemp()) printf("BeamCenter=(%lg,%lg)\n", I[0], I[1]);
+
+  VaboOrdered Ordered;
+  order_Par(&Ordered, Par, nullptr);
+  if (showtemp()) fprint_ordered(stdout, &Ordered);
+
+  double X[3];
+  X_vector_3d(X, &Ordered, I[0], I[1]);
+  if (showtemp()) fprint_vector(stdout, 3, X, "X");
+
+  const double distance = -X[2];
+  if (showtemp()) printf("BeamDistance=%lg\n", distance);
+  if (pdistance) *pdistance = distance;
+  return 0;
+}
+
+int VaboTilt(double *tilt, const double *Par)
+{
+  trace("VaboTilt");
+  if (!tilt || !Par) return -1;
+  double R[3][3];
+  rotation_matrix_3d(R, Par[Rot1], Par[Rot2], Par[Rot3]);
+  if (showtemp()) fprint_matrix_3d(stdout, &R[0][0], "R");
+
+  if (tilt3d_angles(tilt, R) != 0) return -1;
+  if (showtemp()) fprint_vector(stdout, 3, tilt, "tilt");
+  return 0;
+}
+
+char *sprint_beam_parameters(char *buffer, size_t bufsiz, const double *Par)
+{
+  if (!buffer || bufsiz == 0) return buffer;
+  double ParBeam[kBeamFields] = {};
+  bool IParBeam[kBeamFields] = {};
+
+  if (Par) {
+    ParBeam[0] = Par[Pix1];
+    ParBeam[1] = Par[Pix2];
+    IParBeam[0] = IParBeam[1] = true;
+    if (VaboBeamCenter(&ParBeam[2], Par) == 0) IParBeam[2] = IParBeam[3] = true;
+    if (VaboBeamDistance(&ParBeam[4], Par) == 0) IParBeam[4] = true;
+    if (VaboTilt(&ParBeam[5], Par) == 0)
+      IParBeam[5] = IParBeam[6] = IParBeam[7] = true;
+  }
+
+  size_t len = 0;
+  buffer[0] = '\0';
+  for (int k = 0; k < kBeamFields; ++k)
+    append_field(buffer, bufsiz, &len, ParBeam[k], IParBeam[k]);
+  buffer[bufsiz - 1] = '\0';
+  return buffer;
+}

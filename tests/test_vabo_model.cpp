@@ -1,0 +1,652 @@
+/*
+ * Tests of the forward model and the vector and matrix arithmetic under it:
+ * the products against hand-written loops, the tie rules of the extremes,
+ * the exact printer texts and traces, the rotation matrix against its
+ * factors, and every analytic derivative against a central finite
+ * difference for random geometries, pixels and refine selections.
+ */
+#include "vabo_base.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const double kPi = 3.141592653589793;
+
+/* Runs body with standard output redirected into a temporary file and
+ * returns what was written there. */
+std::string capture_stdout(const std::function<void()> &body)
+{
+  fflush(stdout);
+  FILE *tmp = tmpfile();
+  if (!tmp) return "<no tmpfile>";
+  const int saved = dup(fileno(stdout));
+  dup2(fileno(tmp), fileno(stdout));
+  body();
+  fflush(stdout);
+  dup2(saved, fileno(stdout));
+  close(saved);
+  std::string text;
+  rewind(tmp);
+  for (int c; (c = fgetc(tmp)) != EOF;) text.push_back(static_cast<char>(c));
+  fclose(tmp);
+  return text;
+}
+
+/* What a printer writes to a stream of its own. */
+std::string printed(const std::function<void(FILE *)> &body)
+{
+  FILE *tmp = tmpfile();
+  if (!tmp) return "<no tmpfile>";
+  body(tmp);
+  std::string text;
+  rewind(tmp);
+  for (int c; (c = fgetc(tmp)) != EOF;) text.push_back(static_cast<char>(c));
+  fclose(tmp);
+  return text;
+}
+
+/* Sets the debug word for the lifetime of the guard (its own printout is
+ * swallowed) and clears it afterwards. */
+struct DebugGuard {
+  explicit DebugGuard(int word)
+  {
+    capture_stdout([word] { VaboDebugSet(word); });
+  }
+  ~DebugGuard() { VaboDebugSet(0); }
+};
+
+/* ---------------------------------------------------------------------
+ * Vector and matrix arithmetic
+ * ------------------------------------------------------------------- */
+
+/* A column-major matrix filled with high-entropy values. */
+std::vector<double> random_matrix(std::mt19937_64 &rng, int rows, int cols)
+{
+  std::uniform_real_distribution<double> value(-3.7, 4.3);
+  std::vector<double> m(static_cast<size_t>(rows * cols));
+  for (double &x : m) x = value(rng);
+  return m;
+}
+
+double at(const std::vector<double> &m, int rows, int r, int c)
+{
+  return m[static_cast<size_t>(c * rows + r)];
+}
+
+TEST(Linalg, MatMulIsTheColumnMajorProduct)
+{
+  std::mt19937_64 rng(4242);
+  const int N = 3, M = 4, L = 2;
+  const auto A = random_matrix(rng, N, M);
+  const auto B = random_matrix(rng, M, L);
+  std::vector<double> Out(N * L, 99.0);
+  mat_mul(Out.data(), A.data(), B.data(), L, M, N);
+  for (int r = 0; r < N; ++r)
+    for (int c = 0; c < L; ++c) {
+      double expected = 0.0;
+      for (int k = 0; k < M; ++k) expected += at(A, N, r, k) * at(B, M, k, c);
+      EXPECT_DOUBLE_EQ(at(Out, N, r, c), expected) << r << "," << c;
+    }
+}
+
+TEST(Linalg, MatMulWithEmptyInnerDimensionGivesZeros)
+{
+  std::vector<double> Out(6, 99.0);
+  const double dummy = 1.0;
+  mat_mul(Out.data(), &dummy, &dummy, 2, 0, 3);
+  for (double x : Out) EXPECT_EQ(x, 0.0);
+}
+
+TEST(Linalg, VecMulMultipliesMatrixByVector)
+{
+  /* (1 3; 2 4) column-major times (2.5, -1.25). */
+  const double A[4] = {1, 2, 3, 4};
+  const double V[2] = {2.5, -1.25};
+  double Out[2];
+  vec_mul(Out, A, V, 2);
+  EXPECT_EQ(Out[0], 1 * 2.5 + 3 * -1.25);
+  EXPECT_EQ(Out[1], 2 * 2.5 + 4 * -1.25);
+}
+
+TEST(Linalg, TransposeMulIsTheProductOfTheTranspose)
+{
+  std::mt19937_64 rng(777);
+  const int M = 5, N = 3, L = 4;
+  const auto A = random_matrix(rng, M, N);
+  const auto B = random_matrix(rng, M, L);
+  std::vector<double> Out(N * L, 99.0);
+  transpose_mul(Out.data(), A.data(), B.data(), L, M, N);
+  for (int r = 0; r < N; ++r)
+    for (int c = 0; c < L; ++c) {
+      double expected = 0.0;
+      for (int k = 0; k < M; ++k) expected += at(A, M, k, r) * at(B, M, k, c);
+      EXPECT_DOUBLE_EQ(at(Out, N, r, c), expected) << r << "," << c;
+    }
+}
+
+TEST(Linalg, TransposeMulWeightScalesEachRow)
+{
+  std::mt19937_64 rng(31337);
+  const int M = 6, N = 2, L = 3;
+  const auto A = random_matrix(rng, M, N);
+  const auto B = random_matrix(rng, M, L);
+  const double W[M] = {0.75, 2.125, 0.0, 1.5, 0.3125, 4.0625};
+  std::vector<double> Out(N * L, 99.0);
+  transpose_mul_weight(Out.data(), A.data(), B.data(), W, L, M, N);
+  for (int r = 0; r < N; ++r)
+    for (int c = 0; c < L; ++c) {
+      double expected = 0.0;
+      for (int k = 0; k < M; ++k)
+        expected += (at(A, M, k, r) * at(B, M, k, c)) * W[k];
+      EXPECT_DOUBLE_EQ(at(Out, N, r, c), expected) << r << "," << c;
+    }
+
+  /* Unit weights give the plain product; a zero weight drops the row. */
+  const double ones[M] = {1, 1, 1, 1, 1, 1};
+  std::vector<double> Weighted(N * L), Plain(N * L);
+  transpose_mul_weight(Weighted.data(), A.data(), B.data(), ones, L, M, N);
+  transpose_mul(Plain.data(), A.data(), B.data(), L, M, N);
+  EXPECT_EQ(Weighted, Plain);
+
+  auto A2 = A, B2 = B;
+  for (int c = 0; c < N; ++c) A2[c * M + 2] = 1e6;   /* row 2 has weight 0 */
+  for (int c = 0; c < L; ++c) B2[c * M + 2] = -1e6;
+  std::vector<double> Out2(N * L);
+  transpose_mul_weight(Out2.data(), A2.data(), B2.data(), W, L, M, N);
+  EXPECT_EQ(Out2, Out);
+}
+
+TEST(Linalg, VectorSumsAndProducts)
+{
+  double V[3] = {1.5, -2.25, 4.125};
+  const double W[3] = {0.5, 3.0, -1.75};
+  const double Weight[3] = {2.0, 0.0, 0.25};
+  EXPECT_EQ(scalar_product(V, W, 3), 1.5 * 0.5 + -2.25 * 3.0 + 4.125 * -1.75);
+  EXPECT_EQ(scalar_product_weight(V, W, Weight, 3),
+            1.5 * 0.5 * 2.0 + 4.125 * -1.75 * 0.25);
+  EXPECT_EQ(scalar_components_sum(V, 3), 1.5 - 2.25 + 4.125);
+  EXPECT_EQ(scalar_components_sum(V, 0), 0.0);
+  vec_add(V, V, W, 3);
+  EXPECT_EQ(V[0], 2.0);
+  EXPECT_EQ(V[1], 0.75);
+  EXPECT_EQ(V[2], 2.375);
+}
+
+struct ExtremeCase {
+  std::vector<double> values;
+  double absmin;
+  double absmax;
+};
+
+TEST(Linalg, ExtremesKeepTheSignAndTheFirstOfTies)
+{
+  const ExtremeCase cases[] = {
+      {{-3, 2, -2}, 2, -3},
+      {{-3, 3}, -3, -3},
+      {{0.5, -7.25, 7.25, -0.5}, 0.5, -7.25},
+      {{-1.125}, -1.125, -1.125},
+      {{}, 0, 0},
+  };
+  for (const auto &c : cases) {
+    const int n = static_cast<int>(c.values.size());
+    EXPECT_EQ(scalar_absmin(c.values.data(), n), c.absmin);
+    EXPECT_EQ(scalar_absmax(c.values.data(), n), c.absmax);
+  }
+  const double v[2] = {4.5, -9.0};
+  EXPECT_EQ(scalar_absmin(v, -3), 0.0);
+  EXPECT_EQ(scalar_absmax(v, -3), 0.0);
+}
+
+TEST(Linalg, FprintMatrixPrintsRowsOfTheColumnMajorArray)
+{
+  const double M[4] = {1, 2, 3, 4};
+  const std::string text =
+      printed([&](FILE *out) { EXPECT_EQ(fprint_matrix(out, 2, 2, M, "M"), 0); });
+  EXPECT_EQ(text, "             M \n"
+                  "             1              3 \n"
+                  "             2              4 \n"
+                  "\n");
+}
+
+TEST(Linalg, FprintMatrix3dPrintsThreeRows)
+{
+  const double M[9] = {1.5, -2, 3, 4, 5e-7, 6, 7, 8, 123456789};
+  const std::string text =
+      printed([&](FILE *out) { fprint_matrix_3d(out, M, "R"); });
+  EXPECT_EQ(text, "             R \n"
+                  "           1.5              4              7 \n"
+                  "            -2          5e-07              8 \n"
+                  "             3              6    1.23457e+08 \n"
+                  "\n");
+}
+
+TEST(Linalg, FprintVectorNumbersTheElementsFromZero)
+{
+  const double V[3] = {2.5, -0.001953125, 1e20};
+  const std::string text =
+      printed([&](FILE *out) { EXPECT_EQ(fprint_vector(out, 3, V, "B"), 0); });
+  EXPECT_EQ(text, "           Num              B\n"
+                  "             0            2.5\n"
+                  "             1    -0.00195312\n"
+                  "             2          1e+20\n"
+                  "\n");
+}
+
+TEST(Linalg, VaboSwitchTracesEachEntry)
+{
+  DebugGuard guard(VABO_VABO);
+  double A[4] = {1, 2, 3, 4}, V[2] = {1, 1}, Out[4];
+  const std::string text = capture_stdout([&] {
+    mat_mul(Out, A, A, 2, 2, 2);
+    transpose_mul(Out, A, A, 2, 2, 2);
+    transpose_mul_weight(Out, A, A, V, 2, 2, 2);
+    vec_mul(Out, A, V, 2);
+    vec_add(V, V, V, 2);
+    scalar_product(V, V, 2);
+    scalar_product_weight(V, V, V, 2);
+    scalar_components_sum(V, 2);
+    scalar_absmin(V, 2);
+    scalar_absmax(V, 2);
+    printed([&](FILE *out) { fprint_vector(out, 2, V, "x"); });
+  });
+  EXPECT_EQ(text, "mat_mul\ntranspose_mul\ntranspose_mul_weight\nvec_mul\n"
+                  "mat_mul\nvec_add\nscalar_product\nscalar_product_weight\n"
+                  "scalar_components_sum\nscalar_absmin\nscalar_absmax\n");
+}
+
+TEST(Linalg, NoTraceWithoutTheVaboSwitch)
+{
+  DebugGuard guard(VABO_VERBOSE | VABO_SHOWTEMP);
+  double A[4] = {1, 2, 3, 4}, Out[4];
+  const std::string text =
+      capture_stdout([&] { mat_mul(Out, A, A, 2, 2, 2); });
+  EXPECT_EQ(text, "");
+}
+
+/* ---------------------------------------------------------------------
+ * Detector geometry model
+ * ------------------------------------------------------------------- */
+
+/* An ordered record built directly: refined parameters first, kept ones
+ * after them, each group in natural order (null modes refine all). */
+VaboOrdered make_ordered(const double *par, const int *modes)
+{
+  VaboOrdered o{};
+  int j = 0;
+  for (int pass = 0; pass < 2; ++pass)
+    for (int p = 0; p < NParams; ++p) {
+      const bool refined = !modes || modes[p] != 0;
+      if (refined != (pass == 0)) continue;
+      o.Index[p] = j;
+      o.Names[j] = VaboParamNames[p];
+      o.Par[j] = par[p];
+      o.ParDev[j] = -1.0;
+      ++j;
+      if (pass == 0) o.nopt = static_cast<size_t>(j);
+    }
+  for (int k = 0; k < NStats; ++k) {
+    o.StatNames[k] = VaboStatNames[k];
+    o.Stat[k] = -1.0;
+  }
+  return o;
+}
+
+struct Geometry {
+  double par[NParams];
+  double i1, i2;
+};
+
+Geometry random_geometry(std::mt19937_64 &rng)
+{
+  std::uniform_real_distribution<double> pix(3e-5, 2e-4), cen(200, 1800),
+      dis(0.05, 0.5), tilt(-0.7, 0.7), turn(-3.0, 3.0), pixel(0, 2048);
+  Geometry g;
+  g.par[Pix1] = pix(rng);
+  g.par[Pix2] = pix(rng);
+  g.par[Cen1] = cen(rng);
+  g.par[Cen2] = cen(rng);
+  g.par[Dis] = dis(rng);
+  g.par[Rot1] = tilt(rng);
+  g.par[Rot2] = tilt(rng);
+  g.par[Rot3] = turn(rng);
+  g.i1 = pixel(rng);
+  g.i2 = pixel(rng);
+  return g;
+}
+
+/* Typical size of each parameter: finite-difference steps and tolerances
+ * scale with it. */
+const double kScale[NParams] = {1e-4, 1e-4, 1e3, 1e3, 0.3, 1, 1, 1};
+constexpr double kRelStep = 1e-5;
+
+using Mat = double[3][3];
+
+void multiply(const Mat A, const Mat B, Mat Out)
+{
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      Out[i][j] = 0.0;
+      for (int k = 0; k < 3; ++k) Out[i][j] += A[i][k] * B[k][j];
+    }
+}
+
+TEST(Model, RotationMatrixIsRzRyRxReadColumnMajor)
+{
+  std::mt19937_64 rng(99);
+  std::uniform_real_distribution<double> angle(-kPi, kPi);
+  for (int n = 0; n < 50; ++n) {
+    const double a = angle(rng), b = angle(rng), c = angle(rng);
+    const Mat Rx = {{1, 0, 0},
+                    {0, std::cos(a), -std::sin(a)},
+                    {0, std::sin(a), std::cos(a)}};
+    const Mat Ry = {{std::cos(b), 0, std::sin(b)},
+                    {0, 1, 0},
+                    {-std::sin(b), 0, std::cos(b)}};
+    const Mat Rz = {{std::cos(c), -std::sin(c), 0},
+                    {std::sin(c), std::cos(c), 0},
+                    {0, 0, 1}};
+    Mat ZY, M;
+    multiply(Rz, Ry, ZY);
+    multiply(ZY, Rx, M);
+    Mat R;
+    rotation_matrix_3d(R, a, b, c);
+    for (int r = 0; r < 3; ++r)
+      for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(R[k][r], M[r][k], 1e-15) << r << "," << k;
+  }
+}
+
+TEST(Model, NormalIsThePixelInTheUnrotatedDetector)
+{
+  double V[3];
+  i2normal_3d(V, 5e-5, 7.5e-5, 512.25, 300.5, 0.115, 612.25, 200.5);
+  EXPECT_DOUBLE_EQ(V[0], 100 * 5e-5);
+  EXPECT_DOUBLE_EQ(V[1], -100 * 7.5e-5);
+  EXPECT_EQ(V[2], -0.115);
+  i2normal_3d(nullptr, 1, 1, 1, 1, 1, 1, 1);   /* nothing written */
+}
+
+TEST(Model, XIsTheRotatedPixelVector)
+{
+  std::mt19937_64 rng(1234);
+  for (int n = 0; n < 50; ++n) {
+    const Geometry g = random_geometry(rng);
+    const VaboOrdered o = make_ordered(g.par, VaboParamDefault);
+    double X[3];
+    EXPECT_EQ(X_vector_3d(X, &o, g.i1, g.i2), X);
+    /* Rotate the pixel vector step by step: Rx, then Ry, then Rz. */
+    double v[3] = {(g.i1 - g.par[Cen1]) * g.par[Pix1],
+                   (g.i2 - g.par[Cen2]) * g.par[Pix2], -g.par[Dis]};
+    const double a = g.par[Rot1], b = g.par[Rot2], c = g.par[Rot3];
+    double t[3] = {v[0], std::cos(a) * v[1] - std::sin(a) * v[2],
+                   std::sin(a) * v[1] + std::cos(a) * v[2]};
+    double u[3] = {std::cos(b) * t[0] + std::sin(b) * t[2], t[1],
+                   -std::sin(b) * t[0] + std::cos(b) * t[2]};
+    double w[3] = {std::cos(c) * u[0] - std::sin(c) * u[1],
+                   std::sin(c) * u[0] + std::cos(c) * u[1], u[2]};
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(X[k], w[k], 1e-15) << k;
+  }
+}
+
+struct Selection {
+  const char *name;
+  int modes[NParams];
+  bool all;   /* refine every parameter (null modes) */
+};
+
+const Selection kSelections[] = {
+    {"default", {0, 0, 1, 1, 1, 1, 1, 0}, false},
+    {"all (null modes)", {}, true},
+    {"pix1 and rot3", {1, 0, 0, 0, 0, 0, 0, 1}, false},
+    {"alternate", {0, 1, 0, 1, 0, 1, 0, 1}, false},
+    {"missing counts as refine", {-1, 1, -1, 0, 1, 0, 0, -1}, false},
+    {"none", {0, 0, 0, 0, 0, 0, 0, 0}, false},
+};
+
+TEST(Model, DerivativeColumnsMatchCentralDifferences)
+{
+  std::mt19937_64 rng(20131209);
+  constexpr double kSentinel = 7.770625;
+  for (const Selection &sel : kSelections)
+    for (int n = 0; n < 40; ++n) {
+      const Geometry g = random_geometry(rng);
+      const VaboOrdered o = make_ordered(g.par, sel.all ? nullptr : sel.modes);
+      double X[3];
+      X_vector_3d(X, &o, g.i1, g.i2);
+      const double length = std::sqrt(X[0] * X[0] + X[1] * X[1] + X[2] * X[2]);
+
+      double DX[3 * NParams];
+      for (double &d : DX) d = kSentinel;
+      DX_matrix_3d(DX, &o, g.i1, g.i2);
+
+      for (int p = 0; p < NParams; ++p) {
+        const int j = o.Index[p];
+        const double *column = DX + 3 * j;
+        if (static_cast<size_t>(j) >= o.nopt) {
+          for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(column[k], kSentinel) << sel.name << " kept " << p;
+          continue;
+        }
+        const double h = kRelStep * kScale[p];
+        VaboOrdered plus = o, minus = o;
+        plus.Par[j] += h;
+        minus.Par[j] -= h;
+        double Xp[3], Xm[3];
+        X_vector_3d(Xp, &plus, g.i1, g.i2);
+        X_vector_3d(Xm, &minus, g.i1, g.i2);
+        const double tol = 1e-8 * length / kScale[p];
+        for (int k = 0; k < 3; ++k)
+          EXPECT_NEAR(column[k], (Xp[k] - Xm[k]) / (2 * h), tol)
+              << sel.name << " parameter " << VaboParamNames[p] << " row " << k;
+      }
+    }
+}
+
+TEST(Model, DAngleMatchesCentralDifferencesOfTheAngle)
+{
+  std::mt19937_64 rng(16061011);
+  for (const Selection &sel : kSelections)
+    for (int n = 0; n < 40; ++n) {
+      const Geometry g = random_geometry(rng);
+      const VaboOrdered o = make_ordered(g.par, sel.all ? nullptr : sel.modes);
+      double X[3], DX[3 * NParams] = {};
+      X_vector_3d(X, &o, g.i1, g.i2);
+      const double rho = std::hypot(X[0], X[1]);
+      if (rho < 1e-3 * std::fabs(X[2])) continue;   /* keep off the axis */
+      DX_matrix_3d(DX, &o, g.i1, g.i2);
+      for (int p = 0; p < NParams; ++p) {
+        const int j = o.Index[p];
+        if (static_cast<size_t>(j) >= o.nopt) continue;
+        const double h = kRelStep * kScale[p];
+        VaboOrdered plus = o, minus = o;
+        plus.Par[j] += h;
+        minus.Par[j] -= h;
+        double Xp[3], Xm[3];
+        X_vector_3d(Xp, &plus, g.i1, g.i2);
+        X_vector_3d(Xm, &minus, g.i1, g.i2);
+        const double fd = (Angle_3d(Xp) - Angle_3d(Xm)) / (2 * h);
+        EXPECT_NEAR(DAngle_3d(X, DX, j), fd, 1e-8 / kScale[p])
+            << sel.name << " parameter " << VaboParamNames[p];
+      }
+    }
+}
+
+TEST(Model, LastOrderedColumnIsFilledWhenAllAreRefined)
+{
+  const double par[NParams] = {6.1e-5, 8.3e-5, 511.7, 488.2, 0.1234,
+                               0.21, -0.13, 0.77};
+  const VaboOrdered o = make_ordered(par, nullptr);
+  ASSERT_EQ(o.Index[Rot3], 7);
+  double DX[3 * NParams];
+  for (double &d : DX) d = -5.5;
+  DX_matrix_3d(DX, &o, 700.3, 250.9);
+  EXPECT_NE(DX[21], -5.5);
+  EXPECT_NE(DX[22], -5.5);
+  EXPECT_EQ(DX[23], 0.0);   /* a turn about axis 3 leaves X[2] */
+}
+
+TEST(Model, NullDerivativeMatrixIsAccepted)
+{
+  const double par[NParams] = {1e-4, 1e-4, 500, 500, 0.1, 0.1, 0.2, 0.3};
+  const VaboOrdered o = make_ordered(par, nullptr);
+  DX_matrix_3d(nullptr, &o, 12, 34);
+  const double X[3] = {0.1, 0.2, -0.3};
+  const double DX[3 * NParams] = {1, 2, 3};
+  EXPECT_EQ(DAngle_3d(nullptr, DX, 0), 0.0);
+  EXPECT_EQ(DAngle_3d(X, nullptr, 0), 0.0);
+  EXPECT_EQ(DAngle_3d(X, DX, -1), 0.0);
+  EXPECT_EQ(DAngle_3d(X, DX, NParams), 0.0);
+}
+
+TEST(Model, PoniOnTheAxisGivesZeroAngleAndTheAxis2Derivative)
+{
+  const double par[NParams] = {7.5e-5, 1.25e-4, 612.5, 387.25, 0.135,
+                               0, 0, 0};
+  const VaboOrdered o = make_ordered(par, nullptr);
+  double X[3], DX[3 * NParams];
+  X_vector_3d(X, &o, par[Cen1], par[Cen2]);
+  EXPECT_EQ(X[0], 0.0);
+  EXPECT_EQ(X[1], 0.0);
+  EXPECT_EQ(X[2], -0.135);
+  EXPECT_EQ(Angle_3d(X), 0.0);
+  EXPECT_EQ(Azimuth_3d(X), 0.0);
+  DX_matrix_3d(DX, &o, par[Cen1], par[Cen2]);
+  /* cen2 moves X along -axis 2 by pix2: the angle changes by
+   * -dX[1] / X[2] = -pix2 / dis. */
+  EXPECT_DOUBLE_EQ(DAngle_3d(X, DX, o.Index[Cen2]), -1.25e-4 / 0.135);
+  /* Only the component along axis 2 is used. */
+  EXPECT_EQ(DAngle_3d(X, DX, o.Index[Cen1]), 0.0);
+}
+
+TEST(Model, PointAtFortyFiveDegrees)
+{
+  const double par[NParams] = {1e-4, 1e-4, 433.5, 617.25, 0.1, 0, 0, 0};
+  const VaboOrdered o = make_ordered(par, VaboParamDefault);
+  double X[3];
+  X_vector_3d(X, &o, 433.5 + 1000, 617.25);
+  EXPECT_NEAR(X[0], 0.1, 1e-16);
+  EXPECT_EQ(X[1], 0.0);
+  EXPECT_EQ(X[2], -0.1);
+  EXPECT_NEAR(Angle_3d(X), kPi / 4, 1e-15);
+  EXPECT_EQ(Azimuth_3d(X), 0.0);
+  EXPECT_NEAR(DiffAngle(&o, 0.8, 433.5 + 1000, 617.25), 0.8 - kPi / 4, 1e-15);
+}
+
+TEST(Model, AzimuthRunsFromAxis1TowardsAxis2)
+{
+  const double X1[3] = {0, 0.25, -1};
+  const double X2[3] = {-0.5, -0.5, -1};
+  const double X3[3] = {-0.5, 0.0, -1};
+  EXPECT_DOUBLE_EQ(Azimuth_3d(X1), kPi / 2);
+  EXPECT_DOUBLE_EQ(Azimuth_3d(X2), -3 * kPi / 4);
+  EXPECT_DOUBLE_EQ(Azimuth_3d(X3), kPi);
+}
+
+TEST(Model, DetectorTurnedPastNinetyDegreesGivesAngleAboveHalfPi)
+{
+  const double par[NParams] = {1e-4, 1e-4, 500, 500, 0.2, 0, 2.2, 0};
+  const VaboOrdered o = make_ordered(par, VaboParamDefault);
+  double X[3];
+  X_vector_3d(X, &o, 500, 500);
+  EXPECT_GT(X[2], 0.0);
+  EXPECT_GT(Angle_3d(X), kPi / 2);
+  EXPECT_NEAR(Angle_3d(X), 2.2, 1e-15);
+}
+
+TEST(Model, Rot1MovesThePoniTowardsAxis2)
+{
+  const double dis = 0.1375;
+  const double par[NParams] = {1e-4, 1e-4, 321.5, 654.75, dis, 0.1, 0, 0};
+  const VaboOrdered o = make_ordered(par, VaboParamDefault);
+  double X[3];
+  X_vector_3d(X, &o, 321.5, 654.75);
+  EXPECT_EQ(X[0], 0.0);
+  EXPECT_NEAR(X[1], dis * std::sin(0.1), 1e-17);
+  EXPECT_NEAR(X[2], -dis * std::cos(0.1), 1e-17);
+  EXPECT_NEAR(Angle_3d(X), 0.1, 1e-15);
+}
+
+TEST(Model, AngleDoesNotDependOnRot3)
+{
+  std::mt19937_64 rng(5);
+  for (int n = 0; n < 100; ++n) {
+    Geometry g = random_geometry(rng);
+    const VaboOrdered o = make_ordered(g.par, nullptr);
+    double X[3], DX[3 * NParams];
+    X_vector_3d(X, &o, g.i1, g.i2);
+    DX_matrix_3d(DX, &o, g.i1, g.i2);
+    EXPECT_NEAR(DAngle_3d(X, DX, o.Index[Rot3]), 0.0, 1e-12);
+    g.par[Rot3] += 1.2345;
+    const VaboOrdered turned = make_ordered(g.par, nullptr);
+    double Xt[3];
+    X_vector_3d(Xt, &turned, g.i1, g.i2);
+    EXPECT_NEAR(Angle_3d(Xt), Angle_3d(X), 1e-14);
+  }
+}
+
+TEST(Model, ModelTracesNameEachEntry)
+{
+  const double par[NParams] = {1e-4, 1e-4, 500, 500, 0.1, 0.1, 0.2, 0.3};
+  const VaboOrdered o = make_ordered(par, VaboParamDefault);
+  DebugGuard guard(VABO_VABO);
+  double X[3] = {0.1, 0.2, -0.3}, DX[3 * NParams];
+  const std::string text = capture_stdout([&] {
+    DiffAngle(&o, 0.3, 10, 20);
+    DX_matrix_3d(DX, &o, 10, 20);
+    Azimuth_3d(X);
+    DAngle_3d(X, DX, 0);
+  });
+  EXPECT_EQ(text, "DiffAngle\nX_vector_3d\ni2normal_3d\nrotation_matrix_3d\n"
+                  "vec_mul\nmat_mul\nAngle_3d\nDX_matrix_3d\nAzimuth_3d\n"
+                  "DAngle_3d\n");
+}
+
+TEST(Model, ShowtempPrintsTheParametersOfTheDerivativeMatrix)
+{
+  const double par[NParams] = {5e-05, 7.5e-05, 512.5, 488.25, 0.115,
+                               -0.25, 0.125, 0};
+  const VaboOrdered o = make_ordered(par, VaboParamDefault);
+  DebugGuard guard(VABO_SHOWTEMP);
+  const std::string text =
+      capture_stdout([&] { DX_matrix_3d(nullptr, &o, 600, 400); });
+  EXPECT_EQ(text,
+            "pix1=5e-05, pix2=7.5e-05, cen1=512.5, cen2=488.25, dis=0.115, "
+            "rot1=-0.25, rot2=0.125, rot3=0\n"
+            "IPix1=5, IPix2=6, ICen1=0, ICen2=1, IDis=2, IRot1=3, IRot2=4, "
+            "IRot3=7\n");
+}
+
+TEST(Model, ShowtempPrintsNormalRotationAndX)
+{
+  const double par[NParams] = {0.5, 0.25, 10, 4, 2, 0, 0, 0};
+  const VaboOrdered o = make_ordered(par, VaboParamDefault);
+  DebugGuard guard(VABO_SHOWTEMP);
+  const std::string text =
+      capture_stdout([&] { DiffAngle(&o, 0.5, 12.5, 7.25); });
+  const std::string normal = "           Num Normal (i1=12.5, i2=7.25)\n"
+                             "             0           1.25\n"
+                             "             1         0.8125\n"
+                             "             2             -2\n"
+                             "\n";
+  const std::string x_block = "           Num              X\n"
+                              "             0           1.25\n"
+                              "             1         0.8125\n"
+                              "             2             -2\n"
+                              "\n";
+  ASSERT_GE(text.size(), normal.size() + x_block.size());
+  EXPECT_EQ(text.substr(0, normal.size()), normal);
+  const std::string r_header = "             R \n";
+  EXPECT_EQ(text.substr(normal.size(), r_header.size()), r_header);
+  EXPECT_EQ(text.substr(text.size() - x_block.size()), x_block);
+}
+
+} // namespace
