@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Cross-checks vabo's detector model against pyFAI: the scattering angle of
+# random geometries and pixels must agree within 1e-12 rad.
+# Usage: check_pyfai.sh <vabo binary> <source dir> <build dir>
+# The model is evaluated by <build dir>/tests/vabo_model_probe.  Exits 77
+# (skipped) when pyFAI cannot be imported, unless CI is set: there it fails.
+set -u
+if [ $# -ne 3 ]; then
+  echo "usage: check_pyfai.sh <vabo binary> <source dir> <build dir>" >&2
+  exit 2
+fi
+source_dir=$2
+build_dir=$3
+python=/usr/bin/python3
+probe="$build_dir/tests/vabo_model_probe"
+
+if ! "$python" -c 'import numpy, pyFAI.geometry' >/dev/null 2>&1; then
+  if [ -n "${CI+set}" ]; then
+    echo "check_pyfai: pyFAI cannot be imported by $python (required in CI)" >&2
+    exit 1
+  fi
+  echo "check_pyfai: pyFAI cannot be imported by $python; skipped" >&2
+  exit 77
+fi
+if [ ! -x "$probe" ]; then
+  echo "check_pyfai: $probe not found (build the target vabo_model_probe)" >&2
+  exit 1
+fi
+exec "$python" "$source_dir/tests/pyfai_crosscheck.py" --probe "$probe"
