@@ -3,10 +3,10 @@
 # (default 1,000,000) and times one run of vabo on them with maxiter=0, so
 # that only reading, conversion and a single evaluation of the model count.
 # Prints the line count, the elapsed seconds and the lines per second.
-#   usage: bench/read_data.sh [vabo binary] [number of lines]
+#   usage: bench/read_data.sh [vabo binary (default build/vabo)] [lines]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-vabo=${1:-build-front/vabo}
+vabo=${1:-build/vabo}
 nlines=${2:-1000000}
 if [[ ! -x $vabo ]]; then
   echo "no vabo binary at $vabo (build it first or pass its path)" >&2
