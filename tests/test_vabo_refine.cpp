@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -582,4 +583,54 @@ TEST_F(DebugWord, TraceOpensWithTheEntryPoint)
   EXPECT_EQ(out.rfind("VaboOptimize\norder_Par\nget_VaboB\n", 0), 0u);
   EXPECT_NE(out.find("get_VaboParDev\n"), std::string::npos);
   EXPECT_EQ(out.substr(out.size() - 12), "reorder_Par\n");
+}
+
+TEST(VaboRefine, OversizedProblemsFailWithoutThrowing)
+{
+  // Rejected before any storage is requested or any point is read.
+  const double one[1] = {0.25};
+  double out[NParams] = {kUntouched};
+  const size_t too_many = static_cast<size_t>(INT_MAX) / NParams + 1;
+  EXPECT_EQ(VaboOptimize(out, nullptr, nullptr, kTrue.data(),
+                         kDefaultModes.data(), too_many, one, one, one, one,
+                         0, 10),
+            1);
+  EXPECT_EQ(out[0], kUntouched);
+  // n * n doubles exceed what a vector can hold: no workspace, -1.
+  double x[1] = {kUntouched};
+  EXPECT_EQ(CholeskySolve(INT_MAX, one, one, x), -1);
+  EXPECT_EQ(x[0], kUntouched);
+}
+
+TEST_F(DebugWord, ShowtempPrintsTheIntermediates)
+{
+  const Points all = make_points(kTrue);
+  Points pts;   // a dozen points spread over the detector
+  for (size_t i = 0; i < all.size(); i += 19) {
+    pts.angle.push_back(all.angle[i]);
+    pts.i1.push_back(all.i1[i]);
+    pts.i2.push_back(all.i2[i]);
+    pts.weight.push_back(all.weight[i]);
+  }
+  VaboDebugSet(VABO_SHOWTEMP);
+  fflush(stdout);
+  testing::internal::CaptureStdout();
+  Result r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts,
+                      0.0, 1);
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(r.status, 0);
+  for (const char *piece : {"ATB", "ATA", "GTG", "DOpt", "Ordered.Par",
+                            "VaboA[0][0] = ", "= DAngle_3d(X,DX,cen1)\n",
+                            "VaboA[4][3] = ", "stddev="})
+    EXPECT_NE(out.find(piece), std::string::npos) << piece;
+
+  // A failing factorisation shows the factor so far.
+  const double a[] = {1, 2, 2, 1};
+  const double b[] = {1, 1};
+  double x[2];
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(CholeskySolve(2, a, b, x), -1);
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("G"), std::string::npos);
+  EXPECT_EQ(out.find("GTG"), std::string::npos);
 }
