@@ -12,9 +12,9 @@
 #include "vabo_base.h"
 
 #include <climits>
-#include <initializer_list>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <new>
 #include <stdexcept>
 #include <utility>
