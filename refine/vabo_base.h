@@ -137,6 +137,8 @@ void transpose_mul_weight(double *Out, const double *A, const double *B,
 void vec_mul(double *VOut, const double *A, const double *V, int N);
 /* VOut = A + B (VOut may be A) */
 void vec_add(double *VOut, const double *A, const double *B, int N);
+/* Sums over i = 0 ... N-1 ascending (0 for N <= 0): V.W, V.diag(Weight).W,
+ * and the sum of the components of W. */
 double scalar_product(const double *V, const double *W, int N);
 double scalar_product_weight(const double *V, const double *W,
                              const double *Weight, int N);
@@ -144,6 +146,8 @@ double scalar_components_sum(const double *W, int N);
 /* The element of smallest (largest) magnitude, sign kept; 0 for N <= 0. */
 double scalar_absmin(const double *V, int N);
 double scalar_absmax(const double *V, int N);
+/* Debug printers: a vector as numbered rows, a matrix row by row under its
+ * label, each followed by an empty line.  Return 0. */
 int fprint_vector(FILE *out, size_t ndata, const double *V, const char *label);
 int fprint_matrix(FILE *out, size_t nrows, size_t ncols, const double *M,
                   const char *label);
@@ -168,7 +172,8 @@ void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
                   double i2);
 double Azimuth_3d(const double *X);   /* rad, from axis 1 towards axis 2 */
 double Angle_3d(const double *X);     /* TwoTheta, rad, in [0, pi] */
-/* d Angle_3d / d (parameter at ordered position Param); 0 for null input. */
+/* d Angle_3d / d (parameter at ordered position Param); 0 for null input
+ * or a position outside 0 ... 7. */
 double DAngle_3d(const double *X, const double *DX, int Param);
 /* Residual: measured angle minus model angle at (i1, i2), rad. */
 double DiffAngle(const VaboOrdered *Ordered, double angle, double i1,
@@ -181,11 +186,17 @@ double DiffAngle(const VaboOrdered *Ordered, double angle, double i1,
 /* Pixel I whose laboratory vector points along X; -1 (I unchanged) when X
  * is parallel to the detector plane or a pixel size is 0. */
 int Vabo2Image_X3(double *I, const double *X, const double *Par);
+/* Pixel hit by the primary beam (direction (0, 0, -1)); status as above. */
 int VaboBeamCenter(double *I, const double *Par);
+/* Distance from the sample to the beam centre along the beam; 0, or the
+ * failing status of VaboBeamCenter with *pdistance untouched. */
 int VaboBeamDistance(double *pdistance, const double *Par);
+/* Tilt angles (tilt3d_angles) of the detector rotation; 0, or -1 when they
+ * cannot be computed (not a rotation, e.g. a rotation that is not a number). */
 int VaboTilt(double *tilt, const double *Par);
-/* pix1 pix2 beam centre (2) beam distance tilt (3), "-" where unavailable;
- * null if the working storage cannot be obtained. */
+/* pix1 pix2 beam centre (2) beam distance tilt (3) as "%12lg " fields, "-"
+ * where unavailable; cut at bufsiz - 1.  Returns buffer (its working storage
+ * is local, so it never fails). */
 char *sprint_beam_parameters(char *buffer, size_t bufsiz, const double *Par);
 
 /* ---------------------------------------------------------------------
