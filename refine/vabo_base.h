@@ -222,6 +222,13 @@ int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
 /* A Jacobian column whose weighted norm is at or below this has no
  * deviation (the parameter does not act on any angle). */
 #define VABO_MIN_PARTS 1e-30
+/* A refined parameter whose Jacobian column has a weighted root mean square
+ * at or below this (rad of TwoTheta per unit of the parameter: m, pixel or
+ * rad) acts on no angle, and the normal equations are singular.  rot3 (a
+ * turn about the beam) leaves only rounding noise of ~1e-16 there, while
+ * the weakest real influence, a PONI shift of one micrometre pixel seen
+ * from 100 m, is 1e-8. */
+#define VABO_MIN_INFLUENCE 1e-12
 
 /* Refines the parameters with non-zero ParMode (null: all) from the start
  * values Par until the standard deviation is at most maxdev, it stops

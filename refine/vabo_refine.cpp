@@ -100,13 +100,36 @@ bool tables_given(size_t ndata, const double *Angle, const double *I1,
   return ndata == 0 || (Angle && I1 && I2 && Weight);
 }
 
+/* 1 when a refined parameter acts on no angle: the weighted root mean
+ * square of its Jacobian column, sqrt(ATA(j, j) / total), is at or below
+ * VABO_MIN_INFLUENCE.  Such a column is rounding noise (rot3 at any tilt)
+ * which the Cholesky pivots cannot tell from a real column, and solving with
+ * it sends the parameter off by orders of magnitude. */
+bool refines_a_parameter_without_influence(const std::vector<double> &ATA,
+                                           size_t nopt, double total)
+{
+  if (!(total > 0.0)) return false; /* no weight: the solve fails anyway */
+  for (size_t j = 0; j < nopt; ++j)
+    if (!(std::sqrt(ATA[j * nopt + j] / total) > VABO_MIN_INFLUENCE))
+      return true;
+  return false;
+}
+
+/* Sum of the weights, without the arithmetic's trace line. */
+double total_weight(size_t ndata, const double *Weight)
+{
+  double total = 0.0;
+  for (size_t i = 0; i < ndata; ++i) total += Weight[i];
+  return total;
+}
+
 /* One Gauss-Newton step from the residuals in ws.B: builds and solves the
  * weighted normal equations and adds the full correction to the refined
- * parameters.  -1 when the normal matrix is not positive definite (the
- * parameters are then unchanged). */
+ * parameters.  -1 when the normal matrix is not positive definite or a
+ * refined parameter acts on no angle (the parameters are then unchanged). */
 int gauss_newton_step(Workspace &ws, VaboOrdered &Ordered, size_t ndata,
                       const double *Angle, const double *I1, const double *I2,
-                      const double *Weight)
+                      const double *Weight, double total)
 {
   const int nopt = static_cast<int>(Ordered.nopt);
   const int npoints = static_cast<int>(ndata);
@@ -123,6 +146,8 @@ int gauss_newton_step(Workspace &ws, VaboOrdered &Ordered, size_t ndata,
   if (showtemp_on())
     fprint_matrix(stdout, Ordered.nopt, Ordered.nopt, ws.ATA.data(), "ATA");
 
+  if (refines_a_parameter_without_influence(ws.ATA, Ordered.nopt, total))
+    return -1;
   if (CholeskySolve(nopt, ws.ATA.data(), ws.ATB.data(), ws.DOpt.data()) != 0)
     return -1;
   if (showtemp_on()) fprint_vector(stdout, Ordered.nopt, ws.DOpt.data(), "DOpt");
@@ -157,6 +182,7 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
   if (showtemp_on()) fprint_vector(stdout, ndata, ws.B.data(), "B");
 
   double stddev = VaboStdDev(ndata, ws.B.data(), Weight);
+  const double total = total_weight(ndata, Weight);
   double diff_stddev = 1.0;
   int step = 0;
 
@@ -168,7 +194,7 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
    * test, so a diverging fit ends here too. */
   while (stddev > maxdev && step < maxstep &&
          std::fabs(diff_stddev) > VABO_MIN_CHANGE) {
-    if (gauss_newton_step(ws, Ordered, ndata, Angle, I1, I2, Weight) != 0)
+    if (gauss_newton_step(ws, Ordered, ndata, Angle, I1, I2, Weight, total) != 0)
       return 1;
 
     get_VaboB(ndata, ws.B.data(), &Ordered, Angle, I1, I2);

@@ -487,6 +487,18 @@ TEST(VaboRefine, ParameterWithoutInfluenceFailsAndLeavesOutputsUntouched)
   EXPECT_EQ(r.par[Dis], kUntouched);
 }
 
+TEST(VaboRefine, TurnAboutTheBeamFailsAtAnyTilt)
+{
+  // With rot1 and rot2 non-zero the rot3 column is rounding noise, not zero;
+  // solving with it once sent rot3 to about 1e9 rad and reported success.
+  const Points pts = make_points(kTrue);
+  Modes modes = kDefaultModes;
+  modes[Rot3] = 1;
+  Result r = optimize(perturbed(kTrue, modes), &modes, pts, 0.0, 100);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.par[Rot3], kUntouched);
+}
+
 TEST(VaboRefine, ParametersThatActAlikeFail)
 {
   // The angles depend on pix1/dis and pix2/dis only: refining all three
