@@ -10,6 +10,7 @@
  * the library's debug output of a failed or traced program.
  */
 #include "numio.h"
+#include "numio_internal.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -18,23 +19,6 @@ namespace {
 
 /* Initial value of every declared variable. */
 constexpr double kInitialVariableValue = 1.0;
-
-const char *skip_white(const char *s)
-{
-  while (std::isspace(static_cast<unsigned char>(*s))) ++s;
-  return s;
-}
-
-/* Prints a compiled program: to standard error after an error above 13, to
- * standard output when the library debug level is above 2. */
-void print_failed_or_debug(NumProg *program, int errval)
-{
-  if (!program) return;
-  if (errval > NUM_EBADVAR)
-    num_prog_print_list(stderr, program, 2, 0);
-  else if (NUMIO_debug > 2)
-    num_prog_print_list(stdout, program, 2, 0);
-}
 
 } // namespace
 
@@ -47,7 +31,7 @@ NumProg *num_str2prog(const char *name, const char *str, const char **tail,
                       int *perrval, int nvar, ...)
 {
   int errval = NUM_SUCCESS;
-  const char *s = skip_white(str ? str : "");
+  const char *s = numio_skip_white(str ? str : "");
   NumProg *program = numprog_new(name);
   if (!program) errval = NUM_EPROGRAM;
 
@@ -64,7 +48,7 @@ NumProg *num_str2prog(const char *name, const char *str, const char **tail,
   if (tail) *tail = s;
   if (!errval && dpprogram_compile(program, &errval) != 0 && errval == NUM_SUCCESS)
     errval = NUM_EPROGRAM;
-  print_failed_or_debug(program, errval);
+  numio_print_program(program, errval);
   if (errval && program) {
     if (numprog_free(program) != 0) errval = NUM_EPROGRAM;
     program = nullptr;
@@ -117,7 +101,7 @@ double num_runprog(NumProg *program, int *perrval, ...)
       else
         errval = NUM_EREGISTERS;
     }
-    print_failed_or_debug(program, errval);
+    numio_print_program(program, errval);
   }
   if (perrval) *perrval = errval;
   return value;

@@ -10,6 +10,7 @@
  * numio_machine.cpp, names of units in the table of numio_units.cpp.
  */
 #include "numio.h"
+#include "numio_internal.h"
 
 #include <cctype>
 #include <cmath>
@@ -116,12 +117,6 @@ bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0;
 bool is_alnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-const char *skip_white(const char *s)
-{
-  while (is_space(*s)) ++s;
-  return s;
-}
-
 /* Appends one instruction to the program's InstructionList; false (error 14)
  * when the append fails. */
 bool append(NumProg *program, NumCommand command, int nargs, double value,
@@ -144,17 +139,6 @@ bool expect(const char **ps, char c, int error, int *perrval)
   }
   ++*ps;
   return true;
-}
-
-/* Prints a program the readers built: to standard error after an error above
- * 13, to standard output when the library debug level is above 2. */
-void print_failed_or_debug(NumProg *program, int errval)
-{
-  if (!program) return;
-  if (errval > NUM_EBADVAR)
-    num_prog_print_list(stderr, program, 2, 0);
-  else if (NUMIO_debug > 2)
-    num_prog_print_list(stdout, program, 2, 0);
 }
 
 /* ---- 32-bit integer arithmetic (long is wider on this platform) ---- */
@@ -252,6 +236,21 @@ struct WordEntry {
 constexpr WordEntry kWords[] = {{"true", 1}, {"false", 0}, {"yes", 1}, {"no", 0}};
 
 } // namespace
+
+const char *numio_skip_white(const char *s)
+{
+  while (std::isspace(static_cast<unsigned char>(*s))) ++s;
+  return s;
+}
+
+void numio_print_program(NumProg *program, int errval)
+{
+  if (!program) return;
+  if (errval > NUM_EBADVAR)
+    num_prog_print_list(stderr, program, 2, 0);
+  else if (NUMIO_debug > 2)
+    num_prog_print_list(stdout, program, 2, 0);
+}
 
 /* ======================= floating-point grammar ======================= */
 
@@ -627,7 +626,7 @@ double num_str2double(const char *str, const char **tail, int *perrval)
 {
   int errval = NUM_SUCCESS;
   double value = 0.0;
-  const char *s = skip_white(str ? str : "");
+  const char *s = numio_skip_white(str ? str : "");
   NumProg *program = numprog_new(kStr2DoubleName);
   if (!program)
     errval = NUM_EPROGRAM;
@@ -644,7 +643,7 @@ double num_str2double(const char *str, const char **tail, int *perrval)
         errval = NUM_EREGISTERS;
     }
   }
-  print_failed_or_debug(program, errval);
+  numio_print_program(program, errval);
   if (program && numprog_free(program) != 0) errval = NUM_EPROGRAM;
   if (errval) value = 0.0;
   if (perrval) *perrval = errval;
@@ -656,7 +655,7 @@ double num_str2double(const char *str, const char **tail, int *perrval)
 long num_str2long(const char *str, const char **tail, int *perrval)
 {
   int errval = NUM_SUCCESS;
-  const char *s = skip_white(str ? str : "");
+  const char *s = numio_skip_white(str ? str : "");
   long value = lvexpression(&s, 0, &errval);
   if (tail) *tail = s;
   if (perrval) *perrval = errval;
