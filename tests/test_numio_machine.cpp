@@ -5,6 +5,7 @@
  * hand-built programs, instruction texts and the exact printouts.
  */
 #include "numio.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,8 @@
 #include <vector>
 
 namespace {
+
+using vabo_test::MemoryStream;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -57,33 +60,9 @@ protected:
   }
 };
 
-/* Captures what a printer writes. */
-class Capture {
-public:
-  Capture() : file_(open_memstream(&data_, &size_)) {}
-  ~Capture()
-  {
-    if (file_) std::fclose(file_);
-    std::free(data_);
-  }
-  FILE *file() { return file_; }
-  std::string text()
-  {
-    std::fflush(file_);
-    return std::string(data_, size_);
-  }
-
-private:
-  char *data_ = nullptr;
-  size_t size_ = 0;
-  FILE *file_;
-};
-
 std::string format_pointer(const char *format, const void *p)
 {
-  char buffer[128];
-  std::snprintf(buffer, sizeof buffer, format, p);
-  return buffer;
+  return vabo_test::format(format, p);
 }
 
 /* ---- two-operand instructions ----------------------------------------- */
@@ -1003,7 +982,7 @@ TEST_F(Machine, StringHelpers)
   EXPECT_EQ(numprog_is_empty("  x "), 0);
   EXPECT_EQ(numprog_is_empty("\xa0"), 0);
 
-  Capture capture;
+  MemoryStream capture;
   print_spaces(capture.file(), 3);
   print_spaces(capture.file(), 0);
   print_spaces(capture.file(), -5);
@@ -1047,7 +1026,7 @@ TEST_F(Machine, PrintoutNonVerbose)
 {
   NumVar *x = nullptr;
   NumProg *program = make_calc(&x);
-  Capture capture;
+  MemoryStream capture;
   EXPECT_EQ(num_prog_print_list(capture.file(), program, 2, 0), 0);
   const std::string expected =
       " Program             = 'calc'\n"
@@ -1066,7 +1045,7 @@ TEST_F(Machine, PrintoutLevelsCutTheDepth)
   NumVar *x = nullptr;
   NumProg *program = make_calc(&x);
   numprog_new("aux");
-  Capture capture;
+  MemoryStream capture;
   EXPECT_EQ(num_prog_print_list(capture.file(), program, 0, 0), 0);
   EXPECT_EQ(num_prog_print_list(capture.file(), program, -3, 1), 0);
   EXPECT_EQ(capture.text(), "");
@@ -1089,7 +1068,7 @@ TEST_F(Machine, PrintoutVerbose)
   const std::string psep =
       " - - - - - - - - - - - - - - - - - - - - - - - - - - - - -\n";
   const std::string addr = "  PUSHADDR *" + format_pointer("%10p", &x->Value);
-  Capture capture;
+  MemoryStream capture;
   EXPECT_EQ(num_prog_print_list(capture.file(), program, 2, 1), 0);
   const std::string expected =
       psep +
@@ -1143,7 +1122,7 @@ TEST_F(Machine, PrintoutVerboseNamesNeighbours)
       "  -   -   -   -   -   -   -   -   -   -   -   -   -   -   -\n";
   const std::string psep =
       " - - - - - - - - - - - - - - - - - - - - - - - - - - - - -\n";
-  Capture capture;
+  MemoryStream capture;
   EXPECT_EQ(num_prog_print_list(capture.file(), b, 2, 1), 0);
   EXPECT_EQ(capture.text(),
             psep + " Name                = b\n" + sep + sep +

@@ -5,6 +5,7 @@
  * base-unit length limits and the exact texts of the printouts.
  */
 #include "numio.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +13,13 @@
 #include <cfloat>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
+
+using vabo_test::printed;
 
 /* Every test starts and ends with an empty table and debugging off. */
 class Units : public ::testing::Test {
@@ -59,20 +61,6 @@ double ExactValue(const char *key)
     return 0.0;
   }
   return entry->Value;
-}
-
-/* Text written by fn to a memory stream. */
-template <class Fn>
-std::string Printed(Fn fn)
-{
-  char *data = nullptr;
-  size_t size = 0;
-  FILE *out = open_memstream(&data, &size);
-  fn(out);
-  std::fclose(out);
-  std::string text(data, size);
-  std::free(data);
-  return text;
 }
 
 TEST_F(Units, FullTableHas615EntriesInStrictlyDescendingOrder)
@@ -376,13 +364,13 @@ TEST_F(Units, CompactPrintoutHasOneLinePerEntryInFourForms)
   ASSERT_EQ(dpconstant_insert(nullptr, nullptr, "bare", 2.385e-07, nullptr),
             0);
 
-  EXPECT_EQ(Printed([](FILE *f) { dpconstant_print(f, 1, 0); }),
+  EXPECT_EQ(printed([](FILE *f) { dpconstant_print(f, 1, 0); }),
             "   'fathom' = 1.8288 m\n"
             "   'ell' = 1.143 m (length)\n"
             "   'dozen' = 12 (ratio)\n"
             "   'bare' = 2.385e-07\n");
-  EXPECT_EQ(Printed([](FILE *f) { dpconstant_print(f, 0, 0); }), "");
-  EXPECT_EQ(Printed([](FILE *f) { dpconstant_print(f, -3, 1); }), "");
+  EXPECT_EQ(printed([](FILE *f) { dpconstant_print(f, 0, 0); }), "");
+  EXPECT_EQ(printed([](FILE *f) { dpconstant_print(f, -3, 1); }), "");
 }
 
 TEST_F(Units, VerbosePrintoutShowsNeighbours)
@@ -393,7 +381,7 @@ TEST_F(Units, VerbosePrintoutShowsNeighbours)
 
   const std::string sep =
       "   -       -       -       -       -       -       -       -\n";
-  EXPECT_EQ(Printed([](FILE *f) { dpconstant_print(f, 2, 1); }),
+  EXPECT_EQ(printed([](FILE *f) { dpconstant_print(f, 2, 1); }),
             sep +
                 "   Key               = ell\n"
                 "   Value             = 1.143\n"
@@ -411,9 +399,9 @@ TEST_F(Units, VerbosePrintoutShowsNeighbours)
 
 TEST_F(Units, VerbosePrintoutOfAnEmptyTableIsTheSeparator)
 {
-  EXPECT_EQ(Printed([](FILE *f) { dpconstant_print(f, 1, 1); }),
+  EXPECT_EQ(printed([](FILE *f) { dpconstant_print(f, 1, 1); }),
             "   -       -       -       -       -       -       -       -\n");
-  EXPECT_EQ(Printed([](FILE *f) { dpconstant_print(f, 1, 0); }), "");
+  EXPECT_EQ(printed([](FILE *f) { dpconstant_print(f, 1, 0); }), "");
 }
 
 TEST_F(Units, FreeEmptiesTheTableButKeepsTheBuiltFlag)

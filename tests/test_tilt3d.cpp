@@ -5,6 +5,7 @@
  * many random tilt vectors.
  */
 #include "tilt3d.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,70 +14,22 @@
 #include <functional>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-const double kPi = 3.141592653589793;
-
-/* Runs body with standard error redirected into a temporary file and
- * returns what was written there. */
-std::string capture_stderr(const std::function<void()> &body)
-{
-  fflush(stderr);
-  FILE *tmp = tmpfile();
-  if (!tmp) return "<no tmpfile>";
-  const int saved = dup(fileno(stderr));
-  dup2(fileno(tmp), fileno(stderr));
-  body();
-  fflush(stderr);
-  dup2(saved, fileno(stderr));
-  close(saved);
-  std::string text;
-  rewind(tmp);
-  for (int c; (c = fgetc(tmp)) != EOF;) text.push_back(static_cast<char>(c));
-  fclose(tmp);
-  return text;
-}
-
-using Matrix = double[3][3];
-
-void copy(const Matrix from, Matrix to)
-{
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) to[i][j] = from[i][j];
-}
-
-void multiply(const Matrix A, const Matrix B, Matrix Out)
-{
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) {
-      Out[i][j] = 0.0;
-      for (int k = 0; k < 3; ++k) Out[i][j] += A[i][k] * B[k][j];
-    }
-}
-
-void rot_z(double t, Matrix R)
-{
-  const Matrix m = {{std::cos(t), -std::sin(t), 0},
-                    {std::sin(t), std::cos(t), 0},
-                    {0, 0, 1}};
-  copy(m, R);
-}
-
-void rot_y(double t, Matrix R)
-{
-  const Matrix m = {{std::cos(t), 0, std::sin(t)},
-                    {0, 1, 0},
-                    {-std::sin(t), 0, std::cos(t)}};
-  copy(m, R);
-}
+using vabo_test::capture;
+using vabo_test::copy;
+using vabo_test::kPi;
+using vabo_test::Mat3;
+using vabo_test::multiply;
+using vabo_test::rot_y;
+using vabo_test::rot_z;
 
 /* The matrix of a tilt vector built from its factors
  * Rz(T0) Ry(-T1) Rz(-T0 - T2), independently of the closed form. */
-void tilt_by_factors(const double T[3], Matrix R)
+void tilt_by_factors(const double T[3], Mat3 R)
 {
-  Matrix a, b, c, ab;
+  Mat3 a, b, c, ab;
   rot_z(T[0], a);
   rot_y(-T[1], b);
   rot_z(-T[0] - T[2], c);
@@ -84,7 +37,7 @@ void tilt_by_factors(const double T[3], Matrix R)
   multiply(ab, c, R);
 }
 
-double max_difference(const Matrix A, const Matrix B)
+double max_difference(const Mat3 A, const Mat3 B)
 {
   double d = 0.0;
   for (int i = 0; i < 3; ++i)
@@ -107,8 +60,8 @@ TEST(Tilt3d, ConstantsAndVersion)
 
 TEST(Tilt3d, DeterminantExpandsAlongTheFirstRow)
 {
-  const Matrix A = {{2.385, -0.731, 1.094}, {0.417, 3.256, -2.118},
-                    {-1.702, 0.883, 0.529}};
+  const Mat3 A = {{2.385, -0.731, 1.094}, {0.417, 3.256, -2.118},
+                  {-1.702, 0.883, 0.529}};
   /* Rule of Sarrus. */
   const double sarrus = A[0][0] * A[1][1] * A[2][2] +
                         A[0][1] * A[1][2] * A[2][0] +
@@ -121,7 +74,7 @@ TEST(Tilt3d, DeterminantExpandsAlongTheFirstRow)
 
 TEST(Tilt3d, ScaleAndTransposeWorkInPlace)
 {
-  Matrix A = {{1.5, 2.25, -3.125}, {0.5, -7.75, 4.0}, {9.5, 0.25, 6.0}};
+  Mat3 A = {{1.5, 2.25, -3.125}, {0.5, -7.75, 4.0}, {9.5, 0.25, 6.0}};
   ASSERT_EQ(tilt3d_mat_scale(A, -2.0), 0);
   EXPECT_EQ(A[0][2], 6.25);
   EXPECT_EQ(A[1][1], 15.5);
@@ -135,7 +88,7 @@ TEST(Tilt3d, ScaleAndTransposeWorkInPlace)
 
 TEST(Tilt3d, IdentityGivesTheNeutralVector)
 {
-  Matrix R = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  Mat3 R = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   double T[3] = {9, 9, 9};
   ASSERT_EQ(tilt3d_angles(T, R), 0);
   EXPECT_DOUBLE_EQ(T[0], -kPi / 2);
@@ -146,7 +99,7 @@ TEST(Tilt3d, IdentityGivesTheNeutralVector)
 TEST(Tilt3d, TurnAboutZGivesMinusTheTurnAsThirdAngle)
 {
   for (double phi : {0.4172, -1.3859, 2.9177, -3.1, kPi}) {
-    Matrix R;
+    Mat3 R;
     rot_z(phi, R);
     double T[3];
     ASSERT_EQ(tilt3d_angles(T, R), 0) << "phi = " << phi;
@@ -160,7 +113,7 @@ TEST(Tilt3d, TurnAboutZGivesMinusTheTurnAsThirdAngle)
 
 TEST(Tilt3d, ScaledIdentityIsNormalisedInPlace)
 {
-  Matrix R = {{2, 0, 0}, {0, 2, 0}, {0, 0, 2}};
+  Mat3 R = {{2, 0, 0}, {0, 2, 0}, {0, 0, 2}};
   double T[3];
   ASSERT_EQ(tilt3d_angles(T, R), 0);
   EXPECT_DOUBLE_EQ(T[0], -kPi / 2);
@@ -173,7 +126,7 @@ TEST(Tilt3d, ScaledIdentityIsNormalisedInPlace)
 TEST(Tilt3d, ScaledRotationGivesTheAnglesOfTheRotation)
 {
   const double T0[3] = {0.6183, 1.2741, -2.0417};
-  Matrix R;
+  Mat3 R;
   ASSERT_EQ(tilt3d_matrix(T0, R), 0);
   tilt3d_mat_scale(R, 3.75);
   double T[3];
@@ -183,7 +136,7 @@ TEST(Tilt3d, ScaledRotationGivesTheAnglesOfTheRotation)
 
 struct FailureCase {
   const char *name;
-  Matrix R;
+  Mat3 R;
   int status;
   const char *message;
 };
@@ -201,12 +154,12 @@ TEST(Tilt3d, MatricesThatAreNoRotationAreRejectedWithTheirMessage)
        "ERROR: tilt3d_angles: R is not a rotation matrix\n"},
   };
   for (const auto &c : cases) {
-    Matrix R;
+    Mat3 R;
     copy(c.R, R);
     double T[3] = {0.25, 0.5, 0.75};
     int status = 0;
     const std::string err =
-        capture_stderr([&] { status = tilt3d_angles(T, R); });
+        capture(stderr, [&] { status = tilt3d_angles(T, R); });
     EXPECT_EQ(status, c.status) << c.name;
     EXPECT_EQ(err, c.message) << c.name;
   }
@@ -214,9 +167,9 @@ TEST(Tilt3d, MatricesThatAreNoRotationAreRejectedWithTheirMessage)
 
 TEST(Tilt3d, DeterminantFailureLeavesTheVectorUntouched)
 {
-  Matrix R = {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}};
+  Mat3 R = {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}};
   double T[3] = {0.25, 0.5, 0.75};
-  capture_stderr([&] { tilt3d_angles(T, R); });
+  capture(stderr, [&] { tilt3d_angles(T, R); });
   EXPECT_EQ(T[0], 0.25);
   EXPECT_EQ(T[1], 0.5);
   EXPECT_EQ(T[2], 0.75);
@@ -224,9 +177,9 @@ TEST(Tilt3d, DeterminantFailureLeavesTheVectorUntouched)
 
 TEST(Tilt3d, RotationFailureLeavesTheNeutralVector)
 {
-  Matrix R = {{1, 0.5, 0}, {0, 1, 0}, {0, 0, 1}};
+  Mat3 R = {{1, 0.5, 0}, {0, 1, 0}, {0, 0, 1}};
   double T[3] = {0.25, 0.5, 0.75};
-  capture_stderr([&] { tilt3d_angles(T, R); });
+  capture(stderr, [&] { tilt3d_angles(T, R); });
   EXPECT_DOUBLE_EQ(T[0], -kPi / 2);
   EXPECT_EQ(T[1], 0.0);
   EXPECT_EQ(T[2], 0.0);
@@ -235,34 +188,34 @@ TEST(Tilt3d, RotationFailureLeavesTheNeutralVector)
 TEST(Tilt3d, NotANumberIsNoRotation)
 {
   const double nan = std::nan("");
-  Matrix R = {{1, 0, 0}, {0, nan, 0}, {0, 0, 1}};
+  Mat3 R = {{1, 0, 0}, {0, nan, 0}, {0, 0, 1}};
   EXPECT_EQ(tilt3d_isnottilt(R), 1);
   double T[3];
   int status = 0;
-  const std::string err = capture_stderr([&] { status = tilt3d_angles(T, R); });
+  const std::string err = capture(stderr, [&] { status = tilt3d_angles(T, R); });
   EXPECT_EQ(status, -1);
   EXPECT_EQ(err, "ERROR: tilt3d_angles: R is not a rotation matrix\n");
 }
 
 TEST(Tilt3d, RotationTestChecksDeterminantAndRowLengthsOnly)
 {
-  const Matrix identity = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  const Mat3 identity = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   EXPECT_EQ(tilt3d_isnottilt(identity), 0);
   const double s = std::sqrt(0.5);
   /* Determinant 1, but rows of length 2 and 0.5. */
-  const Matrix longrow = {{2, 0, 0}, {0, 0.5, 0}, {0, 0, 1}};
+  const Mat3 longrow = {{2, 0, 0}, {0, 0.5, 0}, {0, 0, 1}};
   EXPECT_EQ(tilt3d_isnottilt(longrow), 1);
-  const Matrix turned = {{s, -s, 0}, {s, s, 0}, {0, 0, 1}};
+  const Mat3 turned = {{s, -s, 0}, {s, s, 0}, {0, 0, 1}};
   EXPECT_EQ(tilt3d_isnottilt(turned), 0);
-  const Matrix off = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1 + 2e-8}};
+  const Mat3 off = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1 + 2e-8}};
   EXPECT_EQ(tilt3d_isnottilt(off), 1);
-  const Matrix within = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1 + 4e-9}};
+  const Mat3 within = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1 + 4e-9}};
   EXPECT_EQ(tilt3d_isnottilt(within), 0);
 }
 
 TEST(Tilt3d, NullArgumentsPrintTheirMessages)
 {
-  Matrix R = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  Mat3 R = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   double T[3] = {0, 0, 0};
   struct Case {
     const char *message;
@@ -291,7 +244,7 @@ TEST(Tilt3d, NullArgumentsPrintTheirMessages)
   };
   for (const auto &c : cases) {
     double result = 99;
-    const std::string err = capture_stderr([&] { result = c.call(); });
+    const std::string err = capture(stderr, [&] { result = c.call(); });
     EXPECT_EQ(err, c.message);
     EXPECT_EQ(result, c.result) << c.message;
   }
@@ -304,7 +257,7 @@ TEST(Tilt3d, MatrixAgreesWithItsFactors)
                                {3.0, 0.0001, 2.2},
                                {1.234, 1.5707963267948966, -0.333}};
   for (const auto &T : vectors) {
-    Matrix R, F;
+    Mat3 R, F;
     ASSERT_EQ(tilt3d_matrix(T, R), 0);
     tilt_by_factors(T, F);
     EXPECT_LT(max_difference(R, F), 1e-15);
@@ -314,7 +267,7 @@ TEST(Tilt3d, MatrixAgreesWithItsFactors)
 TEST(Tilt3d, ZAxisGoesToTheTiltedDirection)
 {
   const double T[3] = {0.8123, 0.4567, -1.9};
-  Matrix R;
+  Mat3 R;
   tilt3d_matrix(T, R);
   /* Image of (0, 0, 1) is the third column. */
   EXPECT_NEAR(R[0][2], -std::cos(T[0]) * std::sin(T[1]), 1e-15);
@@ -325,7 +278,7 @@ TEST(Tilt3d, ZAxisGoesToTheTiltedDirection)
 TEST(Tilt3d, SmallTiltWithNegativeSecondRowTurnsTheDirectionByPi)
 {
   const double T0[3] = {0.3, 1e-5, 0.2};
-  Matrix R;
+  Mat3 R;
   ASSERT_EQ(tilt3d_matrix(T0, R), 0);
   ASSERT_LT(R[1][2], 0.0);
   double T[3];
@@ -344,14 +297,14 @@ TEST(Tilt3d, SmallTiltKeepsTheTurnAboutZ)
   const double cases[][3] = {{0.3, 1e-5, 0.2}, {-1.9, 7e-5, -2.6},
                              {2.8, 2e-6, 0.05}};
   for (const auto &T0 : cases) {
-    Matrix R;
+    Mat3 R;
     tilt3d_matrix(T0, R);
     double T[3];
     ASSERT_EQ(tilt3d_angles(T, R), 0);
     EXPECT_NEAR(angle_difference(T[2], T0[2]), 0.0, 1e-9) << T0[0];
   }
   const double near_pi[3] = {0.3, kPi - 1e-5, 0.2};
-  Matrix R, R0;
+  Mat3 R, R0;
   tilt3d_matrix(near_pi, R);
   copy(R, R0);
   double T[3];
@@ -376,7 +329,7 @@ TEST(Tilt3d, InTheSmallTiltBandTheDirectionIsPlusOrMinusHalfPi)
       {{1.1, 0.0, 0.7}, -kPi / 2},
   };
   for (const auto &c : cases) {
-    Matrix R, R0;
+    Mat3 R, R0;
     tilt3d_matrix(c.T, R);
     copy(R, R0);
     double T[3];
@@ -386,7 +339,7 @@ TEST(Tilt3d, InTheSmallTiltBandTheDirectionIsPlusOrMinusHalfPi)
     EXPECT_LT(T[1], 1.5e-4);
     /* The angles describe the matrix up to the tilt component that the
      * band gives up. */
-    Matrix back;
+    Mat3 back;
     tilt3d_matrix(T, back);
     EXPECT_LT(max_difference(back, R0), 2 * c.T[1] + 1e-15) << c.T[0];
   }
@@ -399,14 +352,14 @@ TEST(Tilt3d, NearPiTheTiltStaysInRangeAndDescribesTheMatrix)
                                {1.7, kPi, 2.9},
                                {-0.9, kPi - 3e-5, 0.0}};
   for (const auto &T0 : vectors) {
-    Matrix R, R0;
+    Mat3 R, R0;
     tilt3d_matrix(T0, R);
     copy(R, R0);
     double T[3];
     ASSERT_EQ(tilt3d_angles(T, R), 0);
     EXPECT_LE(T[1], kPi);
     EXPECT_GT(T[1], kPi - 1.5e-4);
-    Matrix back;
+    Mat3 back;
     tilt3d_matrix(T, back);
     EXPECT_LT(max_difference(back, R0), 2 * (kPi - T0[1]) + 1e-12) << T0[0];
   }
@@ -414,20 +367,20 @@ TEST(Tilt3d, NearPiTheTiltStaysInRangeAndDescribesTheMatrix)
 
 TEST(Tilt3d, HalfTurnAboutXHasTiltPi)
 {
-  Matrix R = {{1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
+  Mat3 R = {{1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
   double T[3];
   ASSERT_EQ(tilt3d_angles(T, R), 0);
   EXPECT_EQ(T[1], tilt3d_pi);
-  Matrix back;
+  Mat3 back;
   tilt3d_matrix(T, back);
-  const Matrix expected = {{1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
+  const Mat3 expected = {{1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
   EXPECT_LT(max_difference(back, expected), 1e-15);
 }
 
 TEST(Tilt3d, ExactTiltPiGivesSecondAnglePi)
 {
   const double T0[3] = {0.7345, kPi, 0.2113};
-  Matrix R;
+  Mat3 R;
   tilt3d_matrix(T0, R);
   double T[3];
   ASSERT_EQ(tilt3d_angles(T, R), 0);
@@ -441,7 +394,7 @@ TEST(Tilt3d, RandomVectorsOutsideTheBandsComeBack)
   std::uniform_real_distribution<double> tilt(1e-3, kPi - 1e-3);
   for (int n = 0; n < 2000; ++n) {
     const double T0[3] = {turn(rng), tilt(rng), turn(rng)};
-    Matrix R, R0;
+    Mat3 R, R0;
     ASSERT_EQ(tilt3d_matrix(T0, R), 0);
     copy(R, R0);
     double T[3];
@@ -453,7 +406,7 @@ TEST(Tilt3d, RandomVectorsOutsideTheBandsComeBack)
     EXPECT_NEAR(angle_difference(T[0], T0[0]), 0.0, 1e-11) << n;
     EXPECT_NEAR(T[1], T0[1], 1e-11) << n;
     EXPECT_NEAR(angle_difference(T[2], T0[2]), 0.0, 1e-11) << n;
-    Matrix back;
+    Mat3 back;
     tilt3d_matrix(T, back);
     EXPECT_LT(max_difference(back, R0), 1e-13) << n;
   }
@@ -462,14 +415,14 @@ TEST(Tilt3d, RandomVectorsOutsideTheBandsComeBack)
 TEST(Tilt3d, NegativeTiltIsFoldedIntoTheRange)
 {
   const double T0[3] = {0.9182, -0.7311, 1.4402};
-  Matrix R, R0;
+  Mat3 R, R0;
   tilt3d_matrix(T0, R);
   copy(R, R0);
   double T[3];
   ASSERT_EQ(tilt3d_angles(T, R), 0);
   EXPECT_NEAR(T[1], 0.7311, 1e-14);
   EXPECT_NEAR(angle_difference(T[0], T0[0] + kPi), 0.0, 1e-14);
-  Matrix back;
+  Mat3 back;
   tilt3d_matrix(T, back);
   EXPECT_LT(max_difference(back, R0), 1e-15);
 }
@@ -477,11 +430,11 @@ TEST(Tilt3d, NegativeTiltIsFoldedIntoTheRange)
 TEST(Tilt3d, InverseMatrixTimesMatrixIsIdentity)
 {
   const double T[3] = {-1.2345, 0.6789, 2.468};
-  Matrix R, Rinv, P;
+  Mat3 R, Rinv, P;
   ASSERT_EQ(tilt3d_matrix(T, R), 0);
   ASSERT_EQ(tilt3d_inverse_matrix(T, Rinv), 0);
   multiply(R, Rinv, P);
-  const Matrix identity = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  const Mat3 identity = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   EXPECT_LT(max_difference(P, identity), 1e-15);
   multiply(Rinv, R, P);
   EXPECT_LT(max_difference(P, identity), 1e-15);

@@ -6,6 +6,7 @@
  */
 #include "tilt3d.h"
 #include "vabo_base.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,89 +14,29 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-const double kPi = 3.141592653589793;
+using vabo_test::capture;
+using vabo_test::DebugGuard;
+using vabo_test::detector_rotation;
+using vabo_test::format;
+using vabo_test::kPi;
+using vabo_test::Mat3;
 
-/* Runs body with stream (stdout or stderr) redirected into a temporary
- * file and returns what was written there. */
-std::string capture(FILE *stream, const std::function<void()> &body)
-{
-  fflush(stream);
-  FILE *tmp = tmpfile();
-  if (!tmp) return "<no tmpfile>";
-  const int saved = dup(fileno(stream));
-  dup2(fileno(tmp), fileno(stream));
-  body();
-  fflush(stream);
-  dup2(saved, fileno(stream));
-  close(saved);
-  std::string text;
-  rewind(tmp);
-  for (int c; (c = fgetc(tmp)) != EOF;) text.push_back(static_cast<char>(c));
-  fclose(tmp);
-  return text;
-}
-
-struct DebugGuard {
-  explicit DebugGuard(int word)
-  {
-    capture(stdout, [word] { VaboDebugSet(word); });
-  }
-  ~DebugGuard() { VaboDebugSet(0); }
-};
-
-std::string field(double value)
-{
-  char piece[64];
-  snprintf(piece, sizeof piece, "%12lg ", value);
-  return piece;
-}
+std::string field(double value) { return format("%12lg ", value); }
 
 const std::string kMissing = "           - ";
-
-using Mat = double[3][3];
-
-void multiply(const Mat A, const Mat B, Mat Out)
-{
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) {
-      Out[i][j] = 0.0;
-      for (int k = 0; k < 3; ++k) Out[i][j] += A[i][k] * B[k][j];
-    }
-}
-
-/* The detector rotation Rz(rot3) Ry(rot2) Rx(rot1), built from its
- * factors. */
-void detector_rotation(const double *par, Mat M)
-{
-  const double a = par[Rot1], b = par[Rot2], c = par[Rot3];
-  const Mat Rx = {{1, 0, 0},
-                  {0, std::cos(a), -std::sin(a)},
-                  {0, std::sin(a), std::cos(a)}};
-  const Mat Ry = {{std::cos(b), 0, std::sin(b)},
-                  {0, 1, 0},
-                  {-std::sin(b), 0, std::cos(b)}};
-  const Mat Rz = {{std::cos(c), -std::sin(c), 0},
-                  {std::sin(c), std::cos(c), 0},
-                  {0, 0, 1}};
-  Mat ZY;
-  multiply(Rz, Ry, ZY);
-  multiply(ZY, Rx, M);
-}
 
 /* Where the primary beam (along -axis 3) meets the detector plane:
  * centre in pixels and distance from the sample. */
 void beam_by_intersection(const double *par, double centre[2],
                           double *distance)
 {
-  Mat M;
-  detector_rotation(par, M);
+  Mat3 M;
+  detector_rotation(par[Rot1], par[Rot2], par[Rot3], M);
   /* Plane through P = M (0, 0, -dis) with normal n = M (0, 0, 1). */
   const double P[3] = {-par[Dis] * M[0][2], -par[Dis] * M[1][2],
                        -par[Dis] * M[2][2]};
@@ -238,8 +179,8 @@ TEST(Beam, TextOfAGeneralGeometry)
   beam_by_intersection(par, centre, &distance);
   /* Tilt angles from the third column and row of the transposed rotation:
    * the z axis goes to (-cos T0 sin T1, -sin T0 sin T1, cos T1). */
-  Mat M;
-  detector_rotation(par, M);
+  Mat3 M;
+  detector_rotation(par[Rot1], par[Rot2], par[Rot3], M);
   const double T1 = std::acos(M[2][2]);
   const double T0 = std::atan2(-M[2][1], -M[2][0]);
   double T2 = std::atan2(M[0][2], -M[1][2]) - (T0 + kPi / 2);

@@ -2,9 +2,11 @@
  * End-to-end tests of the program vabo: the built binary is run with
  * arguments, standard input and files in a scratch directory, and its
  * standard output, standard error and exit status are compared exactly.
- * Numerical results are checked against calibration points made here from an
- * independent implementation of the detector model.
+ * Numerical results are checked against calibration points made here from the
+ * independent implementation of the detector model in test_support.h.
  */
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -16,7 +18,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using vabo_test::format;
+using vabo_test::two_theta;
 
 /* ------------------------------------------------------------------ */
 /* The program's texts, as users and scripts see them.                */
@@ -89,17 +92,6 @@ const std::string kHelp =
 
 const char *const kNames[8] = {"pix1", "pix2", "cen1", "cen2",
                                "dis",  "rot1", "rot2", "rot3"};
-
-std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char *fmt, ...)
-{
-  char buffer[4096];
-  va_list ap;
-  va_start(ap, fmt);
-  vsnprintf(buffer, sizeof buffer, fmt, ap);
-  va_end(ap);
-  return buffer;
-}
 
 /* The table of start values: "missing" where mode is negative. */
 std::string parameter_table(const double *par, const int *mode)
@@ -264,21 +256,6 @@ struct Geometry {
   double par[8]; /* pix1 pix2 cen1 cen2 dis rot1 rot2 rot3 (m, px, rad) */
 };
 
-/* TwoTheta of pixel (i1, i2): X = Rz(rot3) Ry(rot2) Rx(rot1) N with
- * N = ((i1 - cen1) pix1, (i2 - cen2) pix2, -dis); angle to -axis 3. */
-double model_two_theta(const Geometry &g, double i1, double i2)
-{
-  const double *p = g.par;
-  double n[3] = {(i1 - p[2]) * p[0], (i2 - p[3]) * p[1], -p[4]};
-  double c1 = std::cos(p[5]), s1 = std::sin(p[5]);
-  double c2 = std::cos(p[6]), s2 = std::sin(p[6]);
-  double c3 = std::cos(p[7]), s3 = std::sin(p[7]);
-  double a[3] = {n[0], c1 * n[1] - s1 * n[2], s1 * n[1] + c1 * n[2]};
-  double b[3] = {c2 * a[0] + s2 * a[2], a[1], -s2 * a[0] + c2 * a[2]};
-  double x[3] = {c3 * b[0] - s3 * b[1], s3 * b[0] + c3 * b[1], b[2]};
-  return std::atan2(std::sqrt(x[0] * x[0] + x[1] * x[1]), -x[2]);
-}
-
 /* A truth whose values print exactly with six significant digits. */
 const Geometry kTruth = {{7.5e-05, 7.5e-05, 1012.37, 987.654, 0.198765,
                           0.0312345, -0.0213579, 0}};
@@ -291,7 +268,7 @@ std::string synthetic_points(const Geometry &g, int npoints,
   for (int k = 0; k < npoints; k++) {
     double i1 = fixed_i1 ? g.par[2] : 150 + (k * 379) % 1700 + 0.25 * (k % 4);
     double i2 = 120 + (k * 617) % 1760 + 0.5 * (k % 3);
-    s += format("%.17g %.17g %.17g\n", model_two_theta(g, i1, i2), i1, i2);
+    s += format("%.17g %.17g %.17g\n", two_theta(g.par, i1, i2), i1, i2);
   }
   return s;
 }

@@ -6,10 +6,9 @@
  * a long ascending run of keys as the data reader produces it.
  */
 #include "vabo_list.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,54 +17,8 @@
 
 namespace {
 
-/* Redirects standard output (the trace stream) into a temporary file until
- * text() is called. */
-class StdoutCapture {
- public:
-  StdoutCapture()
-  {
-    std::fflush(stdout);
-    file_ = std::tmpfile();
-    saved_ = dup(STDOUT_FILENO);
-    if (file_ != nullptr && saved_ >= 0) dup2(fileno(file_), STDOUT_FILENO);
-  }
-  ~StdoutCapture() { text(); }
-  std::string text()
-  {
-    if (file_ == nullptr) return captured_;
-    std::fflush(stdout);
-    if (saved_ >= 0) {
-      dup2(saved_, STDOUT_FILENO);
-      close(saved_);
-    }
-    std::rewind(file_);
-    int c;
-    while ((c = std::fgetc(file_)) != EOF) captured_ += static_cast<char>(c);
-    std::fclose(file_);
-    file_ = nullptr;
-    return captured_;
-  }
-
- private:
-  FILE *file_ = nullptr;
-  int saved_ = -1;
-  std::string captured_;
-};
-
-/* Collects what a printer writes to its FILE*. */
-template <typename Print>
-std::string printed(Print print)
-{
-  char *data = nullptr;
-  size_t size = 0;
-  FILE *out = open_memstream(&data, &size);
-  if (out == nullptr) return "<no stream>";
-  print(out);
-  std::fclose(out);
-  std::string text(data, size);
-  std::free(data);
-  return text;
-}
+using vabo_test::printed;
+using vabo_test::StreamCapture;
 
 int sign_of(int v) { return (v > 0) - (v < 0); }
 
@@ -433,7 +386,7 @@ TEST_F(Lists, FreeListsTracesOneDeletePerListAndElement)
   }
   std::string trace;
   {
-    StdoutCapture capture;
+    StreamCapture capture(stdout);
     list_debug_set(0x40);
     free_lists();
     list_debug_set(0);
@@ -457,7 +410,7 @@ TEST_F(Lists, TraceLinesNameTheOperationAndItsTexts)
   ASSERT_EQ(new_list("start", &start), 0);
   std::string trace;
   {
-    StdoutCapture capture;
+    StreamCapture capture(stdout);
     list_debug_set(1);
     write_element_value(start, "pix1", "50_um");
     const char *value = nullptr;

@@ -6,63 +6,25 @@
  * difference for random geometries, pixels and refine selections.
  */
 #include "vabo_base.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-const double kPi = 3.141592653589793;
-
-/* Runs body with standard output redirected into a temporary file and
- * returns what was written there. */
-std::string capture_stdout(const std::function<void()> &body)
-{
-  fflush(stdout);
-  FILE *tmp = tmpfile();
-  if (!tmp) return "<no tmpfile>";
-  const int saved = dup(fileno(stdout));
-  dup2(fileno(tmp), fileno(stdout));
-  body();
-  fflush(stdout);
-  dup2(saved, fileno(stdout));
-  close(saved);
-  std::string text;
-  rewind(tmp);
-  for (int c; (c = fgetc(tmp)) != EOF;) text.push_back(static_cast<char>(c));
-  fclose(tmp);
-  return text;
-}
-
-/* What a printer writes to a stream of its own. */
-std::string printed(const std::function<void(FILE *)> &body)
-{
-  FILE *tmp = tmpfile();
-  if (!tmp) return "<no tmpfile>";
-  body(tmp);
-  std::string text;
-  rewind(tmp);
-  for (int c; (c = fgetc(tmp)) != EOF;) text.push_back(static_cast<char>(c));
-  fclose(tmp);
-  return text;
-}
-
-/* Sets the debug word for the lifetime of the guard (its own printout is
- * swallowed) and clears it afterwards. */
-struct DebugGuard {
-  explicit DebugGuard(int word)
-  {
-    capture_stdout([word] { VaboDebugSet(word); });
-  }
-  ~DebugGuard() { VaboDebugSet(0); }
-};
+using vabo_test::capture;
+using vabo_test::DebugGuard;
+using vabo_test::detector_rotation;
+using vabo_test::detector_vector;
+using vabo_test::kPi;
+using vabo_test::Mat3;
+using vabo_test::printed;
 
 /* ---------------------------------------------------------------------
  * Vector and matrix arithmetic
@@ -245,7 +207,7 @@ TEST(Linalg, VaboSwitchTracesEachEntry)
 {
   DebugGuard guard(VABO_VABO);
   double A[4] = {1, 2, 3, 4}, V[2] = {1, 1}, Out[4];
-  const std::string text = capture_stdout([&] {
+  const std::string text = capture(stdout, [&] {
     mat_mul(Out, A, A, 2, 2, 2);
     transpose_mul(Out, A, A, 2, 2, 2);
     transpose_mul_weight(Out, A, A, V, 2, 2, 2);
@@ -268,7 +230,7 @@ TEST(Linalg, NoTraceWithoutTheVaboSwitch)
   DebugGuard guard(VABO_VERBOSE | VABO_SHOWTEMP);
   double A[4] = {1, 2, 3, 4}, Out[4];
   const std::string text =
-      capture_stdout([&] { mat_mul(Out, A, A, 2, 2, 2); });
+      capture(stdout, [&] { mat_mul(Out, A, A, 2, 2, 2); });
   EXPECT_EQ(text, "");
 }
 
@@ -328,36 +290,15 @@ Geometry random_geometry(std::mt19937_64 &rng)
 const double kScale[NParams] = {1e-4, 1e-4, 1e3, 1e3, 0.3, 1, 1, 1};
 constexpr double kRelStep = 1e-5;
 
-using Mat = double[3][3];
-
-void multiply(const Mat A, const Mat B, Mat Out)
-{
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) {
-      Out[i][j] = 0.0;
-      for (int k = 0; k < 3; ++k) Out[i][j] += A[i][k] * B[k][j];
-    }
-}
-
 TEST(Model, RotationMatrixIsRzRyRxReadColumnMajor)
 {
   std::mt19937_64 rng(99);
   std::uniform_real_distribution<double> angle(-kPi, kPi);
   for (int n = 0; n < 50; ++n) {
     const double a = angle(rng), b = angle(rng), c = angle(rng);
-    const Mat Rx = {{1, 0, 0},
-                    {0, std::cos(a), -std::sin(a)},
-                    {0, std::sin(a), std::cos(a)}};
-    const Mat Ry = {{std::cos(b), 0, std::sin(b)},
-                    {0, 1, 0},
-                    {-std::sin(b), 0, std::cos(b)}};
-    const Mat Rz = {{std::cos(c), -std::sin(c), 0},
-                    {std::sin(c), std::cos(c), 0},
-                    {0, 0, 1}};
-    Mat ZY, M;
-    multiply(Rz, Ry, ZY);
-    multiply(ZY, Rx, M);
-    Mat R;
+    Mat3 M;
+    detector_rotation(a, b, c, M);
+    Mat3 R;
     rotation_matrix_3d(R, a, b, c);
     for (int r = 0; r < 3; ++r)
       for (int k = 0; k < 3; ++k)
@@ -383,16 +324,9 @@ TEST(Model, XIsTheRotatedPixelVector)
     const VaboOrdered o = make_ordered(g.par, VaboParamDefault);
     double X[3];
     EXPECT_EQ(X_vector_3d(X, &o, g.i1, g.i2), X);
-    /* Rotate the pixel vector step by step: Rx, then Ry, then Rz. */
-    double v[3] = {(g.i1 - g.par[Cen1]) * g.par[Pix1],
-                   (g.i2 - g.par[Cen2]) * g.par[Pix2], -g.par[Dis]};
-    const double a = g.par[Rot1], b = g.par[Rot2], c = g.par[Rot3];
-    double t[3] = {v[0], std::cos(a) * v[1] - std::sin(a) * v[2],
-                   std::sin(a) * v[1] + std::cos(a) * v[2]};
-    double u[3] = {std::cos(b) * t[0] + std::sin(b) * t[2], t[1],
-                   -std::sin(b) * t[0] + std::cos(b) * t[2]};
-    double w[3] = {std::cos(c) * u[0] - std::sin(c) * u[1],
-                   std::sin(c) * u[0] + std::cos(c) * u[1], u[2]};
+    /* The pixel vector rotated step by step: Rx, then Ry, then Rz. */
+    double w[3];
+    detector_vector(g.par, g.i1, g.i2, w);
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(X[k], w[k], 1e-15) << k;
   }
 }
@@ -599,7 +533,7 @@ TEST(Model, ModelTracesNameEachEntry)
   const VaboOrdered o = make_ordered(par, VaboParamDefault);
   DebugGuard guard(VABO_VABO);
   double X[3] = {0.1, 0.2, -0.3}, DX[3 * NParams];
-  const std::string text = capture_stdout([&] {
+  const std::string text = capture(stdout, [&] {
     DiffAngle(&o, 0.3, 10, 20);
     DX_matrix_3d(DX, &o, 10, 20);
     Azimuth_3d(X);
@@ -617,7 +551,7 @@ TEST(Model, ShowtempPrintsTheParametersOfTheDerivativeMatrix)
   const VaboOrdered o = make_ordered(par, VaboParamDefault);
   DebugGuard guard(VABO_SHOWTEMP);
   const std::string text =
-      capture_stdout([&] { DX_matrix_3d(nullptr, &o, 600, 400); });
+      capture(stdout, [&] { DX_matrix_3d(nullptr, &o, 600, 400); });
   EXPECT_EQ(text,
             "pix1=5e-05, pix2=7.5e-05, cen1=512.5, cen2=488.25, dis=0.115, "
             "rot1=-0.25, rot2=0.125, rot3=0\n"
@@ -631,7 +565,7 @@ TEST(Model, ShowtempPrintsNormalRotationAndX)
   const VaboOrdered o = make_ordered(par, VaboParamDefault);
   DebugGuard guard(VABO_SHOWTEMP);
   const std::string text =
-      capture_stdout([&] { DiffAngle(&o, 0.5, 12.5, 7.25); });
+      capture(stdout, [&] { DiffAngle(&o, 0.5, 12.5, 7.25); });
   const std::string normal = "           Num Normal (i1=12.5, i2=7.25)\n"
                              "             0           1.25\n"
                              "             1         0.8125\n"

@@ -6,6 +6,7 @@
  * form ever writes past bufsiz - 1 (a canary byte after the buffer).
  */
 #include "vabo_base.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -44,15 +45,8 @@ const OrderCase kOrderCases[] = {
 
 std::string print_to_string(const VaboOrdered &ordered)
 {
-  char *data = nullptr;
-  size_t size = 0;
-  FILE *out = open_memstream(&data, &size);
-  if (!out) return "<open_memstream failed>";
-  fprint_ordered(out, &ordered);
-  fclose(out);
-  std::string text(data, size);
-  free(data);
-  return text;
+  return vabo_test::printed(
+      [&](FILE *out) { fprint_ordered(out, &ordered); });
 }
 
 } // namespace

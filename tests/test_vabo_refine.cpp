@@ -2,11 +2,12 @@
  * test_vabo_refine.cpp -- the least-squares refinement and its statistics.
  *
  * Cholesky solutions against hand-solved systems and a Gaussian elimination
- * written here; refinements on exact synthetic data made by a forward model
- * written here independently (matrix product of the three axis rotations);
- * deviations against a central-difference Jacobian; statistics by hand.
+ * written here; refinements on exact synthetic data made by the independent
+ * forward model of test_support.h (the three axis rotations applied in
+ * turn); deviations against a central-difference Jacobian; statistics by hand.
  */
 #include "vabo_base.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -20,56 +21,17 @@
 
 namespace {
 
-using Params = std::array<double, NParams>;
+using vabo_test::Params;
+using vabo_test::Points;
+using vabo_test::Result;
+using vabo_test::two_theta;
 using Modes = std::array<int, NParams>;
 
 const Params kTrue = {75e-6, 74.6e-6, 1024.3, 987.6, 0.2013, 0.0312, -0.0207,
                       0.011};
 const Modes kDefaultModes = {0, 0, 1, 1, 1, 1, 1, 0};
 
-/* ---- independent forward model ---------------------------------------- */
-
-using Mat3 = std::array<std::array<double, 3>, 3>;
-using Vec3 = std::array<double, 3>;
-
-Mat3 product(const Mat3 &a, const Mat3 &b)
-{
-  Mat3 c{};
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      for (int k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
-  return c;
-}
-
-/* Laboratory vector of pixel (i1, i2): Rz(rot3) Ry(rot2) Rx(rot1) Normal. */
-Vec3 lab_vector(const Params &p, double i1, double i2)
-{
-  const double a = p[Rot1], b = p[Rot2], c = p[Rot3];
-  const Mat3 rx = {{{1, 0, 0}, {0, cos(a), -sin(a)}, {0, sin(a), cos(a)}}};
-  const Mat3 ry = {{{cos(b), 0, sin(b)}, {0, 1, 0}, {-sin(b), 0, cos(b)}}};
-  const Mat3 rz = {{{cos(c), -sin(c), 0}, {sin(c), cos(c), 0}, {0, 0, 1}}};
-  const Mat3 r = product(rz, product(ry, rx));
-  const Vec3 normal = {(i1 - p[Cen1]) * p[Pix1], (i2 - p[Cen2]) * p[Pix2],
-                       -p[Dis]};
-  Vec3 x{};
-  for (int i = 0; i < 3; ++i)
-    for (int k = 0; k < 3; ++k) x[i] += r[i][k] * normal[k];
-  return x;
-}
-
-/* Scattering angle: between the pixel vector and the beam (-axis 3). */
-double two_theta(const Params &p, double i1, double i2)
-{
-  Vec3 x = lab_vector(p, i1, i2);
-  return atan2(hypot(x[0], x[1]), -x[2]);
-}
-
 /* ---- synthetic calibration data ---------------------------------------- */
-
-struct Points {
-  std::vector<double> angle, i1, i2, weight;
-  size_t size() const { return angle.size(); }
-};
 
 /* A 15 x 14 grid of pixels spread over a 2048 x 2048 detector, with
  * uneven weights and the angles of the geometry p. */
@@ -82,32 +44,19 @@ Points make_points(const Params &p)
       double i2 = 17.9 + b * 147.1 + 1.7 * a;
       pts.i1.push_back(i1);
       pts.i2.push_back(i2);
-      pts.angle.push_back(two_theta(p, i1, i2));
+      pts.angle.push_back(two_theta(p.data(), i1, i2));
       pts.weight.push_back(0.35 + 0.05 * ((a * 7 + b * 3) % 13));
     }
   return pts;
 }
-
-struct Result {
-  int status;
-  Params par, dev;
-  std::array<double, NStats> stat;
-};
 
 constexpr double kUntouched = 7.777;
 
 Result optimize(const Params &start, const Modes *modes, const Points &pts,
                 double maxdev, int maxstep)
 {
-  Result r;
-  r.par.fill(kUntouched);
-  r.dev.fill(kUntouched);
-  r.stat.fill(kUntouched);
-  r.status = VaboOptimize(r.par.data(), r.dev.data(), r.stat.data(),
-                          start.data(), modes ? modes->data() : nullptr,
-                          pts.size(), pts.angle.data(), pts.i1.data(),
-                          pts.i2.data(), pts.weight.data(), maxdev, maxstep);
-  return r;
+  return vabo_test::optimize_points(start, modes ? modes->data() : nullptr,
+                                    pts, maxdev, maxstep, kUntouched);
 }
 
 Params perturbed(const Params &p, const Modes &modes)
@@ -126,7 +75,7 @@ std::vector<double> residuals(const Params &p, const Points &pts)
 {
   std::vector<double> b;
   for (size_t i = 0; i < pts.size(); ++i)
-    b.push_back(pts.angle[i] - two_theta(p, pts.i1[i], pts.i2[i]));
+    b.push_back(pts.angle[i] - two_theta(p.data(), pts.i1[i], pts.i2[i]));
   return b;
 }
 
@@ -147,7 +96,8 @@ double angle_derivative(const Params &p, int k, double i1, double i2)
   Params up = p, down = p;
   up[k] += h;
   down[k] -= h;
-  return (two_theta(up, i1, i2) - two_theta(down, i1, i2)) / (2 * h);
+  return (two_theta(up.data(), i1, i2) - two_theta(down.data(), i1, i2)) /
+         (2 * h);
 }
 
 /* ---- linear algebra computed here --------------------------------------- */
@@ -477,7 +427,7 @@ TEST(VaboRefine, ParameterWithoutInfluenceFailsAndLeavesOutputsUntouched)
   Points column = make_points(flat);
   for (size_t i = 0; i < column.size(); ++i) {
     column.i1[i] = flat[Cen1];
-    column.angle[i] = two_theta(flat, column.i1[i], column.i2[i]);
+    column.angle[i] = two_theta(flat.data(), column.i1[i], column.i2[i]);
   }
   const Modes pix1_too = {1, 0, 0, 1, 1, 0, 0, 0};
   start = flat;

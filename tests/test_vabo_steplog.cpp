@@ -7,6 +7,7 @@
  * by a second run, and the failure when the file cannot be written.
  */
 #include "vabo_base.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,10 @@
 
 namespace {
 
-using Params = std::array<double, NParams>;
+using vabo_test::format;
+using vabo_test::Params;
+using vabo_test::Points;
+using vabo_test::Result;
 
 const Params kTrue = {75e-6, 74.6e-6, 1024.3, 987.6, 0.2013, 0.0312, -0.0207,
                       0.011};
@@ -36,30 +40,16 @@ const int kDefaultModes[NParams] = {0, 0, 1, 1, 1, 1, 1, 0};
 const char kLabels[] = "#L number\t  angle/rad\t  azimuth/rad\t  Weight\t  "
                        "Target/rad\t  Difference/rad";
 
-/* Scattering angle and azimuth of pixel (i1, i2):
- * X = Rz(rot3) Ry(rot2) Rx(rot1) ((i1 - cen1) pix1, (i2 - cen2) pix2, -dis). */
+/* Scattering angle and azimuth of pixel (i1, i2) by the independent
+ * forward model. */
 void model(const Params &p, double i1, double i2, double *angle,
            double *azimuth)
 {
-  double x = (i1 - p[Cen1]) * p[Pix1], y = (i2 - p[Cen2]) * p[Pix2], z = -p[Dis];
-  double t;
-  t = y * cos(p[Rot1]) - z * sin(p[Rot1]);   // about axis 1
-  z = y * sin(p[Rot1]) + z * cos(p[Rot1]);
-  y = t;
-  t = x * cos(p[Rot2]) + z * sin(p[Rot2]);   // about axis 2
-  z = -x * sin(p[Rot2]) + z * cos(p[Rot2]);
-  x = t;
-  t = x * cos(p[Rot3]) - y * sin(p[Rot3]);   // about axis 3
-  y = x * sin(p[Rot3]) + y * cos(p[Rot3]);
-  x = t;
-  *angle = atan2(hypot(x, y), -z);
-  *azimuth = atan2(y, x);
+  double x[3];
+  vabo_test::detector_vector(p.data(), i1, i2, x);
+  *angle = vabo_test::beam_angle(x);
+  *azimuth = atan2(x[1], x[0]);
 }
-
-struct Points {
-  std::vector<double> angle, i1, i2, weight;
-  size_t size() const { return angle.size(); }
-};
 
 Points make_points()
 {
@@ -74,13 +64,6 @@ Points make_points()
     pts.weight.push_back(0.5 + 0.125 * (k % 5));
   }
   return pts;
-}
-
-std::string format(const char *fmt, double value)
-{
-  char text[64];
-  snprintf(text, sizeof text, fmt, value);
-  return text;
 }
 
 /* The file split at "\r\n"; false if any "\n" or "\r" stands alone. */
@@ -104,24 +87,11 @@ bool read_crlf_lines(const char *path, std::vector<std::string> *lines)
   return true;
 }
 
-struct Result {
-  int status;
-  Params par, dev;
-  std::array<double, NStats> stat;
-};
-
 Result optimize(const Params &start, const Points &pts, double maxdev,
                 int maxstep)
 {
-  Result r;
-  r.par.fill(-7.5);
-  r.dev.fill(-7.5);
-  r.stat.fill(-7.5);
-  r.status = VaboOptimize(r.par.data(), r.dev.data(), r.stat.data(),
-                          start.data(), kDefaultModes, pts.size(),
-                          pts.angle.data(), pts.i1.data(), pts.i2.data(),
-                          pts.weight.data(), maxdev, maxstep);
-  return r;
+  return vabo_test::optimize_points(start, kDefaultModes, pts, maxdev, maxstep,
+                                    -7.5);
 }
 
 /* Runs each test in a fresh temporary directory with savesteps set. */
