@@ -93,14 +93,7 @@ double num_runprog(NumProg *program, int *perrval, ...)
     for (NumVar *variable = program->VariableList; variable; variable = variable->Next)
       variable->Value = va_arg(values, double);
     va_end(values);
-    if (dpprogram_run(program, &errval) != 0 && errval == NUM_SUCCESS)
-      errval = NUM_EPROGRAM;
-    if (!errval) {
-      if (program->CurrentAccumulator)
-        value = program->CurrentAccumulator->Value;
-      else
-        errval = NUM_EREGISTERS;
-    }
+    value = numio_run_value(program, &errval);
     numio_print_program(program, errval);
   }
   if (perrval) *perrval = errval;

@@ -188,14 +188,8 @@ double evaluate_float_part(FloatPart part, const char **ps, int level,
     case FloatPart::Constant: dpconstant(program, ps, perrval); break;
   }
   if (*perrval) return 0.0;
-  if (dpprogram_run(program, perrval) != 0 && *perrval == NUM_SUCCESS)
-    *perrval = NUM_EPROGRAM;
+  double value = numio_run_value(program, perrval);
   if (*perrval) return 0.0;
-  double value = 0.0;
-  if (program->CurrentAccumulator)
-    value = program->CurrentAccumulator->Value;
-  else
-    *perrval = NUM_EREGISTERS;
   if (temporary.release() != 0) *perrval = NUM_EPROGRAM;
   return value;
 }
@@ -241,6 +235,18 @@ const char *numio_skip_white(const char *s)
 {
   while (std::isspace(static_cast<unsigned char>(*s))) ++s;
   return s;
+}
+
+double numio_run_value(NumProg *program, int *perrval)
+{
+  if (dpprogram_run(program, perrval) != 0 && *perrval == NUM_SUCCESS)
+    *perrval = NUM_EPROGRAM;
+  if (*perrval) return 0.0;
+  if (!program->CurrentAccumulator) {
+    *perrval = NUM_EREGISTERS;
+    return 0.0;
+  }
+  return program->CurrentAccumulator->Value;
 }
 
 void numio_print_program(NumProg *program, int errval)
@@ -633,16 +639,7 @@ double num_str2double(const char *str, const char **tail, int *perrval)
   else
     dpcondition(program, &s, 0, &errval);
   if (tail) *tail = s;
-  if (!errval) {
-    if (dpprogram_run(program, &errval) != 0 && errval == NUM_SUCCESS)
-      errval = NUM_EPROGRAM;
-    if (!errval) {
-      if (program->CurrentAccumulator)
-        value = program->CurrentAccumulator->Value;
-      else
-        errval = NUM_EREGISTERS;
-    }
-  }
+  if (!errval) value = numio_run_value(program, &errval);
   numio_print_program(program, errval);
   if (program && numprog_free(program) != 0) errval = NUM_EPROGRAM;
   if (errval) value = 0.0;
