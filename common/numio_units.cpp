@@ -85,18 +85,6 @@ const PrefixRow kPrefixes3[] = {
     {"f%s3", femto3}, {"a%s3", atto3},  {"z%s3", zepto3}, {"y%s3", yocto3},
 };
 
-/* Heap copy of a text (release with free); none for none or no memory. */
-char *copy_text(const char *text)
-{
-  if (!text)
-    return nullptr;
-  size_t len = std::strlen(text);
-  char *copy = static_cast<char *>(std::malloc(len + 1));
-  if (copy)
-    std::memcpy(copy, text, len + 1);
-  return copy;
-}
-
 /* Inserts one entry per prefix row: key from the row's format and Baseunit,
  * value baseValue * factor.  Stops with -1 at the first failed insertion. */
 template <size_t N>
@@ -309,8 +297,8 @@ void set_descriptions(DPConstant *entry, const char *Quantity,
 {
   std::free(entry->Quantity);
   std::free(entry->Unit);
-  entry->Quantity = copy_text(Quantity);
-  entry->Unit = copy_text(Unit);
+  entry->Quantity = num_newstr(Quantity);
+  entry->Unit = num_newstr(Unit);
 }
 
 const char kSeparator[] =
@@ -343,7 +331,7 @@ int dpconstant_insert(const char *Quantity, const char *Unit, const char *Key,
     entry = static_cast<DPConstant *>(std::calloc(1, sizeof(DPConstant)));
     if (!entry)
       return -1;
-    entry->Key = copy_text(Key);
+    entry->Key = num_newstr(Key);
     if (!entry->Key) {
       std::free(entry);
       return -1;
