@@ -2,15 +2,31 @@
 # Builds vabo twice -- plainly and with AddressSanitizer + UndefinedBehavior-
 # Sanitizer -- and runs the whole test suite in each build.  Exits non-zero
 # when a build or any test fails.
+# First installs the Debian packages of the sets build, test and optional
+# (scripts/deps.sh).  With VABO_SKIP_OPTIONAL=1 it goes on without the
+# optional set, and the checks that need it are reported as skipped, each
+# with its reason; under CI (CI not empty) the optional set is always
+# installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+
+sets=(build test optional)
+if [ "${VABO_SKIP_OPTIONAL:-0}" = 1 ] && [ -z "${CI:-}" ]; then
+  sets=(build test)
+  echo "== VABO_SKIP_OPTIONAL=1: optional packages are not installed;" \
+       "the checks that need a missing one are skipped =="
+fi
+scripts/deps.sh "${sets[@]}"
 
 run_suite() {
   local dir=$1; shift
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
+  # ctest names skipped tests but hides their output; show why they were.
+  grep -hE '^[A-Za-z0-9_]+: skipped: ' "$dir/Testing/Temporary/LastTest.log" \
+    2>/dev/null || true
 }
 
 echo "== plain build =="
