@@ -2,8 +2,9 @@
 # Cross-checks vabo's detector model against pyFAI: the scattering angle of
 # random geometries and pixels must agree within 1e-12 rad.
 # Usage: check_pyfai.sh <vabo binary> <source dir> <build dir>
-# The model is evaluated by <build dir>/tests/vabo_model_probe.  Exits 77
-# (skipped) when pyFAI cannot be imported, unless CI is set: there it fails.
+# The model is evaluated by <build dir>/tests/vabo_model_probe.  Without
+# pyFAI it fails, or is skipped (77) when the optional packages were
+# declined (see optional_python.sh).
 set -u
 if [ $# -ne 3 ]; then
   echo "usage: check_pyfai.sh <vabo binary> <source dir> <build dir>" >&2
@@ -11,17 +12,10 @@ if [ $# -ne 3 ]; then
 fi
 source_dir=$2
 build_dir=$3
-python=/usr/bin/python3
 probe="$build_dir/tests/vabo_model_probe"
 
-if ! "$python" -c 'import numpy, pyFAI.geometry' >/dev/null 2>&1; then
-  if [ -n "${CI+set}" ]; then
-    echo "check_pyfai: pyFAI cannot be imported by $python (required in CI)" >&2
-    exit 1
-  fi
-  echo "check_pyfai: pyFAI cannot be imported by $python; skipped" >&2
-  exit 77
-fi
+. "$source_dir/tests/optional_python.sh"
+require_python check_pyfai 'import numpy, pyFAI.geometry' python3-pyfai
 if [ ! -x "$probe" ]; then
   echo "check_pyfai: $probe not found (build the target vabo_model_probe)" >&2
   exit 1

@@ -3,22 +3,17 @@
 # exact synthetic points and reads vabo_iteration.spec back with silx's
 # SPEC-file reader (scan numbers, column labels, rows).
 # Usage: check_silx_log.sh <vabo binary> <source dir> <build dir>
-# Exit 77 (skipped) when silx is missing, unless CI is set.
+# Without silx it fails, or is skipped (77) when the optional packages were
+# declined (see optional_python.sh).
 set -u
 # Absolute paths: the run happens in a temporary directory.
 vabo=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 source_dir=$(cd "$2" && pwd)
-python=/usr/bin/python3
 checker=$source_dir/tests/silx_log_check.py
 
-if ! "$python" -c 'from silx.io.specfile import SpecFile' >/dev/null 2>&1; then
-  if [ -n "${CI:-}" ]; then
-    echo "check_silx_log: silx is not installed for $python"
-    exit 1
-  fi
-  echo "check_silx_log: skipped, silx is not installed for $python"
-  exit 77
-fi
+. "$source_dir/tests/optional_python.sh"
+require_python check_silx_log 'from silx.io.specfile import SpecFile' \
+  python3-silx
 
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
