@@ -4,7 +4,8 @@
 # the installed example calibration, builds a CMake project against the
 # package (find_package(vabo CONFIG), every installed header on its own,
 # examples/expr_table.cpp) and plain compiler calls with pkg-config flags
-# (the example program of numio(3), a user of vabo-refine).
+# (the example program of numio(3), a user of vabo-refine, a shared module
+# loaded into a running process).
 #
 #   check_consumers.sh CMAKE BUILD_DIR SOURCE_DIR WORK_DIR CXX [FLAGS]
 #
@@ -90,6 +91,21 @@ if message=$("$work/readnum" 2cm 2>&1); then fail "readnum 2cm succeeded"; fi
   fail "compiling use_refine with pkg-config"
 expect_output "dis 5" "$work/use_refine"
 pkg-config --exists "vabo-numio >= 1.0" || fail "pkg-config: vabo-numio version"
+
+# A shared module linked with the library, loaded where the C library's
+# gamma (ln |Gamma|) is already there: the module's gamma( must stay the
+# library's (gamma(5) is 24, not ln 24).
+# shellcheck disable=SC2086
+"$cxx" -std=c++20 -shared -fPIC $flags "$source/tests/consumers/module_gamma.cpp" \
+  $(pkg-config --cflags --libs vabo-numio) -o "$work/module_gamma.so" ||
+  fail "linking a shared module with vabo-numio"
+# shellcheck disable=SC2086
+"$cxx" -std=c++20 $flags "$source/tests/consumers/load_module.cpp" -o "$work/load_module" ||
+  fail "compiling load_module"
+value=$("$work/load_module" "$work/module_gamma.so" "gamma(5)") ||
+  fail "load_module exited with $?"
+[ "$value" = 24 ] ||
+  fail "gamma(5) in a shared module gave $value: the C library's gamma, not the library's"
 
 rm -rf "$work"
 echo "install tree and its consumers: ok"
