@@ -1,6 +1,7 @@
 /*
  * numio_internal.h -- helpers shared by the sources of the expression
- * library and not part of its interface.  Defined in numio_grammar.cpp.
+ * library and not part of its interface.  Defined in numio_grammar.cpp,
+ * numio_gamma in gamma.cpp.
  */
 #ifndef VABO_NUMIO_INTERNAL_H
 #define VABO_NUMIO_INTERNAL_H
@@ -18,5 +19,13 @@ double numio_run_value(NumProg *program, int *perrval);
 /* Shows a program a reader or compiler built: on standard error after an
  * error value above 13, on standard output when NUMIO_debug is above 2. */
 void numio_print_program(NumProg *program, int errval);
+
+/* gamma(X) of gamma.h under a name that always binds inside the library.
+ * The C library exports a gamma of its own (the logarithm of |Gamma|); in a
+ * process where it was loaded first -- a Python interpreter, any program
+ * that opens a module linked with this library -- a call by the name gamma
+ * from position-independent code reaches that one.  A hidden symbol cannot
+ * be preempted, so the GAMMA instruction calls this. */
+__attribute__((visibility("hidden"))) double numio_gamma(double X) noexcept;
 
 #endif
