@@ -9,19 +9,11 @@ set -u
 vabo=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 source_dir=$(cd "$2" && pwd)
 python=/usr/bin/python3
+name=check_vabo_plot
+. "$source_dir/tests/script_support.sh"
 
-if ! "$python" -c 'import silx.io.specfile, matplotlib.figure' >/dev/null 2>&1; then
-  if [ -n "${CI:-}" ]; then
-    echo "check_vabo_plot: silx or matplotlib is not installed for $python"
-    exit 1
-  fi
-  echo "check_vabo_plot: skipped, silx or matplotlib is not installed for $python"
-  exit 77
-fi
-
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+require_python "silx or matplotlib" "silx.io.specfile, matplotlib.figure"
+enter_work_dir
 # Headless, and a matplotlib cache of its own rather than the user's.
 export MPLBACKEND=Agg MPLCONFIGDIR=$work/mplconfig
 
