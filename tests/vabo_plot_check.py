@@ -133,9 +133,14 @@ def check_bad_input(tool, log, text):
             "\r\n", second_row):],
         # silx reads the nan of a diverged refinement as 0
         "nan.spec": text[:second_scan].replace("rot1=0 ", "rot1=-nan ", 1),
+        # silx raises on a header that is not UTF-8 (here a Latin-1 mu)
+        "latin1.spec": text[:second_scan].replace("# Step", "# \xb5Step", 1),
+        # silx joins two label lines with a line end
+        "two_labels.spec": text[:second_scan].replace("#L ", "#L x\r\n#L ", 1),
     }
     for name, content in files.items():
-        with open(os.path.join(bad, name), "w", newline="") as stream:
+        with open(os.path.join(bad, name), "w", newline="",
+                  encoding="latin-1") as stream:
             stream.write(content)
     with open(os.path.join(bad, "vabo_iteration.spec"), "w",
               newline="") as stream:
@@ -151,6 +156,8 @@ def check_bad_input(tool, log, text):
         (["short_last.spec"], "a data row cannot be read"),
         (["short_row.spec"], "does not number its rows"),
         (["nan.spec"], "step 0 has parameters that are not finite"),
+        (["latin1.spec"], "latin1.spec is not an iteration log of vabo"),
+        (["two_labels.spec"], "two_labels.spec is not an iteration log"),
         (["--step", "two"], "invalid int value"),
         (["-o", "fit.jpg"], "cannot tell the format of fit.jpg"),
     ]
