@@ -10,19 +10,11 @@ vabo=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 source_dir=$(cd "$2" && pwd)
 python=/usr/bin/python3
 checker=$source_dir/tests/silx_log_check.py
+name=check_silx_log
+. "$source_dir/tests/script_support.sh"
 
-if ! "$python" -c 'from silx.io.specfile import SpecFile' >/dev/null 2>&1; then
-  if [ -n "${CI:-}" ]; then
-    echo "check_silx_log: silx is not installed for $python"
-    exit 1
-  fi
-  echo "check_silx_log: skipped, silx is not installed for $python"
-  exit 77
-fi
-
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+require_python silx silx.io.specfile
+enter_work_dir
 
 "$python" "$checker" points >points.dat || exit 1
 
