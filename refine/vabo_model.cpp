@@ -4,12 +4,15 @@
  * the analytic derivatives of X and of the angle in every refined parameter.
  *
  * Entry points: rotation_matrix_3d, i2normal_3d, X_vector_3d, DX_matrix_3d,
- * Azimuth_3d, Angle_3d, DAngle_3d and DiffAngle.  Parameters are read from
- * the ordered record (value of parameter p at Par[Index[p]]).  Pure
- * computations apart from the debug output; nothing here knows about least
- * squares.
+ * Azimuth_3d, Angle_3d, DAngle_3d and DiffAngle, each for one point; and
+ * vabo_geometry_init and vabo_geometry_block (vabo_geometry.h), the same
+ * model with its parameter-only work done once for many points.
+ * Parameters are read from the ordered record (value of parameter p at
+ * Par[Index[p]]).  Pure computations apart from the debug output; nothing
+ * here knows about least squares.
  */
 #include "vabo_base.h"
+#include "vabo_geometry.h"
 
 #include <cmath>
 #include <cstdio>
@@ -216,4 +219,182 @@ double DiffAngle(const VaboOrdered *Ordered, double angle, double i1,
   X_vector_3d(X, Ordered, i1, i2);
   if (showtemp()) fprint_vector(stdout, 3, X, "X");
   return angle - Angle_3d(X);
+}
+
+/* ----------------------------------------------------------------------
+ * The model at one parameter set.  Every expression below is one of
+ * DX_matrix_3d's (or X_vector_3d's, Angle_3d's, DAngle_3d's) with its
+ * pixel-independent operands computed in advance: the same operations in
+ * the same order, so the same bits.
+ * -------------------------------------------------------------------- */
+
+void vabo_geometry_init(VaboGeometry *g, const VaboOrdered *Ordered)
+{
+  const ModelParams m = read_params(Ordered);
+  g->pix1 = m.pix1;
+  g->pix2 = m.pix2;
+  g->cen1 = m.cen1;
+  g->cen2 = m.cen2;
+  g->dis = m.dis;
+  rotation_matrix_3d(g->R, m.rot1, m.rot2, m.rot3);
+
+  const double s1 = std::sin(m.rot1), c1 = std::cos(m.rot1);
+  const double s2 = std::sin(m.rot2), c2 = std::cos(m.rot2);
+  const double s3 = std::sin(m.rot3), c3 = std::cos(m.rot3);
+  g->s1 = s1;
+  g->c1 = c1;
+  g->s2 = s2;
+  g->c2 = c2;
+  g->s3 = s3;
+  g->c3 = c3;
+
+  g->nopt = 0;
+  for (int p = Pix1; p < NParams; ++p)
+    if (is_refined(Ordered, static_cast<VaboParam>(p))) {
+      g->Refined[Ordered->Index[p]] = static_cast<VaboParam>(p);
+      ++g->nopt;
+    }
+
+  const double dis = m.dis, pix1 = m.pix1, pix2 = m.pix2;
+  g->k_s1s2c3_c1s3 = s1 * s2 * c3 - c1 * s3;
+  g->k_c1c3_s1s2s3 = c1 * c3 + s1 * s2 * s3;
+  g->k_c1s2c3_s1s3 = c1 * s2 * c3 + s1 * s3;
+  g->k_s1c3_c1s2s3 = s1 * c3 - c1 * s2 * s3;
+  g->k_s1s3_c1s2c3 = s1 * s3 + c1 * s2 * c3;
+  g->dcen1[0] = -pix1 * c2 * c3;
+  g->dcen1[1] = -pix1 * c2 * s3;
+  g->dcen1[2] = pix1 * s2;
+  g->dcen2[0] = -pix2 * g->k_s1s2c3_c1s3;
+  g->dcen2[1] = -pix2 * g->k_c1c3_s1s2s3;
+  g->dcen2[2] = -pix2 * s1 * c2;
+  g->ddis[0] = -g->k_c1s2c3_s1s3;
+  g->ddis[1] = -(c1 * s2 * s3 - s1 * c3);
+  g->ddis[2] = -c1 * c2;
+  g->dis_k_s1s2c3_c1s3 = dis * g->k_s1s2c3_c1s3;
+  g->dis_k_c1c3_s1s2s3 = dis * g->k_c1c3_s1s2s3;
+  g->dis_s1 = dis * s1;
+  g->dis_c1 = dis * c1;
+  g->mdis_c1_c2 = -dis * c1 * c2;
+  g->mdis_s1_c3 = -dis * s1 * c3;
+  g->dis_c1_s2_s3 = dis * c1 * s2 * s3;
+  g->dis_k_s1s3_c1s2c3 = dis * g->k_s1s3_c1s2c3;
+}
+
+namespace {
+
+/* What DAngle_3d takes from X at one point, for any column dX. */
+struct AngleFactors {
+  double x0x2;        /* -X[0] * X[2] */
+  double x0x0;        /* X[0] * X[0] */
+  double x1, x2;      /* X[1], X[2] */
+  double denominator; /* rho * (X[0]^2 + X[1]^2 + X[2]^2) */
+  bool off_axis;      /* |rho| > 0 */
+};
+
+/* DAngle_3d of the column (d0, d1, d2). */
+inline double dangle_of(const AngleFactors &f, double d0, double d1, double d2)
+{
+  if (f.off_axis)
+    return (f.x0x2 * d0 + f.x0x0 * d2 + f.x1 * (f.x1 * d2 - f.x2 * d1)) /
+           f.denominator;
+  return -d1 / f.x2;
+}
+
+} // namespace
+
+void vabo_geometry_block(const VaboGeometry *g, size_t count,
+                         const double *i1, const double *i2, double *angle,
+                         double *dangle)
+{
+  constexpr size_t kBlock = VABO_GEOMETRY_BLOCK;
+  if (count > kBlock) count = kBlock;
+
+  /* X_vector_3d: the normal vector, then vec_mul's sums from 0; the
+   * argument of Angle_3d's (and DAngle_3d's) square root. */
+  double center1[kBlock], center2[kBlock], rho[kBlock];
+  double X[kBlock][kDim];
+  for (size_t k = 0; k < count; ++k) {
+    center1[k] = i1[k] - g->cen1;
+    center2[k] = i2[k] - g->cen2;
+    const double normal[kDim] = {center1[k] * g->pix1, center2[k] * g->pix2,
+                                 -g->dis};
+    for (int c = 0; c < kDim; ++c) {
+      double x = 0.0;
+      for (int j = 0; j < kDim; ++j) x += g->R[j][c] * normal[j];
+      X[k][c] = x;
+    }
+    rho[k] = std::sqrt(X[k][0] * X[k][0] + X[k][1] * X[k][1]);
+  }
+  for (size_t k = 0; k < count; ++k) angle[k] = std::atan2(rho[k], -X[k][2]);
+  if (!dangle) return;
+
+  AngleFactors f[kBlock];
+  for (size_t k = 0; k < count; ++k) {
+    const double *x = X[k];
+    f[k] = {-x[0] * x[2], x[0] * x[0], x[1], x[2],
+            rho[k] * (x[0] * x[0] + x[1] * x[1] + x[2] * x[2]),
+            std::fabs(rho[k]) > 0.0};
+  }
+
+  /* The columns of DX_matrix_3d, one refined parameter at a time. */
+  const double s1 = g->s1, c1 = g->c1, s2 = g->s2, c2 = g->c2, s3 = g->s3,
+               c3 = g->c3;
+  const double pix1 = g->pix1, pix2 = g->pix2;
+  for (size_t j = 0; j < g->nopt; ++j) {
+    double *out = dangle + j * kBlock;
+    switch (g->Refined[j]) {
+    case Pix1:
+      for (size_t k = 0; k < count; ++k) {
+        const double center1_c2 = center1[k] * c2;
+        out[k] = dangle_of(f[k], center1_c2 * c3, center1_c2 * s3,
+                           -center1[k] * s2);
+      }
+      break;
+    case Pix2:
+      for (size_t k = 0; k < count; ++k)
+        out[k] = dangle_of(f[k], center2[k] * g->k_s1s2c3_c1s3,
+                           center2[k] * g->k_c1c3_s1s2s3, center2[k] * s1 * c2);
+      break;
+    case Cen1:
+      for (size_t k = 0; k < count; ++k)
+        out[k] = dangle_of(f[k], g->dcen1[0], g->dcen1[1], g->dcen1[2]);
+      break;
+    case Cen2:
+      for (size_t k = 0; k < count; ++k)
+        out[k] = dangle_of(f[k], g->dcen2[0], g->dcen2[1], g->dcen2[2]);
+      break;
+    case Dis:
+      for (size_t k = 0; k < count; ++k)
+        out[k] = dangle_of(f[k], g->ddis[0], g->ddis[1], g->ddis[2]);
+      break;
+    case Rot1:
+      for (size_t k = 0; k < count; ++k) {
+        const double pc2 = pix2 * center2[k];
+        out[k] = dangle_of(f[k], g->dis_k_s1s2c3_c1s3 + pc2 * g->k_c1s2c3_s1s3,
+                           g->dis_k_c1c3_s1s2s3 - pc2 * g->k_s1c3_c1s2s3,
+                           c2 * (pc2 * c1 + g->dis_s1));
+      }
+      break;
+    case Rot2:
+      for (size_t k = 0; k < count; ++k) {
+        const double pc2s1 = pix2 * center2[k] * s1;
+        const double P = g->mdis_c1_c2 + pc2s1 * c2 - pix1 * center1[k] * s2;
+        out[k] = dangle_of(f[k], c3 * P, s3 * P,
+                           -pix1 * center1[k] * c2 + s2 * (g->dis_c1 - pc2s1));
+      }
+      break;
+    default: /* Rot3 */
+      for (size_t k = 0; k < count; ++k) {
+        const double pc1c2 = pix1 * center1[k] * c2;
+        const double pc2 = pix2 * center2[k];
+        out[k] = dangle_of(f[k],
+                           g->mdis_s1_c3 - pc1c2 * s3 + g->dis_c1_s2_s3 -
+                               pc2 * g->k_c1c3_s1s2s3,
+                           pc1c2 * c3 + pc2 * g->k_s1s2c3_c1s3 -
+                               g->dis_k_s1s3_c1s2c3,
+                           0.0);
+      }
+      break;
+    }
+  }
 }
