@@ -69,6 +69,27 @@ size_t normalise_key(const char *key, char *buffer)
   return len;
 }
 
+/* When key is nothing but decimal digits (the keys of data lines), and so
+ * is its own normalised form, stores its length and returns true. */
+bool plain_digits(const char *key, size_t *len)
+{
+  if (key == nullptr) return false;
+  size_t n = 0;
+  while (key[n] >= '0' && key[n] <= '9') ++n;
+  if (key[n] != '\0' || n > LIST_KEY_MAX) return false;
+  *len = n;
+  return true;
+}
+
+/* The normalised form of key: key itself when it needs no normalising,
+ * otherwise normalised into buffer (LIST_KEY_MAX + 1 characters). */
+const char *normal_form(const char *key, char *buffer, size_t *len)
+{
+  if (plain_digits(key, len)) return key;
+  *len = normalise_key(key, buffer);
+  return buffer;
+}
+
 /* A normalised key split into its sign and its remainder without leading
  * zeros ("0" when nothing is left). */
 struct SignedDigits {
@@ -144,6 +165,21 @@ Record *walk_to(Record *first, const char *Key, Record **after, bool *equal)
   return nullptr;
 }
 
+/* A new element without value and links, its key copied into the same
+ * allocation (an element's key never changes; one block a data line instead
+ * of two), traced as the copy by newstr is.  Null when no memory is left. */
+LElement *new_element(const char *Key)
+{
+  const size_t size = std::strlen(Key) + 1;
+  void *block = std::calloc(1, sizeof(LElement) + size);
+  if (block == nullptr) return nullptr;
+  trace("newstr:\n");
+  LElement *element = static_cast<LElement *>(block);
+  element->Key = static_cast<char *>(block) + sizeof(LElement);
+  std::memcpy(element->Key, Key, size);
+  return element;
+}
+
 } // namespace
 
 /* Switches tracing; traces the call itself only when tracing was on. */
@@ -172,8 +208,11 @@ int numcmp(const char *key1, const char *key2)
 {
   char normal1[LIST_KEY_MAX + 1];
   char normal2[LIST_KEY_MAX + 1];
-  const SignedDigits k1 = split_sign(normal1, normalise_key(key1, normal1));
-  const SignedDigits k2 = split_sign(normal2, normalise_key(key2, normal2));
+  size_t len1 = 0, len2 = 0;
+  const char *text1 = normal_form(key1, normal1, &len1);
+  const char *text2 = normal_form(key2, normal2, &len2);
+  const SignedDigits k1 = split_sign(text1, len1);
+  const SignedDigits k2 = split_sign(text2, len2);
   if (k1.sign != k2.sign) return k1.sign < 0 ? -1 : 1;
   const size_t width = k1.len > k2.len ? k1.len : k2.len;
   for (size_t i = 0; i < width; ++i) {
@@ -312,13 +351,8 @@ int insert_element(LList *list, const char *Key, LElement **pelement)
   else
     at = walk_to(list->Elements, Key, &after, &equal);
   if (!equal) {
-    LElement *element = static_cast<LElement *>(std::calloc(1, sizeof(LElement)));
+    LElement *element = new_element(Key);
     if (element == nullptr) return -1;
-    element->Key = newstr(Key);
-    if (element->Key == nullptr) {
-      std::free(element);
-      return -1;
-    }
     element->List = list;
     link_between<LElement>(element, after, at, &list->Elements, &list->Last);
     ++list->ElementsLen;
@@ -416,8 +450,7 @@ int delete_element(LElement *element, LElement **pnext)
     LElement *first = nullptr;
     unlink_record<LElement>(element, &first, nullptr);
   }
-  std::free(element->Key);
-  std::free(element->Value);
+  std::free(element->Value); /* the key lives in the element's own block */
   std::free(element);
   if (pnext != nullptr) *pnext = next;
   return 0;
