@@ -17,6 +17,7 @@
 #include "vabo_list.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -261,8 +262,9 @@ int read_calibration_lines(const char *finput)
     strlib_trim(line);
     strlib_collapse(line);
     if (strlib_is_empty(line)) continue;
+    /* The decimal text of num, as "%zu" writes it. */
     char keybuf[kKeyBufferSize];
-    snprintf(keybuf, sizeof keybuf, "%zu", num);
+    *std::to_chars(keybuf, keybuf + sizeof keybuf - 1, num).ptr = '\0';
     if (write_element_value(data, keybuf, line)) return -1;
     num++;
   }
