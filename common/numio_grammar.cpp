@@ -31,6 +31,10 @@ namespace {
 /* The value of "pi()", the same double as the PI instruction pushes. */
 constexpr double kPi = 3.141592653589793;
 
+/* Longest literal num_str2double reads without the grammar: longer ones
+ * (hundreds of digits) are rare enough to take the grammar. */
+constexpr size_t kMaxPlainLiteral = 64;
+
 /* Names of the temporary programs of the readers. */
 constexpr const char *kStr2DoubleName = "str2double";
 constexpr const char *kLvfactorName = "lvfactor";
@@ -647,15 +651,15 @@ bool numio_plain_literal(const char *s, double *value, const char **tail)
   const char *p = s;
   const bool negative = *p == '-';
   if (*p == '+' || *p == '-') ++p;
-  if (!is_digit(*p) && *p != '.') return false;
+  if (!(*p >= '0' && *p <= '9') && *p != '.') return false;
   if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return false;
-  const char *end = p;
-  while (*end != '\0' && !is_c_space(*end)) ++end;
   double literal = 0.0;
-  const std::from_chars_result read = std::from_chars(p, end, literal);
-  if (read.ec != std::errc() || read.ptr != end) return false;
+  const std::from_chars_result read =
+      std::from_chars(p, p + strnlen(p, kMaxPlainLiteral), literal);
+  if (read.ec != std::errc() || !(*read.ptr == '\0' || is_c_space(*read.ptr)))
+    return false;
   *value = negative ? -literal : literal;
-  *tail = end;
+  *tail = read.ptr;
   return true;
 }
 
