@@ -26,15 +26,18 @@ const char kListDashes[] =
 const char kElementDashes[] =
     "-       -       -       -       -       -       -       -";
 
-/* Writes one trace line to standard output while tracing is on. */
-__attribute__((format(printf, 1, 2))) void trace(const char *format, ...)
+/* Writes one trace line to standard output. */
+__attribute__((format(printf, 1, 2))) void print_trace(const char *format, ...)
 {
-  if (ListDebug == 0) return;
   va_list args;
   va_start(args, format);
   std::vprintf(format, args);
   va_end(args);
 }
+
+/* One trace line while tracing is on.  A macro, so that a data line, which
+ * passes several traced operations, pays only the test when it is off. */
+#define trace(...) (ListDebug != 0 ? print_trace(__VA_ARGS__) : void())
 
 /* A text argument as traced: "(null)" for null. */
 const char *shown(const char *text) { return text != nullptr ? text : "(null)"; }
