@@ -282,22 +282,43 @@ void vabo_geometry_init(VaboGeometry *g, const VaboOrdered *Ordered)
 
 namespace {
 
-/* What DAngle_3d takes from X at one point, for any column dX. */
+constexpr size_t kBlock = VABO_GEOMETRY_BLOCK;
+
+/* What DAngle_3d takes from X, for any column dX, for each point of a
+ * block: one array per factor, so that the loops over a block vectorise.
+ * OnAxis lists the points where rho is 0, for which DAngle_3d takes its
+ * other branch. */
 struct AngleFactors {
-  double x0x2;        /* -X[0] * X[2] */
-  double x0x0;        /* X[0] * X[0] */
-  double x1, x2;      /* X[1], X[2] */
-  double denominator; /* rho * (X[0]^2 + X[1]^2 + X[2]^2) */
-  bool off_axis;      /* |rho| > 0 */
+  double x0x2[kBlock];        /* -X[0] * X[2] */
+  double x0x0[kBlock];        /* X[0] * X[0] */
+  double x1[kBlock];          /* X[1] */
+  double x2[kBlock];          /* X[2] */
+  double rho[kBlock];         /* sqrt(X[0]^2 + X[1]^2) */
+  double denominator[kBlock]; /* rho * (X[0]^2 + X[1]^2 + X[2]^2) */
+  size_t OnAxis[kBlock];
+  size_t nOnAxis;
 };
 
-/* DAngle_3d of the column (d0, d1, d2). */
-inline double dangle_of(const AngleFactors &f, double d0, double d1, double d2)
+/* out[k] = DAngle_3d of the derivative column that column(k, dX) writes,
+ * for every point k of the block: first by the branch for points off the
+ * axis, for all points alike (so that the loop has no jump), then by the
+ * other branch for the points on the axis. */
+template <typename Column>
+void fill_dangle(double *out, const AngleFactors &f, Column column)
 {
-  if (f.off_axis)
-    return (f.x0x2 * d0 + f.x0x0 * d2 + f.x1 * (f.x1 * d2 - f.x2 * d1)) /
-           f.denominator;
-  return -d1 / f.x2;
+  for (size_t k = 0; k < kBlock; ++k) {
+    double dX[kDim];
+    column(k, dX);
+    out[k] = (f.x0x2[k] * dX[0] + f.x0x0[k] * dX[2] +
+              f.x1[k] * (f.x1[k] * dX[2] - f.x2[k] * dX[1])) /
+             f.denominator[k];
+  }
+  for (size_t n = 0; n < f.nOnAxis; ++n) {
+    const size_t k = f.OnAxis[n];
+    double dX[kDim];
+    column(k, dX);
+    out[k] = -dX[1] / f.x2[k];
+  }
 }
 
 } // namespace
@@ -306,94 +327,113 @@ void vabo_geometry_block(const VaboGeometry *g, size_t count,
                          const double *i1, const double *i2, double *angle,
                          double *dangle)
 {
-  constexpr size_t kBlock = VABO_GEOMETRY_BLOCK;
   if (count > kBlock) count = kBlock;
 
   /* X_vector_3d: the normal vector, then vec_mul's sums from 0; the
-   * argument of Angle_3d's (and DAngle_3d's) square root. */
-  double center1[kBlock], center2[kBlock], rho[kBlock];
-  double X[kBlock][kDim];
+   * argument of Angle_3d's (and DAngle_3d's) square root.  Points past
+   * count (a last, partial block) get zeros and a denominator of 1: the
+   * loops over the derivative columns run over the whole block, and their
+   * results there are not used. */
+  double center1[kBlock], center2[kBlock];
+  AngleFactors f;
+  f.nOnAxis = 0;
+  for (size_t k = count; k < kBlock; ++k) {
+    center1[k] = center2[k] = 0.0;
+    f.x0x2[k] = f.x0x0[k] = f.x1[k] = f.x2[k] = f.rho[k] = 0.0;
+    f.denominator[k] = 1.0;
+  }
+  const double cen1 = g->cen1, cen2 = g->cen2, pix1 = g->pix1, pix2 = g->pix2;
+  const double normal2 = -g->dis;
+  const double(&R)[3][3] = g->R;
   for (size_t k = 0; k < count; ++k) {
-    center1[k] = i1[k] - g->cen1;
-    center2[k] = i2[k] - g->cen2;
-    const double normal[kDim] = {center1[k] * g->pix1, center2[k] * g->pix2,
-                                 -g->dis};
+    center1[k] = i1[k] - cen1;
+    center2[k] = i2[k] - cen2;
+    const double normal0 = center1[k] * pix1, normal1 = center2[k] * pix2;
+    double X[kDim];
+#pragma GCC unroll 3
     for (int c = 0; c < kDim; ++c) {
       double x = 0.0;
-      for (int j = 0; j < kDim; ++j) x += g->R[j][c] * normal[j];
-      X[k][c] = x;
+      x += R[0][c] * normal0;
+      x += R[1][c] * normal1;
+      x += R[2][c] * normal2;
+      X[c] = x;
     }
-    rho[k] = std::sqrt(X[k][0] * X[k][0] + X[k][1] * X[k][1]);
+    const double rho = std::sqrt(X[0] * X[0] + X[1] * X[1]);
+    f.x0x2[k] = -X[0] * X[2];
+    f.x0x0[k] = X[0] * X[0];
+    f.x1[k] = X[1];
+    f.x2[k] = X[2];
+    f.rho[k] = rho;
+    f.denominator[k] = rho * (X[0] * X[0] + X[1] * X[1] + X[2] * X[2]);
+    if (!(std::fabs(rho) > 0.0)) f.OnAxis[f.nOnAxis++] = k;
   }
-  for (size_t k = 0; k < count; ++k) angle[k] = std::atan2(rho[k], -X[k][2]);
+  for (size_t k = 0; k < count; ++k) angle[k] = std::atan2(f.rho[k], -f.x2[k]);
   if (!dangle) return;
 
-  AngleFactors f[kBlock];
-  for (size_t k = 0; k < count; ++k) {
-    const double *x = X[k];
-    f[k] = {-x[0] * x[2], x[0] * x[0], x[1], x[2],
-            rho[k] * (x[0] * x[0] + x[1] * x[1] + x[2] * x[2]),
-            std::fabs(rho[k]) > 0.0};
-  }
-
-  /* The columns of DX_matrix_3d, one refined parameter at a time. */
-  const double s1 = g->s1, c1 = g->c1, s2 = g->s2, c2 = g->c2, s3 = g->s3,
-               c3 = g->c3;
-  const double pix1 = g->pix1, pix2 = g->pix2;
-  for (size_t j = 0; j < g->nopt; ++j) {
+  /* The columns of DX_matrix_3d, one refined parameter at a time; what
+   * they take from the geometry is copied first, so that writing out[]
+   * cannot be taken to change it. */
+  const VaboGeometry gc = *g;
+  const double s1 = gc.s1, c1 = gc.c1, s2 = gc.s2, c2 = gc.c2, s3 = gc.s3,
+               c3 = gc.c3;
+  for (size_t j = 0; j < gc.nopt; ++j) {
     double *out = dangle + j * kBlock;
-    switch (g->Refined[j]) {
+    switch (gc.Refined[j]) {
     case Pix1:
-      for (size_t k = 0; k < count; ++k) {
+      fill_dangle(out, f, [&](size_t k, double *dX) {
         const double center1_c2 = center1[k] * c2;
-        out[k] = dangle_of(f[k], center1_c2 * c3, center1_c2 * s3,
-                           -center1[k] * s2);
-      }
+        dX[0] = center1_c2 * c3;
+        dX[1] = center1_c2 * s3;
+        dX[2] = -center1[k] * s2;
+      });
       break;
     case Pix2:
-      for (size_t k = 0; k < count; ++k)
-        out[k] = dangle_of(f[k], center2[k] * g->k_s1s2c3_c1s3,
-                           center2[k] * g->k_c1c3_s1s2s3, center2[k] * s1 * c2);
+      fill_dangle(out, f, [&](size_t k, double *dX) {
+        dX[0] = center2[k] * gc.k_s1s2c3_c1s3;
+        dX[1] = center2[k] * gc.k_c1c3_s1s2s3;
+        dX[2] = center2[k] * s1 * c2;
+      });
       break;
     case Cen1:
-      for (size_t k = 0; k < count; ++k)
-        out[k] = dangle_of(f[k], g->dcen1[0], g->dcen1[1], g->dcen1[2]);
-      break;
     case Cen2:
-      for (size_t k = 0; k < count; ++k)
-        out[k] = dangle_of(f[k], g->dcen2[0], g->dcen2[1], g->dcen2[2]);
+    case Dis: {
+      const double *d = gc.Refined[j] == Cen1   ? gc.dcen1
+                        : gc.Refined[j] == Cen2 ? gc.dcen2
+                                                : gc.ddis;
+      const double d0 = d[0], d1 = d[1], d2 = d[2];
+      fill_dangle(out, f, [&](size_t, double *dX) {
+        dX[0] = d0;
+        dX[1] = d1;
+        dX[2] = d2;
+      });
       break;
-    case Dis:
-      for (size_t k = 0; k < count; ++k)
-        out[k] = dangle_of(f[k], g->ddis[0], g->ddis[1], g->ddis[2]);
-      break;
+    }
     case Rot1:
-      for (size_t k = 0; k < count; ++k) {
+      fill_dangle(out, f, [&](size_t k, double *dX) {
         const double pc2 = pix2 * center2[k];
-        out[k] = dangle_of(f[k], g->dis_k_s1s2c3_c1s3 + pc2 * g->k_c1s2c3_s1s3,
-                           g->dis_k_c1c3_s1s2s3 - pc2 * g->k_s1c3_c1s2s3,
-                           c2 * (pc2 * c1 + g->dis_s1));
-      }
+        dX[0] = gc.dis_k_s1s2c3_c1s3 + pc2 * gc.k_c1s2c3_s1s3;
+        dX[1] = gc.dis_k_c1c3_s1s2s3 - pc2 * gc.k_s1c3_c1s2s3;
+        dX[2] = c2 * (pc2 * c1 + gc.dis_s1);
+      });
       break;
     case Rot2:
-      for (size_t k = 0; k < count; ++k) {
+      fill_dangle(out, f, [&](size_t k, double *dX) {
         const double pc2s1 = pix2 * center2[k] * s1;
-        const double P = g->mdis_c1_c2 + pc2s1 * c2 - pix1 * center1[k] * s2;
-        out[k] = dangle_of(f[k], c3 * P, s3 * P,
-                           -pix1 * center1[k] * c2 + s2 * (g->dis_c1 - pc2s1));
-      }
+        const double P = gc.mdis_c1_c2 + pc2s1 * c2 - pix1 * center1[k] * s2;
+        dX[0] = c3 * P;
+        dX[1] = s3 * P;
+        dX[2] = -pix1 * center1[k] * c2 + s2 * (gc.dis_c1 - pc2s1);
+      });
       break;
     default: /* Rot3 */
-      for (size_t k = 0; k < count; ++k) {
+      fill_dangle(out, f, [&](size_t k, double *dX) {
         const double pc1c2 = pix1 * center1[k] * c2;
         const double pc2 = pix2 * center2[k];
-        out[k] = dangle_of(f[k],
-                           g->mdis_s1_c3 - pc1c2 * s3 + g->dis_c1_s2_s3 -
-                               pc2 * g->k_c1c3_s1s2s3,
-                           pc1c2 * c3 + pc2 * g->k_s1s2c3_c1s3 -
-                               g->dis_k_s1s3_c1s2c3,
-                           0.0);
-      }
+        dX[0] = gc.mdis_s1_c3 - pc1c2 * s3 + gc.dis_c1_s2_s3 -
+                pc2 * gc.k_c1c3_s1s2s3;
+        dX[1] = pc1c2 * c3 + pc2 * gc.k_s1s2c3_c1s3 - gc.dis_k_s1s3_c1s2c3;
+        dX[2] = 0.0;
+      });
       break;
     }
   }
