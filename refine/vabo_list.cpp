@@ -168,19 +168,72 @@ Record *walk_to(Record *first, const char *Key, Record **after, bool *equal)
   return nullptr;
 }
 
-/* A new element without value and links, its key copied into the same
- * allocation (an element's key never changes; one block a data line instead
- * of two), traced as the copy by newstr is.  Null when no memory is left. */
-LElement *new_element(const char *Key)
+/* An element's block: the record, its key, then room for a value stored
+ * with it (at least its terminating NUL).  The key of an element never
+ * changes, and a data line's value is written once, so a line costs one
+ * allocation instead of three.  A value stored there is told from one
+ * allocated apart by its address: no other allocation can lie inside the
+ * block. */
+char *value_slot(const LElement *element)
 {
-  const size_t size = std::strlen(Key) + 1;
-  void *block = std::calloc(1, sizeof(LElement) + size);
+  return element->Key + std::strlen(element->Key) + 1;
+}
+
+/* Frees the element's value unless it is stored in the element's block. */
+void free_value(LElement *element)
+{
+  if (element->Value != value_slot(element)) std::free(element->Value);
+}
+
+/* A new element without links, its key (traced as the copy by newstr is)
+ * and, when Value is not null, a copy of Value in its own block.  Null when
+ * no memory is left. */
+LElement *new_element(const char *Key, const char *Value)
+{
+  const size_t key_size = std::strlen(Key) + 1;
+  const size_t value_size = Value != nullptr ? std::strlen(Value) + 1 : 1;
+  void *block = std::calloc(1, sizeof(LElement) + key_size + value_size);
   if (block == nullptr) return nullptr;
   trace("newstr:\n");
   LElement *element = static_cast<LElement *>(block);
   element->Key = static_cast<char *>(block) + sizeof(LElement);
-  std::memcpy(element->Key, Key, size);
+  std::memcpy(element->Key, Key, key_size);
+  if (Value != nullptr) {
+    element->Value = element->Key + key_size;
+    std::memcpy(element->Value, Value, value_size);
+  }
   return element;
+}
+
+/* insert_element, storing Value (when not null) in the element's block if
+ * the element is made; *made tells whether it was. */
+int insert_element_storing(LList *list, const char *Key, const char *Value,
+                           LElement **pelement, bool *made)
+{
+  trace("insert_element: >>%s<<\n", shown(Key));
+  *made = false;
+  if (pelement != nullptr) *pelement = nullptr;
+  if (Key == nullptr || list == nullptr) return -1;
+  LElement *after = nullptr;
+  LElement *at = nullptr;
+  bool equal = false;
+  if (list->Last != nullptr && numcmp(list->Last->Key, Key) < 0)
+    after = list->Last;
+  else
+    at = walk_to(list->Elements, Key, &after, &equal);
+  if (!equal) {
+    LElement *element = new_element(Key, Value);
+    if (element == nullptr) return -1;
+    element->List = list;
+    link_between<LElement>(element, after, at, &list->Elements, &list->Last);
+    ++list->ElementsLen;
+    at = element;
+    *made = true;
+  }
+  trace("insert_element: >>%s<< inserted into list >>%s<<\n", at->Key,
+        shown(list->Key));
+  if (pelement != nullptr) *pelement = at;
+  return 0;
 }
 
 } // namespace
@@ -343,28 +396,8 @@ int free_lists(void)
  * walk.  -1 with nothing changed for a null list or key or no memory. */
 int insert_element(LList *list, const char *Key, LElement **pelement)
 {
-  trace("insert_element: >>%s<<\n", shown(Key));
-  if (pelement != nullptr) *pelement = nullptr;
-  if (Key == nullptr || list == nullptr) return -1;
-  LElement *after = nullptr;
-  LElement *at = nullptr;
-  bool equal = false;
-  if (list->Last != nullptr && numcmp(list->Last->Key, Key) < 0)
-    after = list->Last;
-  else
-    at = walk_to(list->Elements, Key, &after, &equal);
-  if (!equal) {
-    LElement *element = new_element(Key);
-    if (element == nullptr) return -1;
-    element->List = list;
-    link_between<LElement>(element, after, at, &list->Elements, &list->Last);
-    ++list->ElementsLen;
-    at = element;
-  }
-  trace("insert_element: >>%s<< inserted into list >>%s<<\n", at->Key,
-        shown(list->Key));
-  if (pelement != nullptr) *pelement = at;
-  return 0;
+  bool made = false;
+  return insert_element_storing(list, Key, nullptr, pelement, &made);
 }
 
 /* The element of list with a key equal to Key, or null (also for a null
@@ -387,8 +420,14 @@ int search_element(LList *list, const char *Key, LElement **pelement)
 int write_element_value(LList *list, const char *Key, const char *Value)
 {
   trace("write_element_value: >>%s<< <- >>%s<<\n", shown(Key), shown(Value));
+  /* A new element takes its value into its own block, unless tracing shows
+   * the copy that put_element_value makes. */
+  const char *stored = ListDebug == 0 ? Value : nullptr;
   LElement *element = nullptr;
-  if (insert_element(list, Key, &element) != 0) return -1;
+  bool made = false;
+  if (insert_element_storing(list, Key, stored, &element, &made) != 0)
+    return -1;
+  if (made && stored != nullptr) return 0;
   return put_element_value(element, Value) != 0 ? -1 : 0;
 }
 
@@ -424,7 +463,7 @@ int put_element_value(LElement *element, const char *Value)
   if (element == nullptr) return -1;
   char *copy = newstr(Value);
   if (copy == nullptr && Value != nullptr) return -1;
-  std::free(element->Value);
+  free_value(element);
   element->Value = copy;
   return 0;
 }
@@ -453,7 +492,7 @@ int delete_element(LElement *element, LElement **pnext)
     LElement *first = nullptr;
     unlink_record<LElement>(element, &first, nullptr);
   }
-  std::free(element->Value); /* the key lives in the element's own block */
+  free_value(element); /* the key lives in the element's own block */
   std::free(element);
   if (pnext != nullptr) *pnext = next;
   return 0;
