@@ -159,17 +159,13 @@ char *strlib_clean(char *s)
 {
   if (s == nullptr) return empty_text;
   const unsigned char *from = reinterpret_cast<const unsigned char *>(s);
+  unsigned char *to = reinterpret_cast<unsigned char *>(s);
   while (kByteClasses.of[*from] == kWhite) ++from;
-  char *to = s;
-  bool blank = false; /* a white run since the last character kept */
-  for (ByteClass kind; (kind = kByteClasses.of[*from]) != kEnd; ++from) {
-    if (kind == kWhite) {
-      blank = true;
-      continue;
-    }
-    if (blank) *to++ = ' ';
-    blank = false;
-    *to++ = static_cast<char>(*from);
+  for (;;) {
+    while (kByteClasses.of[*from] == kKept) *to++ = *from++;
+    while (kByteClasses.of[*from] == kWhite) ++from;
+    if (kByteClasses.of[*from] == kEnd) break;
+    *to++ = ' '; /* a white run between two kept characters */
   }
   *to = '\0';
   return s;
