@@ -28,4 +28,15 @@ void numio_print_program(NumProg *program, int errval);
  * be preempted, so the GAMMA instruction calls this. */
 __attribute__((visibility("hidden"))) double numio_gamma(double X) noexcept;
 
+/* When the text at s (white space already skipped) is one plain decimal
+ * literal with at most one leading sign, ended by white space or the end of
+ * the text, stores in *value and *tail exactly what the grammar would read
+ * and returns true; otherwise returns false and changes nothing. */
+bool numio_plain_literal(const char *s, double *value, const char **tail);
+
+/* num_str2double through the grammar alone: translates, runs and frees the
+ * temporary program "str2double", whatever the text. */
+double numio_str2double_grammar(const char *str, const char **tail,
+                                int *perrval);
+
 #endif
