@@ -6,8 +6,11 @@
  * gamma(2 + y); from 20 on they use the Stirling series (_loggamma).  An
  * argument that lands within 1e-6 of 2 -- every whole number from 1 to 19 --
  * yields the accumulated product, so small factorials come out exact.
+ * The library's own calls go through numio_gamma, which the C library's
+ * gamma (ln |Gamma|) cannot displace however the library is loaded.
  */
 #include "gamma.h"
+#include "numio_internal.h"
 
 namespace {
 
@@ -48,12 +51,14 @@ double _loggamma(double x) noexcept
          1.0 / (1680.0 * z7);
 }
 
+} // extern "C"
+
 /* Far below zero the upward recursion would take one step per unit of
  * distance (and none at all once x + 1 == x); the true value there is far
  * below the smallest double, so such arguments give 0 at once, or the pole
  * value for whole numbers.  NaN and +infinity are passed through rather
  * than run through the reduction (which would give 1 and NaN). */
-double gamma(double X) noexcept
+double numio_gamma(double X) noexcept
 {
   if (std::isnan(X) || X == HUGE_VAL) return X;
   if (X <= GAMMA_NEGATIVE_LIMIT)
@@ -75,6 +80,14 @@ double gamma(double X) noexcept
     }
   }
   return H;
+}
+
+extern "C" {
+
+/* The interface name; the library itself calls numio_gamma. */
+double gamma(double X) noexcept
+{
+  return numio_gamma(X);
 }
 
 double loggamma(double X) noexcept

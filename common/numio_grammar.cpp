@@ -5,24 +5,35 @@
  * temporary program, run it, free it) and num_str2long (evaluate a 32-bit
  * integer expression directly).  The dp... functions translate one precedence
  * level each into postfix instructions; the lv... functions compute integer
- * values and hand floating-point parts to temporary programs.  This file owns
- * no state beyond two depth counters; programs live in the registry of
- * numio_machine.cpp, names of units in the table of numio_units.cpp.
+ * values and hand floating-point parts to temporary programs.  A text that
+ * is one plain decimal literal, as almost every number of a data file is,
+ * num_str2double reads directly with the same result (numio_plain_literal).
+ * This file owns no state beyond two depth counters; programs live in the
+ * registry of numio_machine.cpp, names of units in the table of
+ * numio_units.cpp.
  */
 #include "numio.h"
 #include "numio_internal.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+
+#include <langinfo.h>
 
 namespace {
 
 /* The value of "pi()", the same double as the PI instruction pushes. */
 constexpr double kPi = 3.141592653589793;
+
+/* Longest literal num_str2double reads without the grammar: longer ones
+ * (hundreds of digits) are rare enough to take the grammar. */
+constexpr size_t kMaxPlainLiteral = 64;
 
 /* Names of the temporary programs of the readers. */
 constexpr const char *kStr2DoubleName = "str2double";
@@ -114,6 +125,8 @@ bool starts_with(const char *s, const char *prefix)
 }
 
 bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+/* The white space of the "C" locale: blank, \t, \n, \v, \f, \r. */
+bool is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool is_alnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
@@ -625,10 +638,68 @@ long lvfactor(const char **ps, int level, int *perrval)
 
 /* ============================== readers =============================== */
 
-/* Reads a floating-point expression through the temporary program
- * "str2double".  Returns its value, or 0 with *perrval set; *tail is where
- * reading stopped.  What follows the expression is left to the caller. */
+/* The grammar reads a text made of an optional sign and a literal, ended by
+ * white space or the end of the text, as PUSHVAL of strtod's value and, for
+ * "-", NEG: that is the value read here, by a correctly rounded parser that
+ * agrees with strtod bit for bit.  Every other text is declined: strtod's
+ * hexadecimal form, a literal that another operator, unit or character
+ * follows, a lone "." (which reads as 0 and consumes nothing), and values
+ * out of range (strtod's overflow to infinity and underflow to 0 are left to
+ * strtod itself). */
+bool numio_plain_literal(const char *s, double *value, const char **tail)
+{
+  const char *p = s;
+  const bool negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  if (!(*p >= '0' && *p <= '9') && *p != '.') return false;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return false;
+  double literal = 0.0;
+  const std::from_chars_result read =
+      std::from_chars(p, p + strnlen(p, kMaxPlainLiteral), literal);
+  if (read.ec != std::errc() || !(*read.ptr == '\0' || is_c_space(*read.ptr)))
+    return false;
+  *value = negative ? -literal : literal;
+  *tail = read.ptr;
+  return true;
+}
+
+/* Whether num_str2double may read the plain literal [literal, end)
+ * directly: not when the library's debug level prints every program, not
+ * when a program of the reader's name is registered (the reader replaces
+ * it), and not for a literal with a "." under a numeric locale whose decimal
+ * point is another one (strtod would stop at the "."). */
+static bool plain_literal_allowed(const char *literal, const char *end)
+{
+  if (NUMIO_debug > 2) return false;
+  NumProg *registered = nullptr;
+  if (numprog_search(kStr2DoubleName, &registered) != 0 || registered)
+    return false;
+  if (!std::memchr(literal, '.', static_cast<size_t>(end - literal))) return true;
+  const char *point = nl_langinfo(RADIXCHAR);
+  return point && point[0] == '.' && point[1] == '\0';
+}
+
+/* Reads a floating-point expression.  Returns its value, or 0 with *perrval
+ * set; *tail is where reading stopped.  What follows the expression is left
+ * to the caller.  A plain literal is read directly, anything else through
+ * the grammar. */
 double num_str2double(const char *str, const char **tail, int *perrval)
+{
+  const char *s = numio_skip_white(str ? str : "");
+  double value = 0.0;
+  const char *end = s;
+  if (numio_plain_literal(s, &value, &end) && plain_literal_allowed(s, end)) {
+    if (tail) *tail = end;
+    if (perrval) *perrval = NUM_SUCCESS;
+    return value;
+  }
+  return numio_str2double_grammar(s, tail, perrval);
+}
+
+/* Reads a floating-point expression through the temporary program
+ * "str2double"; the result as for num_str2double. */
+double numio_str2double_grammar(const char *str, const char **tail,
+                                int *perrval)
 {
   int errval = NUM_SUCCESS;
   double value = 0.0;

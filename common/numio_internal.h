@@ -1,6 +1,7 @@
 /*
  * numio_internal.h -- helpers shared by the sources of the expression
- * library and not part of its interface.  Defined in numio_grammar.cpp.
+ * library and not part of its interface.  Defined in numio_grammar.cpp,
+ * numio_gamma in gamma.cpp.
  */
 #ifndef VABO_NUMIO_INTERNAL_H
 #define VABO_NUMIO_INTERNAL_H
@@ -18,5 +19,24 @@ double numio_run_value(NumProg *program, int *perrval);
 /* Shows a program a reader or compiler built: on standard error after an
  * error value above 13, on standard output when NUMIO_debug is above 2. */
 void numio_print_program(NumProg *program, int errval);
+
+/* gamma(X) of gamma.h under a name that always binds inside the library.
+ * The C library exports a gamma of its own (the logarithm of |Gamma|); in a
+ * process where it was loaded first -- a Python interpreter, any program
+ * that opens a module linked with this library -- a call by the name gamma
+ * from position-independent code reaches that one.  A hidden symbol cannot
+ * be preempted, so the GAMMA instruction calls this. */
+__attribute__((visibility("hidden"))) double numio_gamma(double X) noexcept;
+
+/* When the text at s (white space already skipped) is one plain decimal
+ * literal with at most one leading sign, ended by white space or the end of
+ * the text, stores in *value and *tail exactly what the grammar would read
+ * and returns true; otherwise returns false and changes nothing. */
+bool numio_plain_literal(const char *s, double *value, const char **tail);
+
+/* num_str2double through the grammar alone: translates, runs and frees the
+ * temporary program "str2double", whatever the text. */
+double numio_str2double_grammar(const char *str, const char **tail,
+                                int *perrval);
 
 #endif

@@ -11,7 +11,7 @@
  */
 #include "numio.h"
 
-#include "gamma.h"
+#include "numio_internal.h"
 
 #include <bit>
 #include <cctype>
@@ -183,7 +183,7 @@ int unary(int command, double x, double *result)
     *result = std::sqrt(x);
     break;
   case ROUND: *result = std::floor(x + 0.5); break;
-  case GAMMA: *result = gamma(x); break;
+  case GAMMA: *result = numio_gamma(x); break;
   case DEGC2K: *result = x + kZeroCelsius; break;
   case K2DEGC: *result = x - kZeroCelsius; break;
   case DEGF2K:

@@ -304,6 +304,15 @@ void set_descriptions(DPConstant *entry, const char *Quantity,
 const char kSeparator[] =
     "-       -       -       -       -       -       -       -";
 
+/* Whether the whole of key is the beginning of text.  The first bytes are
+ * compared before anything else: of the 615 keys of the table, only those
+ * that begin with the text's first byte need the full comparison. */
+bool key_starts(const char *key, const char *text)
+{
+  if (key[0] == '\0') return true;
+  return key[0] == text[0] && std::strncmp(key, text, std::strlen(key)) == 0;
+}
+
 } // namespace
 
 /* Inserts Key with Value, or updates the value of an existing Key; the
@@ -370,9 +379,7 @@ int dpconstant_search(const char *Key, DPConstant **pdpconstant, int mode)
     while (entry && std::strcmp(entry->Key, Key) != 0)
       entry = entry->Next;
   } else {
-    while (entry &&
-           std::strncmp(entry->Key, Key, std::strlen(entry->Key)) != 0)
-      entry = entry->Next;
+    while (entry && !key_starts(entry->Key, Key)) entry = entry->Next;
   }
   if (!entry)
     return -1;

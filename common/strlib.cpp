@@ -18,9 +18,6 @@ namespace {
 
 const char kVersion[] = "strlib : V1.06 Kelvardo 2012-08-02";
 
-/* The six characters this module calls white space, in this order. */
-const char kWhiteSpaces[] = " \t\r\n\f\v";
-
 /* Distance between an ASCII lower-case letter and its upper-case form. */
 constexpr unsigned char kCaseOffset = 'a' - 'A';
 
@@ -31,11 +28,32 @@ char *tok_lasts = nullptr;
  * and written only with the NUL it already holds. */
 char empty_text[1] = {'\0'};
 
-/* 1 when the byte c is one of the white-space characters (never for NUL). */
-bool is_white_byte(unsigned char c)
+/* What a byte is to the cleaning: kept, white space (the six characters
+ * this module calls white space, blank, tab, carriage return, newline,
+ * form feed and vertical tab), or the end of the text to clean (NUL, and
+ * the '#' of a comment).  A table, since it is asked for every character of
+ * every data line. */
+enum ByteClass : unsigned char { kKept, kWhite, kEnd };
+
+constexpr ByteClass byte_class(unsigned char c)
 {
-  return c != '\0' && std::memchr(kWhiteSpaces, c, sizeof kWhiteSpaces - 1);
+  if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v')
+    return kWhite;
+  if (c == '\0' || c == '#') return kEnd;
+  return kKept;
 }
+
+struct ByteClasses {
+  ByteClass of[256];
+  constexpr ByteClasses() : of()
+  {
+    for (int c = 0; c < 256; ++c) of[c] = byte_class(static_cast<unsigned char>(c));
+  }
+};
+constexpr ByteClasses kByteClasses;
+
+/* 1 when the byte c is white space (never for NUL). */
+bool is_white_byte(unsigned char c) { return kByteClasses.of[c] == kWhite; }
 
 /* 1 when the byte c occurs in the NUL-terminated set (never for NUL). */
 bool in_set(unsigned char c, const char *set)
@@ -129,6 +147,25 @@ char *strlib_collapse(char *s)
     } else {
       *to++ = *from++;
     }
+  }
+  *to = '\0';
+  return s;
+}
+
+/* Cuts s at its first '#', drops the white space at both ends and writes
+ * every inner run of white space as one blank, reading the text once.
+ * Returns s (static empty text for null). */
+char *strlib_clean(char *s)
+{
+  if (s == nullptr) return empty_text;
+  const unsigned char *from = reinterpret_cast<const unsigned char *>(s);
+  unsigned char *to = reinterpret_cast<unsigned char *>(s);
+  while (kByteClasses.of[*from] == kWhite) ++from;
+  for (;;) {
+    while (kByteClasses.of[*from] == kKept) *to++ = *from++;
+    while (kByteClasses.of[*from] == kWhite) ++from;
+    if (kByteClasses.of[*from] == kEnd) break;
+    *to++ = ' '; /* a white run between two kept characters */
   }
   *to = '\0';
   return s;

@@ -33,6 +33,9 @@ size_t strlib_spn(const char *s, const char *accept);
 char *strlib_uncomment(char *s);   /* cut at the first '#' */
 char *strlib_trim(char *s);        /* drop white space at both ends */
 char *strlib_collapse(char *s);    /* each white-space run -> one blank */
+/* All three in one pass: the text strlib_uncomment, strlib_trim and
+ * strlib_collapse leave, in turn, for the cost of one. */
+char *strlib_clean(char *s);
 
 /* Splitting. */
 /* Stores pointers to at most sc - 1 words of s in sv, followed by a null

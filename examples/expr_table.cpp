@@ -10,7 +10,7 @@
  * expressions themselves ("5_mm", "pi()/8").  A row that cannot be computed
  * shows the error text and makes the exit status 1; bad arguments give 2.
  */
-#include "numio.h"
+#include <vabo/numio.h>
 
 #include <cmath>
 #include <cstdio>

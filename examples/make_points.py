@@ -14,13 +14,21 @@ written pixel positions):
 
     python3 examples/make_points.py > examples/points.dat
 
+With --points N it writes N points of the same geometry instead, spread
+evenly over the rings (walking round all rings again with new azimuths until
+N points are written); bench/scale.sh makes its large files this way:
+
+    python3 examples/make_points.py --points 1000000 > points.dat
+
 Geometry model (that of vabo): a pixel (i1, i2) sits at
 X = Rz(rot3) Ry(rot2) Rx(rot1) ((i1 - cen1) pix1, (i2 - cen2) pix2, -dis),
 the beam runs along -axis 3, and TwoTheta = atan2(sqrt(X0^2 + X1^2), -X2).
 """
 
+import argparse
 import math
 import random
+import sys
 
 # Calibrant: LaB6 (NIST SRM 660c), simple cubic, every (h k l) reflects.
 LATTICE_A = 4.156826e-10          # m
@@ -43,6 +51,14 @@ PIXEL_NOISE = 0.03                # pixels, about 1.1e-5 rad at this distance
 SEED = 20131209
 
 
+class OneLineParser(argparse.ArgumentParser):
+    """argparse that reports bad arguments in one line on standard error."""
+
+    def error(self, message):
+        sys.stderr.write("%s: %s\n" % (self.prog, message))
+        sys.exit(2)
+
+
 def rotation(rot1, rot2, rot3):
     """Rz(rot3) Ry(rot2) Rx(rot1) as a list of rows."""
     c1, s1 = math.cos(rot1), math.sin(rot1)
@@ -59,9 +75,13 @@ def matmul(a, b):
             for i in range(3)]
 
 
+# The rotation of the true geometry, computed once.
+TRUE_ROTATION = rotation(ROT1, ROT2, ROT3)
+
+
 def two_theta(i1, i2):
     """Scattering angle of pixel (i1, i2) in the true geometry, radians."""
-    r = rotation(ROT1, ROT2, ROT3)
+    r = TRUE_ROTATION
     n = [(i1 - CEN1) * PIX1, (i2 - CEN2) * PIX2, -DIS]
     x = [sum(r[i][j] * n[j] for j in range(3)) for i in range(3)]
     return math.atan2(math.hypot(x[0], x[1]), -x[2])
@@ -72,7 +92,7 @@ def pixel_of(tth, chi):
     when the ray misses the detector plane."""
     d = [math.sin(tth) * math.cos(chi), math.sin(tth) * math.sin(chi),
          -math.cos(tth)]
-    r = rotation(ROT1, ROT2, ROT3)
+    r = TRUE_ROTATION
     # N = t R^T d with N[2] = -dis.
     rtd = [sum(r[j][i] * d[j] for j in range(3)) for i in range(3)]
     if rtd[2] >= 0:
@@ -96,7 +116,47 @@ def ring_angles():
     return [rings[m] for m in sorted(rings)]
 
 
-def main():
+def on_detector(tth):
+    """Whether some of POINTS_PER_RING evenly spaced azimuths of the ring of
+    angle tth hit the detector."""
+    for n in range(POINTS_PER_RING):
+        hit = pixel_of(tth, 2 * math.pi * n / POINTS_PER_RING)
+        if hit is not None and 0 <= hit[0] < NPIX1 and 0 <= hit[1] < NPIX2:
+            return True
+    return False
+
+
+def ring_lines(rng, tth, count):
+    """Lines of up to count points at about evenly spaced azimuths on the
+    ring of angle tth; azimuths whose pixel is off the detector give none."""
+    lines = []
+    for n in range(count):
+        chi = 2 * math.pi * (n + rng.uniform(-0.3, 0.3)) / count
+        hit = pixel_of(tth, chi)
+        if hit is None:
+            continue
+        i1 = hit[0] + rng.gauss(0, PIXEL_NOISE)
+        i2 = hit[1] + rng.gauss(0, PIXEL_NOISE)
+        if not (0 <= i1 < NPIX1 and 0 <= i2 < NPIX2):
+            continue
+        # The noise-free pixel lies on the ring: a check of pixel_of.
+        assert abs(two_theta(*hit) - tth) < 1e-12
+        lines.append("%.10f  %10.3f  %10.3f" % (tth, i1, i2))
+    return lines
+
+
+def main(argv=None):
+    parser = OneLineParser(
+        description="Write LaB6 calibration points of a known detector "
+                    "geometry to standard output.")
+    parser.add_argument("--points", type=int, metavar="N",
+                        help="write exactly N points (default: %d azimuths "
+                             "per ring, once round the rings)"
+                             % POINTS_PER_RING)
+    args = parser.parse_args(argv)
+    if args.points is not None and args.points < 1:
+        parser.error("--points must be at least 1, not %d" % args.points)
+
     rng = random.Random(SEED)
     print("# Calibration points of LaB6 (SRM 660c, a = 4.156826 A) at a "
           "wavelength of 0.72932 A (17.0 keV),")
@@ -110,28 +170,27 @@ def main():
     print("# Pixel positions carry Gaussian noise of %g pixels "
           "(about 1e-5 rad); the ring angles are exact." % PIXEL_NOISE)
     print("#TwoTheta_rad     i1_pixel    i2_pixel    (ring hkl)")
+    rings = ring_angles()
+    wanted = args.points
+    per_ring = POINTS_PER_RING
+    if wanted is not None:
+        rings = [ring for ring in rings if on_detector(ring[1])]
+        per_ring = max(1, -(-wanted // len(rings)))
     npoints = 0
-    for hkl, tth in ring_angles():
-        lines = []
-        for n in range(POINTS_PER_RING):
-            chi = 2 * math.pi * (n + rng.uniform(-0.3, 0.3)) / POINTS_PER_RING
-            hit = pixel_of(tth, chi)
-            if hit is None:
-                continue
-            i1 = hit[0] + rng.gauss(0, PIXEL_NOISE)
-            i2 = hit[1] + rng.gauss(0, PIXEL_NOISE)
-            if not (0 <= i1 < NPIX1 and 0 <= i2 < NPIX2):
-                continue
-            # The noise-free pixel lies on the ring: a check of pixel_of.
-            assert abs(two_theta(*hit) - tth) < 1e-12
-            lines.append("%.10f  %10.3f  %10.3f" % (tth, i1, i2))
-        if lines:
-            print("# ring %s: %d points" % (hkl, len(lines)))
-            for line in lines:
-                print(line)
-            npoints += len(lines)
+    while True:
+        for hkl, tth in rings:
+            lines = ring_lines(rng, tth, per_ring)
+            if wanted is not None:
+                lines = lines[:wanted - npoints]
+            if lines:
+                print("# ring %s: %d points" % (hkl, len(lines)))
+                print("\n".join(lines))
+                npoints += len(lines)
+        if wanted is None or npoints >= wanted:
+            break
     print("# %d points" % npoints)
+    return 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

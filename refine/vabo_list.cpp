@@ -26,15 +26,18 @@ const char kListDashes[] =
 const char kElementDashes[] =
     "-       -       -       -       -       -       -       -";
 
-/* Writes one trace line to standard output while tracing is on. */
-__attribute__((format(printf, 1, 2))) void trace(const char *format, ...)
+/* Writes one trace line to standard output. */
+__attribute__((format(printf, 1, 2))) void print_trace(const char *format, ...)
 {
-  if (ListDebug == 0) return;
   va_list args;
   va_start(args, format);
   std::vprintf(format, args);
   va_end(args);
 }
+
+/* One trace line while tracing is on.  A macro, so that a data line, which
+ * passes several traced operations, pays only the test when it is off. */
+#define trace(...) (ListDebug != 0 ? print_trace(__VA_ARGS__) : void())
 
 /* A text argument as traced: "(null)" for null. */
 const char *shown(const char *text) { return text != nullptr ? text : "(null)"; }
@@ -67,6 +70,27 @@ size_t normalise_key(const char *key, char *buffer)
   }
   buffer[len] = '\0';
   return len;
+}
+
+/* When key is nothing but decimal digits (the keys of data lines), and so
+ * is its own normalised form, stores its length and returns true. */
+bool plain_digits(const char *key, size_t *len)
+{
+  if (key == nullptr) return false;
+  size_t n = 0;
+  while (key[n] >= '0' && key[n] <= '9') ++n;
+  if (key[n] != '\0' || n > LIST_KEY_MAX) return false;
+  *len = n;
+  return true;
+}
+
+/* The normalised form of key: key itself when it needs no normalising,
+ * otherwise normalised into buffer (LIST_KEY_MAX + 1 characters). */
+const char *normal_form(const char *key, char *buffer, size_t *len)
+{
+  if (plain_digits(key, len)) return key;
+  *len = normalise_key(key, buffer);
+  return buffer;
 }
 
 /* A normalised key split into its sign and its remainder without leading
@@ -144,6 +168,74 @@ Record *walk_to(Record *first, const char *Key, Record **after, bool *equal)
   return nullptr;
 }
 
+/* An element's block: the record, its key, then room for a value stored
+ * with it (at least its terminating NUL).  The key of an element never
+ * changes, and a data line's value is written once, so a line costs one
+ * allocation instead of three.  A value stored there is told from one
+ * allocated apart by its address: no other allocation can lie inside the
+ * block. */
+char *value_slot(const LElement *element)
+{
+  return element->Key + std::strlen(element->Key) + 1;
+}
+
+/* Frees the element's value unless it is stored in the element's block. */
+void free_value(LElement *element)
+{
+  if (element->Value != value_slot(element)) std::free(element->Value);
+}
+
+/* A new element without links, its key (traced as the copy by newstr is)
+ * and, when Value is not null, a copy of Value in its own block.  Null when
+ * no memory is left. */
+LElement *new_element(const char *Key, const char *Value)
+{
+  const size_t key_size = std::strlen(Key) + 1;
+  const size_t value_size = Value != nullptr ? std::strlen(Value) + 1 : 1;
+  void *block = std::calloc(1, sizeof(LElement) + key_size + value_size);
+  if (block == nullptr) return nullptr;
+  trace("newstr:\n");
+  LElement *element = static_cast<LElement *>(block);
+  element->Key = static_cast<char *>(block) + sizeof(LElement);
+  std::memcpy(element->Key, Key, key_size);
+  if (Value != nullptr) {
+    element->Value = element->Key + key_size;
+    std::memcpy(element->Value, Value, value_size);
+  }
+  return element;
+}
+
+/* insert_element, storing Value (when not null) in the element's block if
+ * the element is made; *made tells whether it was. */
+int insert_element_storing(LList *list, const char *Key, const char *Value,
+                           LElement **pelement, bool *made)
+{
+  trace("insert_element: >>%s<<\n", shown(Key));
+  *made = false;
+  if (pelement != nullptr) *pelement = nullptr;
+  if (Key == nullptr || list == nullptr) return -1;
+  LElement *after = nullptr;
+  LElement *at = nullptr;
+  bool equal = false;
+  if (list->Last != nullptr && numcmp(list->Last->Key, Key) < 0)
+    after = list->Last;
+  else
+    at = walk_to(list->Elements, Key, &after, &equal);
+  if (!equal) {
+    LElement *element = new_element(Key, Value);
+    if (element == nullptr) return -1;
+    element->List = list;
+    link_between<LElement>(element, after, at, &list->Elements, &list->Last);
+    ++list->ElementsLen;
+    at = element;
+    *made = true;
+  }
+  trace("insert_element: >>%s<< inserted into list >>%s<<\n", at->Key,
+        shown(list->Key));
+  if (pelement != nullptr) *pelement = at;
+  return 0;
+}
+
 } // namespace
 
 /* Switches tracing; traces the call itself only when tracing was on. */
@@ -172,8 +264,11 @@ int numcmp(const char *key1, const char *key2)
 {
   char normal1[LIST_KEY_MAX + 1];
   char normal2[LIST_KEY_MAX + 1];
-  const SignedDigits k1 = split_sign(normal1, normalise_key(key1, normal1));
-  const SignedDigits k2 = split_sign(normal2, normalise_key(key2, normal2));
+  size_t len1 = 0, len2 = 0;
+  const char *text1 = normal_form(key1, normal1, &len1);
+  const char *text2 = normal_form(key2, normal2, &len2);
+  const SignedDigits k1 = split_sign(text1, len1);
+  const SignedDigits k2 = split_sign(text2, len2);
   if (k1.sign != k2.sign) return k1.sign < 0 ? -1 : 1;
   const size_t width = k1.len > k2.len ? k1.len : k2.len;
   for (size_t i = 0; i < width; ++i) {
@@ -301,33 +396,8 @@ int free_lists(void)
  * walk.  -1 with nothing changed for a null list or key or no memory. */
 int insert_element(LList *list, const char *Key, LElement **pelement)
 {
-  trace("insert_element: >>%s<<\n", shown(Key));
-  if (pelement != nullptr) *pelement = nullptr;
-  if (Key == nullptr || list == nullptr) return -1;
-  LElement *after = nullptr;
-  LElement *at = nullptr;
-  bool equal = false;
-  if (list->Last != nullptr && numcmp(list->Last->Key, Key) < 0)
-    after = list->Last;
-  else
-    at = walk_to(list->Elements, Key, &after, &equal);
-  if (!equal) {
-    LElement *element = static_cast<LElement *>(std::calloc(1, sizeof(LElement)));
-    if (element == nullptr) return -1;
-    element->Key = newstr(Key);
-    if (element->Key == nullptr) {
-      std::free(element);
-      return -1;
-    }
-    element->List = list;
-    link_between<LElement>(element, after, at, &list->Elements, &list->Last);
-    ++list->ElementsLen;
-    at = element;
-  }
-  trace("insert_element: >>%s<< inserted into list >>%s<<\n", at->Key,
-        shown(list->Key));
-  if (pelement != nullptr) *pelement = at;
-  return 0;
+  bool made = false;
+  return insert_element_storing(list, Key, nullptr, pelement, &made);
 }
 
 /* The element of list with a key equal to Key, or null (also for a null
@@ -350,8 +420,14 @@ int search_element(LList *list, const char *Key, LElement **pelement)
 int write_element_value(LList *list, const char *Key, const char *Value)
 {
   trace("write_element_value: >>%s<< <- >>%s<<\n", shown(Key), shown(Value));
+  /* A new element takes its value into its own block, unless tracing shows
+   * the copy that put_element_value makes. */
+  const char *stored = ListDebug == 0 ? Value : nullptr;
   LElement *element = nullptr;
-  if (insert_element(list, Key, &element) != 0) return -1;
+  bool made = false;
+  if (insert_element_storing(list, Key, stored, &element, &made) != 0)
+    return -1;
+  if (made && stored != nullptr) return 0;
   return put_element_value(element, Value) != 0 ? -1 : 0;
 }
 
@@ -387,7 +463,7 @@ int put_element_value(LElement *element, const char *Value)
   if (element == nullptr) return -1;
   char *copy = newstr(Value);
   if (copy == nullptr && Value != nullptr) return -1;
-  std::free(element->Value);
+  free_value(element);
   element->Value = copy;
   return 0;
 }
@@ -416,8 +492,7 @@ int delete_element(LElement *element, LElement **pnext)
     LElement *first = nullptr;
     unlink_record<LElement>(element, &first, nullptr);
   }
-  std::free(element->Key);
-  std::free(element->Value);
+  free_value(element); /* the key lives in the element's own block */
   std::free(element);
   if (pnext != nullptr) *pnext = next;
   return 0;

@@ -34,7 +34,8 @@ typedef struct List_List {
 
 /* One element; List names the list that holds it. */
 typedef struct List_Element {
-  char *Key;                       /* the element's key, as first given */
+  char *Key;                       /* the element's key, as first given,
+                                      stored in the element's own block */
   char *Value;                     /* its value, null until one is stored */
   LList *List;                     /* the list that holds the element */
   struct List_Element *Previous;   /* element with the next smaller key */

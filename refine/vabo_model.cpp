@@ -4,12 +4,15 @@
  * the analytic derivatives of X and of the angle in every refined parameter.
  *
  * Entry points: rotation_matrix_3d, i2normal_3d, X_vector_3d, DX_matrix_3d,
- * Azimuth_3d, Angle_3d, DAngle_3d and DiffAngle.  Parameters are read from
- * the ordered record (value of parameter p at Par[Index[p]]).  Pure
- * computations apart from the debug output; nothing here knows about least
- * squares.
+ * Azimuth_3d, Angle_3d, DAngle_3d and DiffAngle, each for one point; and
+ * vabo_geometry_init and vabo_geometry_block (vabo_geometry.h), the same
+ * model with its parameter-only work done once for many points.
+ * Parameters are read from the ordered record (value of parameter p at
+ * Par[Index[p]]).  Pure computations apart from the debug output; nothing
+ * here knows about least squares.
  */
 #include "vabo_base.h"
+#include "vabo_geometry.h"
 
 #include <cmath>
 #include <cstdio>
@@ -216,4 +219,222 @@ double DiffAngle(const VaboOrdered *Ordered, double angle, double i1,
   X_vector_3d(X, Ordered, i1, i2);
   if (showtemp()) fprint_vector(stdout, 3, X, "X");
   return angle - Angle_3d(X);
+}
+
+/* ----------------------------------------------------------------------
+ * The model at one parameter set.  Every expression below is one of
+ * DX_matrix_3d's (or X_vector_3d's, Angle_3d's, DAngle_3d's) with its
+ * pixel-independent operands computed in advance: the same operations in
+ * the same order, so the same bits.
+ * -------------------------------------------------------------------- */
+
+void vabo_geometry_init(VaboGeometry *g, const VaboOrdered *Ordered)
+{
+  const ModelParams m = read_params(Ordered);
+  g->pix1 = m.pix1;
+  g->pix2 = m.pix2;
+  g->cen1 = m.cen1;
+  g->cen2 = m.cen2;
+  g->dis = m.dis;
+  rotation_matrix_3d(g->R, m.rot1, m.rot2, m.rot3);
+
+  const double s1 = std::sin(m.rot1), c1 = std::cos(m.rot1);
+  const double s2 = std::sin(m.rot2), c2 = std::cos(m.rot2);
+  const double s3 = std::sin(m.rot3), c3 = std::cos(m.rot3);
+  g->s1 = s1;
+  g->c1 = c1;
+  g->s2 = s2;
+  g->c2 = c2;
+  g->s3 = s3;
+  g->c3 = c3;
+
+  g->nopt = 0;
+  for (int p = Pix1; p < NParams; ++p)
+    if (is_refined(Ordered, static_cast<VaboParam>(p))) {
+      g->Refined[Ordered->Index[p]] = static_cast<VaboParam>(p);
+      ++g->nopt;
+    }
+
+  const double dis = m.dis, pix1 = m.pix1, pix2 = m.pix2;
+  g->k_s1s2c3_c1s3 = s1 * s2 * c3 - c1 * s3;
+  g->k_c1c3_s1s2s3 = c1 * c3 + s1 * s2 * s3;
+  g->k_c1s2c3_s1s3 = c1 * s2 * c3 + s1 * s3;
+  g->k_s1c3_c1s2s3 = s1 * c3 - c1 * s2 * s3;
+  g->k_s1s3_c1s2c3 = s1 * s3 + c1 * s2 * c3;
+  g->dcen1[0] = -pix1 * c2 * c3;
+  g->dcen1[1] = -pix1 * c2 * s3;
+  g->dcen1[2] = pix1 * s2;
+  g->dcen2[0] = -pix2 * g->k_s1s2c3_c1s3;
+  g->dcen2[1] = -pix2 * g->k_c1c3_s1s2s3;
+  g->dcen2[2] = -pix2 * s1 * c2;
+  g->ddis[0] = -g->k_c1s2c3_s1s3;
+  g->ddis[1] = -(c1 * s2 * s3 - s1 * c3);
+  g->ddis[2] = -c1 * c2;
+  g->dis_k_s1s2c3_c1s3 = dis * g->k_s1s2c3_c1s3;
+  g->dis_k_c1c3_s1s2s3 = dis * g->k_c1c3_s1s2s3;
+  g->dis_s1 = dis * s1;
+  g->dis_c1 = dis * c1;
+  g->mdis_c1_c2 = -dis * c1 * c2;
+  g->mdis_s1_c3 = -dis * s1 * c3;
+  g->dis_c1_s2_s3 = dis * c1 * s2 * s3;
+  g->dis_k_s1s3_c1s2c3 = dis * g->k_s1s3_c1s2c3;
+}
+
+namespace {
+
+constexpr size_t kBlock = VABO_GEOMETRY_BLOCK;
+
+/* What DAngle_3d takes from X, for any column dX, for each point of a
+ * block: one array per factor, so that the loops over a block vectorise.
+ * OnAxis lists the points where rho is 0, for which DAngle_3d takes its
+ * other branch. */
+struct AngleFactors {
+  double x0x2[kBlock];        /* -X[0] * X[2] */
+  double x0x0[kBlock];        /* X[0] * X[0] */
+  double x1[kBlock];          /* X[1] */
+  double x2[kBlock];          /* X[2] */
+  double rho[kBlock];         /* sqrt(X[0]^2 + X[1]^2) */
+  double denominator[kBlock]; /* rho * (X[0]^2 + X[1]^2 + X[2]^2) */
+  size_t OnAxis[kBlock];
+  size_t nOnAxis;
+};
+
+/* out[k] = DAngle_3d of the derivative column that column(k, dX) writes,
+ * for every point k of the block: first by the branch for points off the
+ * axis, for all points alike (so that the loop has no jump), then by the
+ * other branch for the points on the axis. */
+template <typename Column>
+void fill_dangle(double *out, const AngleFactors &f, Column column)
+{
+  for (size_t k = 0; k < kBlock; ++k) {
+    double dX[kDim];
+    column(k, dX);
+    out[k] = (f.x0x2[k] * dX[0] + f.x0x0[k] * dX[2] +
+              f.x1[k] * (f.x1[k] * dX[2] - f.x2[k] * dX[1])) /
+             f.denominator[k];
+  }
+  for (size_t n = 0; n < f.nOnAxis; ++n) {
+    const size_t k = f.OnAxis[n];
+    double dX[kDim];
+    column(k, dX);
+    out[k] = -dX[1] / f.x2[k];
+  }
+}
+
+} // namespace
+
+void vabo_geometry_block(const VaboGeometry *g, size_t count,
+                         const double *i1, const double *i2, double *angle,
+                         double *dangle)
+{
+  if (count > kBlock) count = kBlock;
+
+  /* X_vector_3d: the normal vector, then vec_mul's sums from 0; the
+   * argument of Angle_3d's (and DAngle_3d's) square root.  Points past
+   * count (a last, partial block) get zeros and a denominator of 1: the
+   * loops over the derivative columns run over the whole block, and their
+   * results there are not used. */
+  double center1[kBlock], center2[kBlock];
+  AngleFactors f;
+  f.nOnAxis = 0;
+  for (size_t k = count; k < kBlock; ++k) {
+    center1[k] = center2[k] = 0.0;
+    f.x0x2[k] = f.x0x0[k] = f.x1[k] = f.x2[k] = f.rho[k] = 0.0;
+    f.denominator[k] = 1.0;
+  }
+  const double cen1 = g->cen1, cen2 = g->cen2, pix1 = g->pix1, pix2 = g->pix2;
+  const double normal2 = -g->dis;
+  const double(&R)[3][3] = g->R;
+  for (size_t k = 0; k < count; ++k) {
+    center1[k] = i1[k] - cen1;
+    center2[k] = i2[k] - cen2;
+    const double normal0 = center1[k] * pix1, normal1 = center2[k] * pix2;
+    double X[kDim];
+#pragma GCC unroll 3
+    for (int c = 0; c < kDim; ++c) {
+      double x = 0.0;
+      x += R[0][c] * normal0;
+      x += R[1][c] * normal1;
+      x += R[2][c] * normal2;
+      X[c] = x;
+    }
+    const double rho = std::sqrt(X[0] * X[0] + X[1] * X[1]);
+    f.x0x2[k] = -X[0] * X[2];
+    f.x0x0[k] = X[0] * X[0];
+    f.x1[k] = X[1];
+    f.x2[k] = X[2];
+    f.rho[k] = rho;
+    f.denominator[k] = rho * (X[0] * X[0] + X[1] * X[1] + X[2] * X[2]);
+    if (!(std::fabs(rho) > 0.0)) f.OnAxis[f.nOnAxis++] = k;
+  }
+  for (size_t k = 0; k < count; ++k) angle[k] = std::atan2(f.rho[k], -f.x2[k]);
+  if (!dangle) return;
+
+  /* The columns of DX_matrix_3d, one refined parameter at a time; what
+   * they take from the geometry is copied first, so that writing out[]
+   * cannot be taken to change it. */
+  const VaboGeometry gc = *g;
+  const double s1 = gc.s1, c1 = gc.c1, s2 = gc.s2, c2 = gc.c2, s3 = gc.s3,
+               c3 = gc.c3;
+  for (size_t j = 0; j < gc.nopt; ++j) {
+    double *out = dangle + j * kBlock;
+    switch (gc.Refined[j]) {
+    case Pix1:
+      fill_dangle(out, f, [&](size_t k, double *dX) {
+        const double center1_c2 = center1[k] * c2;
+        dX[0] = center1_c2 * c3;
+        dX[1] = center1_c2 * s3;
+        dX[2] = -center1[k] * s2;
+      });
+      break;
+    case Pix2:
+      fill_dangle(out, f, [&](size_t k, double *dX) {
+        dX[0] = center2[k] * gc.k_s1s2c3_c1s3;
+        dX[1] = center2[k] * gc.k_c1c3_s1s2s3;
+        dX[2] = center2[k] * s1 * c2;
+      });
+      break;
+    case Cen1:
+    case Cen2:
+    case Dis: {
+      const double *d = gc.Refined[j] == Cen1   ? gc.dcen1
+                        : gc.Refined[j] == Cen2 ? gc.dcen2
+                                                : gc.ddis;
+      const double d0 = d[0], d1 = d[1], d2 = d[2];
+      fill_dangle(out, f, [&](size_t, double *dX) {
+        dX[0] = d0;
+        dX[1] = d1;
+        dX[2] = d2;
+      });
+      break;
+    }
+    case Rot1:
+      fill_dangle(out, f, [&](size_t k, double *dX) {
+        const double pc2 = pix2 * center2[k];
+        dX[0] = gc.dis_k_s1s2c3_c1s3 + pc2 * gc.k_c1s2c3_s1s3;
+        dX[1] = gc.dis_k_c1c3_s1s2s3 - pc2 * gc.k_s1c3_c1s2s3;
+        dX[2] = c2 * (pc2 * c1 + gc.dis_s1);
+      });
+      break;
+    case Rot2:
+      fill_dangle(out, f, [&](size_t k, double *dX) {
+        const double pc2s1 = pix2 * center2[k] * s1;
+        const double P = gc.mdis_c1_c2 + pc2s1 * c2 - pix1 * center1[k] * s2;
+        dX[0] = c3 * P;
+        dX[1] = s3 * P;
+        dX[2] = -pix1 * center1[k] * c2 + s2 * (gc.dis_c1 - pc2s1);
+      });
+      break;
+    default: /* Rot3 */
+      fill_dangle(out, f, [&](size_t k, double *dX) {
+        const double pc1c2 = pix1 * center1[k] * c2;
+        const double pc2 = pix2 * center2[k];
+        dX[0] = gc.mdis_s1_c3 - pc1c2 * s3 + gc.dis_c1_s2_s3 -
+                pc2 * gc.k_c1c3_s1s2s3;
+        dX[1] = pc1c2 * c3 + pc2 * gc.k_s1s2c3_c1s3 - gc.dis_k_s1s3_c1s2c3;
+        dX[2] = 0.0;
+      });
+      break;
+    }
+  }
 }

@@ -7,10 +7,17 @@
  * stopping rule holds; finally computes deviations and statistics
  * (get_VaboParDev).  It owns its working arrays for one call.  The model
  * lives in vabo_model.cpp and the products in vabo_linalg.cpp; CholeskySolve
- * is plain algebra and knows nothing of detectors.
+ * is plain algebra and knows nothing of detectors.  Unless the vabo trace
+ * or the showtemp printouts are on, the model runs with its geometry
+ * computed once per parameter set (vabo_geometry.h), and the loop takes
+ * the residual statistics and normal equations of a step in one walk over
+ * the points, without the per-point arrays A and B: the same sums in the
+ * same order, so the same bits.
  */
 #include "vabo_base.h"
+#include "vabo_geometry.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -79,15 +86,16 @@ double parameter_deviation(double stddev, double parts)
   return stddev / parts;
 }
 
-/* The working arrays of one refinement: Jacobian, residuals, normal matrix,
- * right-hand side and correction. */
+/* The working arrays of one refinement: Jacobian and residuals (only on
+ * the per-point path), normal matrix, right-hand side and correction. */
 struct Workspace {
   std::vector<double> A, B, ATA, ATB, DOpt;
 
-  bool obtain_for(size_t ndata, size_t nopt)
+  bool obtain_for(size_t ndata, size_t nopt, bool per_point)
   {
-    return obtain({{&A, ndata * nopt},
-                   {&B, ndata},
+    const size_t npoints = per_point ? ndata : 0;
+    return obtain({{&A, npoints * nopt},
+                   {&B, npoints},
                    {&ATA, nopt * nopt},
                    {&ATB, nopt},
                    {&DOpt, nopt}});
@@ -123,39 +131,244 @@ double total_weight(size_t ndata, const double *Weight)
   return total;
 }
 
-/* One Gauss-Newton step from the residuals in ws.B: builds and solves the
- * weighted normal equations and adds the full correction to the refined
- * parameters.  -1 when the normal matrix is not positive definite or a
- * refined parameter acts on no angle (the parameters are then unchanged). */
-int gauss_newton_step(Workspace &ws, VaboOrdered &Ordered, size_t ndata,
-                      const double *Angle, const double *I1, const double *I2,
-                      const double *Weight, double total)
+/* The rule of VaboStdDev and vabo_parts: sqrt(squares / (total - 1)), -1
+ * when the total weight is at most 1, the total itself when it is NaN.
+ * squares() (the weighted sum of squares) is taken only when it is used. */
+template <typename Squares>
+double deviation_rule(double total, Squares squares)
 {
-  const int nopt = static_cast<int>(Ordered.nopt);
-  const int npoints = static_cast<int>(ndata);
-
-  get_VaboA(ndata, ws.A.data(), &Ordered, Angle, I1, I2);
-  if (showtemp_on()) fprint_matrix(stdout, ndata, Ordered.nopt, ws.A.data(), "A");
-
-  transpose_mul_weight(ws.ATB.data(), ws.A.data(), ws.B.data(), Weight, 1,
-                       npoints, nopt);
-  if (showtemp_on()) fprint_vector(stdout, Ordered.nopt, ws.ATB.data(), "ATB");
-
-  transpose_mul_weight(ws.ATA.data(), ws.A.data(), ws.A.data(), Weight, nopt,
-                       npoints, nopt);
-  if (showtemp_on())
-    fprint_matrix(stdout, Ordered.nopt, Ordered.nopt, ws.ATA.data(), "ATA");
-
-  if (refines_a_parameter_without_influence(ws.ATA, Ordered.nopt, total))
-    return -1;
-  if (CholeskySolve(nopt, ws.ATA.data(), ws.ATB.data(), ws.DOpt.data()) != 0)
-    return -1;
-  if (showtemp_on()) fprint_vector(stdout, Ordered.nopt, ws.DOpt.data(), "DOpt");
-
-  vec_add(Ordered.Par, Ordered.Par, ws.DOpt.data(), nopt);
-  if (showtemp_on()) fprint_vector(stdout, NParams, Ordered.Par, "Ordered.Par");
-  return 0;
+  if (std::isnan(total)) return total;
+  if (!(total > 1.0)) return -1.0;
+  return std::sqrt(squares() / (total - 1.0));
 }
+
+/* Whether the model may do its parameter-only work once per parameter set
+ * (VaboGeometry): not while the vabo trace or the showtemp printouts are
+ * on, which show that work point by point. */
+bool per_step_model() { return (VABODebug() & (VABO_VABO | VABO_SHOWTEMP)) == 0; }
+
+/* The sums the refinement takes over all points at one parameter set, each
+ * added up in point order from 0 as its own function adds it: the weighted
+ * squares of the residuals B (scalar_product_weight), their extremes
+ * (scalar_absmin, scalar_absmax), and the normal equations A^T W A and
+ * A^T W B (transpose_mul_weight), nopt x nopt column-major and nopt. */
+struct PointSums {
+  double squares = 0.0;
+  double mindev = 0.0;
+  double maxdev = 0.0;
+  double ATA[NParams * NParams] = {};
+  double ATB[NParams] = {};
+};
+
+/* The walk of sum_over_points for nopt = N, so that the sums can stay in
+ * registers: A^T W A is summed on and above its diagonal only (the products
+ * a_n a_l and a_l a_n are the same number) and mirrored at the end. */
+template <size_t N>
+void sum_points(PointSums &sums, const VaboGeometry &geometry, size_t ndata,
+                const double *Angle, const double *I1, const double *I2,
+                const double *Weight)
+{
+  constexpr size_t kBlock = VABO_GEOMETRY_BLOCK;
+  double squares = 0.0, mindev = 0.0, maxdev = 0.0;
+  double ATA[N * N + 1] = {};
+  double ATB[N + 1] = {};
+  double angle[kBlock];
+  double a[N * kBlock + 1];
+  for (size_t first = 0; first < ndata; first += kBlock) {
+    const size_t count = std::min(kBlock, ndata - first);
+    vabo_geometry_block(&geometry, count, I1 + first, I2 + first, angle, a);
+    for (size_t k = 0; k < count; ++k) {
+      const size_t i = first + k;
+      const double b = Angle[i] - angle[k];
+      const double w = Weight[i];
+      squares += b * b * w;
+      if (i == 0 || std::fabs(b) < std::fabs(mindev)) mindev = b;
+      if (i == 0 || std::fabs(b) > std::fabs(maxdev)) maxdev = b;
+#pragma GCC unroll 8
+      for (size_t n = 0; n < N; ++n) {
+        const double a_n = a[n * kBlock + k];
+        ATB[n] += a_n * b * w;
+#pragma GCC unroll 8
+        for (size_t l = n; l < N; ++l)
+          ATA[l * N + n] += a_n * a[l * kBlock + k] * w;
+      }
+    }
+  }
+  sums.squares = squares;
+  sums.mindev = mindev;
+  sums.maxdev = maxdev;
+  for (size_t n = 0; n < N; ++n) {
+    sums.ATB[n] = ATB[n];
+    for (size_t l = n; l < N; ++l)
+      sums.ATA[l * N + n] = sums.ATA[n * N + l] = ATA[l * N + n];
+  }
+}
+
+/* One walk of the model over all points at the parameters of Ordered, with
+ * the geometry computed once.  Residuals and Jacobian rows are used as they
+ * come and not kept. */
+void sum_over_points(PointSums &sums, const VaboOrdered &Ordered, size_t ndata,
+                     const double *Angle, const double *I1, const double *I2,
+                     const double *Weight)
+{
+  VaboGeometry geometry;
+  vabo_geometry_init(&geometry, &Ordered);
+  switch (geometry.nopt) {
+  case 0: sum_points<0>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 1: sum_points<1>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 2: sum_points<2>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 3: sum_points<3>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 4: sum_points<4>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 5: sum_points<5>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 6: sum_points<6>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 7: sum_points<7>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  default: sum_points<8>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  }
+}
+
+/* Stores the deviations of the refined parameters (stddev over parts[j],
+ * see parameter_deviation), 0 for the kept ones, and the statistics into
+ * Ordered; with showtemp prints them. */
+void store_deviations(VaboOrdered &Ordered, size_t ndata, double stddev,
+                      double mindev, double maxdev, double total,
+                      const double *parts)
+{
+  const size_t nopt = refined_count(Ordered);
+  for (size_t j = 0; j < nopt; ++j)
+    Ordered.ParDev[j] = parameter_deviation(stddev, parts[j]);
+  for (size_t j = nopt; j < NParams; ++j) Ordered.ParDev[j] = 0.0;
+
+  if (showtemp_on()) {
+    printf("stddev=%lg, mindev=%lg, maxdev=%lg\n", stddev, mindev, maxdev);
+    fprint_ordered(stdout, &Ordered);
+  }
+
+  for (int k = 0; k < NStats; ++k) Ordered.Stat[k] = 0.0;
+  Ordered.Stat[RStdDev] = stddev;
+  Ordered.Stat[RMinDev] = mindev;
+  Ordered.Stat[RMaxDev] = maxdev;
+  Ordered.Stat[RTotal] = total;
+  Ordered.Stat[RNData] = static_cast<double>(ndata);
+  Ordered.Stat[RNopt] = static_cast<double>(nopt);
+}
+
+/* The model over all points as the refinement loop uses it, at the current
+ * parameters of Ordered: the standard deviation of the residuals, one
+ * Gauss-Newton step, the deviations at the end.  Point by point with the
+ * public functions, their traces and printouts, keeping the residuals B
+ * and the Jacobian A, while the vabo or showtemp switch is on; otherwise in
+ * one walk per parameter set (sum_over_points), which keeps no per-point
+ * arrays and gives the same bits. */
+class Refinement {
+public:
+  Refinement(VaboOrdered &Ordered, size_t ndata, const double *Angle,
+             const double *I1, const double *I2, const double *Weight)
+      : Ordered_(Ordered), ndata_(ndata), Angle_(Angle), I1_(I1), I2_(I2),
+        Weight_(Weight), per_point_(!per_step_model()),
+        total_(total_weight(ndata, Weight))
+  {
+  }
+
+  /* The working storage; false when it cannot be obtained. */
+  bool obtain() { return ws_.obtain_for(ndata_, Ordered_.nopt, per_point_); }
+
+  /* Evaluates the model at the current parameters; returns the standard
+   * deviation of the residuals (VaboStdDev). */
+  double evaluate()
+  {
+    if (!per_point_) {
+      sum_over_points(sums_, Ordered_, ndata_, Angle_, I1_, I2_, Weight_);
+      return deviation_rule(total_, [this] { return sums_.squares; });
+    }
+    get_VaboB(ndata_, ws_.B.data(), &Ordered_, Angle_, I1_, I2_);
+    if (showtemp_on()) fprint_vector(stdout, ndata_, ws_.B.data(), "B");
+    return VaboStdDev(ndata_, ws_.B.data(), Weight_);
+  }
+
+  /* The progress line of a step, from the last evaluation. */
+  void print_step(int step, double stddev, double diff_stddev)
+  {
+    if (per_point_)
+      printf("step=%d, stddev=%lg, change=%lg, mindev=%lg, maxdev=%lg\n", step,
+             stddev, diff_stddev, VaboMinDev(ndata_, ws_.B.data()),
+             VaboMaxDev(ndata_, ws_.B.data()));
+    else
+      printf("step=%d, stddev=%lg, change=%lg, mindev=%lg, maxdev=%lg\n", step,
+             stddev, diff_stddev, sums_.mindev, sums_.maxdev);
+    fprint_ordered(stdout, &Ordered_);
+  }
+
+  /* One Gauss-Newton step from the last evaluation: builds and solves the
+   * weighted normal equations and adds the full correction to the refined
+   * parameters.  -1 when the normal matrix is not positive definite or a
+   * refined parameter acts on no angle (the parameters are then unchanged). */
+  int step()
+  {
+    const size_t nopt = Ordered_.nopt;
+    if (per_point_) {
+      normal_equations_per_point();
+    } else {
+      std::copy(sums_.ATB, sums_.ATB + nopt, ws_.ATB.begin());
+      std::copy(sums_.ATA, sums_.ATA + nopt * nopt, ws_.ATA.begin());
+    }
+    if (refines_a_parameter_without_influence(ws_.ATA, nopt, total_))
+      return -1;
+    const int n = static_cast<int>(nopt);
+    if (CholeskySolve(n, ws_.ATA.data(), ws_.ATB.data(), ws_.DOpt.data()) != 0)
+      return -1;
+    if (showtemp_on()) fprint_vector(stdout, nopt, ws_.DOpt.data(), "DOpt");
+
+    vec_add(Ordered_.Par, Ordered_.Par, ws_.DOpt.data(), n);
+    if (showtemp_on()) fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
+    return 0;
+  }
+
+  /* Deviations and statistics at the current parameters (get_VaboParDev;
+   * if its storage fails they stay -1). */
+  void deviations()
+  {
+    if (per_point_) {
+      (void)get_VaboParDev(ndata_, &Ordered_, Angle_, I1_, I2_, Weight_);
+      return;
+    }
+    const double stddev = deviation_rule(total_, [this] { return sums_.squares; });
+    const size_t nopt = refined_count(Ordered_);
+    double parts[NParams];
+    for (size_t j = 0; j < nopt; ++j)
+      parts[j] = deviation_rule(total_, [&] { return sums_.ATA[j * nopt + j]; });
+    store_deviations(Ordered_, ndata_, stddev, sums_.mindev, sums_.maxdev,
+                     total_, parts);
+  }
+
+private:
+  /* A by get_VaboA, then A^T W B and A^T W A, each shown with showtemp. */
+  void normal_equations_per_point()
+  {
+    const int nopt = static_cast<int>(Ordered_.nopt);
+    const int npoints = static_cast<int>(ndata_);
+    get_VaboA(ndata_, ws_.A.data(), &Ordered_, Angle_, I1_, I2_);
+    if (showtemp_on())
+      fprint_matrix(stdout, ndata_, Ordered_.nopt, ws_.A.data(), "A");
+
+    transpose_mul_weight(ws_.ATB.data(), ws_.A.data(), ws_.B.data(), Weight_,
+                         1, npoints, nopt);
+    if (showtemp_on())
+      fprint_vector(stdout, Ordered_.nopt, ws_.ATB.data(), "ATB");
+
+    transpose_mul_weight(ws_.ATA.data(), ws_.A.data(), ws_.A.data(), Weight_,
+                         nopt, npoints, nopt);
+    if (showtemp_on())
+      fprint_matrix(stdout, Ordered_.nopt, Ordered_.nopt, ws_.ATA.data(), "ATA");
+  }
+
+  VaboOrdered &Ordered_;
+  const size_t ndata_;
+  const double *const Angle_, *const I1_, *const I2_, *const Weight_;
+  const bool per_point_;
+  const double total_;
+  Workspace ws_;
+  PointSums sums_;
+};
 
 } // namespace
 
@@ -173,16 +386,12 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
   if (ndata > kMaxPoints) return 1;
 
   VaboOrdered Ordered;
-  const size_t nopt = order_Par(&Ordered, Par, ParMode);
+  order_Par(&Ordered, Par, ParMode);
 
-  Workspace ws;
-  if (!ws.obtain_for(ndata, nopt)) return 1;
+  Refinement refinement(Ordered, ndata, Angle, I1, I2, Weight);
+  if (!refinement.obtain()) return 1;
 
-  get_VaboB(ndata, ws.B.data(), &Ordered, Angle, I1, I2);
-  if (showtemp_on()) fprint_vector(stdout, ndata, ws.B.data(), "B");
-
-  double stddev = VaboStdDev(ndata, ws.B.data(), Weight);
-  const double total = total_weight(ndata, Weight);
+  double stddev = refinement.evaluate();
   double diff_stddev = 1.0;
   int step = 0;
 
@@ -194,23 +403,15 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
    * test, so a diverging fit ends here too. */
   while (stddev > maxdev && step < maxstep &&
          std::fabs(diff_stddev) > VABO_MIN_CHANGE) {
-    if (gauss_newton_step(ws, Ordered, ndata, Angle, I1, I2, Weight, total) != 0)
-      return 1;
-
-    get_VaboB(ndata, ws.B.data(), &Ordered, Angle, I1, I2);
-    if (showtemp_on()) fprint_vector(stdout, ndata, ws.B.data(), "B");
+    if (refinement.step() != 0) return 1;
 
     double previous_stddev = stddev;
-    stddev = VaboStdDev(ndata, ws.B.data(), Weight);
+    stddev = refinement.evaluate();
     diff_stddev = stddev - previous_stddev;
     ++step;
 
-    if (VABODebug() & VABO_VERBOSE) {
-      printf("step=%d, stddev=%lg, change=%lg, mindev=%lg, maxdev=%lg\n", step,
-             stddev, diff_stddev, VaboMinDev(ndata, ws.B.data()),
-             VaboMaxDev(ndata, ws.B.data()));
-      fprint_ordered(stdout, &Ordered);
-    }
+    if (VABODebug() & VABO_VERBOSE)
+      refinement.print_step(step, stddev, diff_stddev);
 
     if ((VABODebug() & VABO_SAVESTEPS) &&
         vabo_save_step(step, ndata, &Ordered, Angle, I1, I2, Weight, 0) != 0)
@@ -218,7 +419,7 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
   }
 
   /* Without storage for the deviations they and the statistics stay -1. */
-  (void)get_VaboParDev(ndata, &Ordered, Angle, I1, I2, Weight);
+  refinement.deviations();
   reorder_Par(&Ordered, ParOpt, ParDev, ParStat);
   return 0;
 }
@@ -230,6 +431,19 @@ void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
 {
   if (trace_on()) printf("get_VaboB\n");
   if (!VaboB || !Ordered || (ndata > 0 && !(Angle && I1 && I2))) return;
+  if (per_step_model()) {
+    VaboGeometry geometry;
+    vabo_geometry_init(&geometry, Ordered);
+    double angle[VABO_GEOMETRY_BLOCK];
+    for (size_t first = 0; first < ndata; first += VABO_GEOMETRY_BLOCK) {
+      const size_t count = std::min<size_t>(VABO_GEOMETRY_BLOCK, ndata - first);
+      vabo_geometry_block(&geometry, count, I1 + first, I2 + first, angle,
+                          nullptr);
+      for (size_t k = 0; k < count; ++k)
+        VaboB[first + k] = Angle[first + k] - angle[k];
+    }
+    return;
+  }
   for (size_t i = 0; i < ndata; ++i)
     VaboB[i] = DiffAngle(Ordered, Angle[i], I1[i], I2[i]);
 }
@@ -244,6 +458,24 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
   if (!Ordered) return 0;
   const size_t nopt = refined_count(*Ordered);
   if (!VaboA || (ndata > 0 && !(I1 && I2))) return 0;
+
+  VaboGeometry geometry;
+  if (per_step_model()) vabo_geometry_init(&geometry, Ordered);
+  /* The geometry serves a record whose refined parameters fill positions
+   * 0 ... nopt-1, as order_Par makes it. */
+  if (per_step_model() && geometry.nopt == nopt) {
+    double angle[VABO_GEOMETRY_BLOCK];
+    double dangle[NParams * VABO_GEOMETRY_BLOCK];
+    for (size_t first = 0; first < ndata; first += VABO_GEOMETRY_BLOCK) {
+      const size_t count = std::min<size_t>(VABO_GEOMETRY_BLOCK, ndata - first);
+      vabo_geometry_block(&geometry, count, I1 + first, I2 + first, angle,
+                          dangle);
+      for (size_t j = 0; j < nopt; ++j)
+        for (size_t k = 0; k < count; ++k)
+          VaboA[first + k + ndata * j] = dangle[j * VABO_GEOMETRY_BLOCK + k];
+    }
+    return static_cast<int>(nopt);
+  }
 
   for (size_t i = 0; i < ndata; ++i) {
     double X[3];
@@ -344,23 +576,10 @@ int get_VaboParDev(size_t ndata, VaboOrdered *Ordered, const double *Angle,
   get_VaboA(ndata, A.data(), Ordered, Angle, I1, I2);
   if (showtemp_on()) fprint_matrix(stdout, ndata, nopt, A.data(), "A");
 
+  double parts[NParams];
   for (size_t j = 0; j < nopt; ++j)
-    Ordered->ParDev[j] = parameter_deviation(
-        stddev, vabo_parts(ndata, A.data(), Weight, static_cast<int>(j)));
-  for (size_t j = nopt; j < NParams; ++j) Ordered->ParDev[j] = 0.0;
-
-  if (showtemp_on()) {
-    printf("stddev=%lg, mindev=%lg, maxdev=%lg\n", stddev, mindev, maxdev);
-    fprint_ordered(stdout, Ordered);
-  }
-
-  for (int k = 0; k < NStats; ++k) Ordered->Stat[k] = 0.0;
-  Ordered->Stat[RStdDev] = stddev;
-  Ordered->Stat[RMinDev] = mindev;
-  Ordered->Stat[RMaxDev] = maxdev;
-  Ordered->Stat[RTotal] = total;
-  Ordered->Stat[RNData] = static_cast<double>(ndata);
-  Ordered->Stat[RNopt] = static_cast<double>(nopt);
+    parts[j] = vabo_parts(ndata, A.data(), Weight, static_cast<int>(j));
+  store_deviations(*Ordered, ndata, stddev, mindev, maxdev, total, parts);
   return 0;
 }
 
@@ -372,9 +591,8 @@ double VaboStdDev(size_t n, const double *B, const double *Weight)
   if (!countable(n) || (n > 0 && !(B && Weight))) return kNoSum;
   const int count = static_cast<int>(n);
   const double total = scalar_components_sum(Weight, count);
-  if (std::isnan(total)) return total;
-  if (!(total > 1.0)) return -1.0;
-  return std::sqrt(scalar_product_weight(B, B, Weight, count) / (total - 1.0));
+  return deviation_rule(
+      total, [&] { return scalar_product_weight(B, B, Weight, count); });
 }
 
 /* sqrt(sum W B^2 / total); -1 when the total weight is not positive; NaN
@@ -417,9 +635,8 @@ double vabo_parts(size_t n, const double *VaboA, const double *Weight,
     return kNoSum;
   const int count = static_cast<int>(n);
   const double total = scalar_components_sum(Weight, count);
-  if (std::isnan(total)) return total;
-  if (!(total > 1.0)) return -1.0;
   const double *column = VaboA + n * static_cast<size_t>(Param);
-  return std::sqrt(scalar_product_weight(column, column, Weight, count) /
-                   (total - 1.0));
+  return deviation_rule(total, [&] {
+    return scalar_product_weight(column, column, Weight, count);
+  });
 }

@@ -17,6 +17,7 @@
 #include "vabo_list.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -216,7 +217,8 @@ void report_read_error(const char *finput, int error)
 /* 1 when a line read stops the input: it begins with "exit" or "quit". */
 bool is_stop_line(const char *line)
 {
-  return strncmp(line, "exit", 4) == 0 || strncmp(line, "quit", 4) == 0;
+  return (line[0] == 'e' && strncmp(line, "exit", 4) == 0) ||
+         (line[0] == 'q' && strncmp(line, "quit", 4) == 0);
 }
 
 /* Reads the calibration lines from finput (none: standard input) into the
@@ -257,12 +259,11 @@ int read_calibration_lines(const char *finput)
     }
     char *line = buffer.text;
     if (is_stop_line(line)) break;
-    strlib_uncomment(line);
-    strlib_trim(line);
-    strlib_collapse(line);
+    strlib_clean(line); /* uncomment, trim and collapse in one pass */
     if (strlib_is_empty(line)) continue;
+    /* The decimal text of num, as "%zu" writes it. */
     char keybuf[kKeyBufferSize];
-    snprintf(keybuf, sizeof keybuf, "%zu", num);
+    *std::to_chars(keybuf, keybuf + sizeof keybuf - 1, num).ptr = '\0';
     if (write_element_value(data, keybuf, line)) return -1;
     num++;
   }

@@ -4,20 +4,18 @@
 # SPEC-file reader (scan numbers, column labels, rows).
 # Usage: check_silx_log.sh <vabo binary> <source dir> <build dir>
 # Without silx it fails, or is skipped (77) when the optional packages were
-# declined (see optional_python.sh).
+# declined (see script_support.sh).
 set -u
 # Absolute paths: the run happens in a temporary directory.
 vabo=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 source_dir=$(cd "$2" && pwd)
+python=/usr/bin/python3
 checker=$source_dir/tests/silx_log_check.py
+name=check_silx_log
+. "$source_dir/tests/script_support.sh"
 
-. "$source_dir/tests/optional_python.sh"
-require_python check_silx_log 'from silx.io.specfile import SpecFile' \
-  python3-silx
-
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+require_python silx silx.io.specfile
+enter_work_dir
 
 "$python" "$checker" points >points.dat || exit 1
 

@@ -2,16 +2,20 @@
  * Tests of the expression grammars and the readers num_str2double and
  * num_str2long: every precedence level, units and functions, the 32-bit
  * integer arithmetic, the error value and tail position of each failure,
- * bounded recursion on hostile input, and an empty program registry after
- * every reading.
+ * bounded recursion on hostile input, an empty program registry after every
+ * reading, and the direct reading of plain literals against the grammar.
  */
 #include "numio.h"
+#include "numio_internal.h"
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 namespace {
@@ -395,6 +399,158 @@ TEST(Grammar, FunctionAndVariableRecognition)
   EXPECT_EQ(isvariable("_x"), 1);
   EXPECT_EQ(isvariable("x_"), 0);
   EXPECT_EQ(isvariable(nullptr), 0);
+}
+
+/* ------------------------ plain literals read directly ------------------------ */
+
+/* One random text shaped like a number of a data file or close to one:
+ * white space, signs, digits, points, exponents near the ends of the double
+ * range, long mantissas, hexadecimal and named forms, and what may follow a
+ * number (white space, units, operators, stray characters). */
+std::string literal_like_text(std::mt19937_64 &rng)
+{
+  static const char *const kLeads[] = {"", "", "", " ", "\t "};
+  static const char *const kSigns[] = {"", "", "", "", "+", "-", "-", "--", "+-"};
+  static const char *const kOddBodies[] = {
+      ".", "..", "1..5", "0x1p3", "0X1A", "0x", "0x.8", "inf", "nan", "e5",
+      ".e5", "1.7976931348623157e308", "1.7976931348623159e308",
+      "2.2250738585072011e-308", "4.9406564584124654e-324",
+      "2.4703282292062327e-324", "2.4703282292062328e-324", "1e-400",
+      "1e400", "9007199254740993", "9007199254740992.5000000000000000001",
+      "0.1", "1e23", "00000000000000000000000000001"};
+  static const char *const kTails[] = {
+      "", "", "", "", " ", " ", "\t", "\n", "\r\n", " 2", "  1406.192", "_cm",
+      "_deg", "cm", "*2", "/3", "//2", "%2", "+1", "-1", ")", "(", "e", "e+",
+      "E-", "x", ",", ";", "?1:2", "<3", "==1", "!=1", "||0", "&&1", "!", "#",
+      ".5", "_", "\f", "\v"};
+  auto pick = [&rng](const auto &table) {
+    return std::string(table[rng() % std::size(table)]);
+  };
+  auto digits = [&rng](int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += static_cast<char>('0' + rng() % 10);
+    return text;
+  };
+
+  std::string text = pick(kLeads) + pick(kSigns);
+  if (rng() % 8 == 0) return text + pick(kOddBodies) + pick(kTails);
+  /* Mantissas of 0 to 24 digits before and after an optional point. */
+  const int lengths[] = {0, 1, 1, 2, 3, 4, 6, 10, 16, 17, 18, 19, 20, 24};
+  text += digits(lengths[rng() % std::size(lengths)]);
+  if (rng() % 3 != 0) text += "." + digits(lengths[rng() % std::size(lengths)]);
+  if (rng() % 2 == 0) {
+    text += rng() % 2 ? "e" : "E";
+    text += pick(kSigns).substr(0, 1);
+    /* Exponents anywhere, or near the edges of the double range. */
+    const int exponent = rng() % 2 ? static_cast<int>(rng() % 30)
+                                   : 290 + static_cast<int>(rng() % 50);
+    text += rng() % 5 == 0 ? "" : std::to_string(exponent);
+  }
+  return text + pick(kTails);
+}
+
+uint64_t bits_of(double value)
+{
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+/* Each run of this test (--gtest_repeat=N runs it N times) draws its own
+ * texts; the suite draws 20000, enough to meet every piece of the texts in
+ * every combination that matters. */
+TEST(PlainLiteral, ReadsEveryTextAsTheGrammarDoes)
+{
+  static int run = 0;
+  std::mt19937_64 rng(20131209u + static_cast<unsigned>(run++));
+  constexpr int kTexts = 20000;
+  int direct = 0;
+  int failures = 0;
+  for (int i = 0; i < kTexts && failures < 10; ++i) {
+    const std::string text = literal_like_text(rng);
+    const char *tail = nullptr, *grammar_tail = nullptr;
+    int errval = -1, grammar_errval = -1;
+    const double value = num_str2double(text.c_str(), &tail, &errval);
+    const double grammar_value =
+        numio_str2double_grammar(text.c_str(), &grammar_tail, &grammar_errval);
+    const bool same = bits_of(value) == bits_of(grammar_value) &&
+                      errval == grammar_errval && tail == grammar_tail;
+    if (!same) ++failures;
+    EXPECT_TRUE(same) << "text '" << text << "': " << value << " error "
+                      << errval << " tail " << tail - text.c_str()
+                      << ", grammar " << grammar_value << " error "
+                      << grammar_errval << " tail " << grammar_tail - text.c_str();
+    double ignored;
+    const char *ignored_tail;
+    direct += numio_plain_literal(numio_skip_white(text.c_str()), &ignored,
+                                  &ignored_tail);
+  }
+  /* The direct reading must have carried a fair share of the texts (about
+   * a sixth of them are plain literals). */
+  EXPECT_GT(direct, kTexts / 8);
+  EXPECT_EQ(NumProgRoot, nullptr);
+}
+
+TEST(PlainLiteral, SignsZeroAndRangeEdgesKeepTheirBits)
+{
+  struct Case {
+    const char *text;
+    double value;
+    long tail;
+  };
+  const Case cases[] = {
+      {"-0", -0.0, 2},
+      {"-0.000e12 ", -0.0, 9},
+      {"-1e-400", -0.0, 7},
+      {"+1e-400\t", 0.0, 7},
+      {"-4.9406564584124654e-324", -4.9406564584124654e-324, 24},
+      {"1e400", std::numeric_limits<double>::infinity(), 5},
+      {"-1.7976931348623159e308", -std::numeric_limits<double>::infinity(), 23},
+      {" -.5\n", -0.5, 4},
+      {"0x10 ", 16.0, 4},
+  };
+  for (const Case &c : cases) {
+    const char *tail = nullptr;
+    int errval = -1;
+    const double value = num_str2double(c.text, &tail, &errval);
+    EXPECT_EQ(bits_of(value), bits_of(c.value)) << c.text;
+    EXPECT_EQ(errval, 0) << c.text;
+    EXPECT_EQ(tail - c.text, c.tail) << c.text;
+  }
+}
+
+TEST(PlainLiteral, DebugLevelAndRegisteredReaderProgramTakeTheGrammar)
+{
+  testing::internal::CaptureStdout();
+  NUMIO_debug = 3;
+  EXPECT_EQ(num_str2double("2.385", nullptr, nullptr), 2.385);
+  NUMIO_debug = 0;
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_NE(printed.find("PUSHVAL"), std::string::npos) << printed;
+
+  /* The reader discards a program registered under its own name. */
+  ASSERT_NE(numprog_new("str2double"), nullptr);
+  EXPECT_EQ(num_str2double("2.385", nullptr, nullptr), 2.385);
+  EXPECT_EQ(NumProgRoot, nullptr);
+}
+
+TEST(PlainLiteral, DecimalCommaLocaleReadsAsStrtodDoes)
+{
+  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+  const char *const locales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"};
+  bool found = false;
+  for (const char *name : locales)
+    if (std::setlocale(LC_NUMERIC, name)) {
+      found = true;
+      break;
+    }
+  if (!found) GTEST_SKIP() << "no locale with a decimal comma installed";
+  const char *text = "1.5 2";
+  const char *tail = nullptr;
+  const double value = num_str2double(text, &tail, nullptr);
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_EQ(value, 1.0);
+  EXPECT_EQ(tail - text, 1);
 }
 
 /* ---------------------------- integer grammar ---------------------------- */

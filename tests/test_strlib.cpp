@@ -127,9 +127,29 @@ TEST(Strlib, CleaningChainTurnsADataLineIntoSingleBlanks)
   EXPECT_EQ(strlib_is_empty(strlib_trim(strlib_uncomment(only_comment))), 1);
 }
 
+/* strlib_clean must leave exactly what the chain leaves, on random lines of
+ * white space, comment marks, bytes above 0x7f and control bytes. */
+TEST(Strlib, CleanIsTheCleaningChainInOnePass)
+{
+  const char alphabet[] = " \t\r\n\f\v#a1.-\x01\xa0\xff";
+  std::srand(20131209);
+  for (int n = 0; n < 20000; ++n) {
+    std::string line;
+    const int length = std::rand() % 24;
+    for (int i = 0; i < length; ++i)
+      line += alphabet[std::rand() % (sizeof alphabet - 1)];
+    std::string chained = line, cleaned = line;
+    strlib_collapse(strlib_trim(strlib_uncomment(chained.data())));
+    char *result = strlib_clean(cleaned.data());
+    ASSERT_EQ(result, cleaned.data());
+    ASSERT_STREQ(result, chained.c_str()) << '"' << line << '"';
+  }
+}
+
 TEST(Strlib, CleanersGiveAStaticEmptyTextForNull)
 {
-  for (char *(*clean)(char *) : {strlib_uncomment, strlib_trim, strlib_collapse}) {
+  for (char *(*clean)(char *) :
+       {strlib_uncomment, strlib_trim, strlib_collapse, strlib_clean}) {
     const char *result = clean(nullptr);
     ASSERT_NE(result, nullptr);
     EXPECT_STREQ(result, "");

@@ -572,6 +572,62 @@ TEST(VaboCli, InputFileAndStandardInputGiveTheSameRun)
   EXPECT_EQ(from_file.out, from_stdin.out);
 }
 
+/* Numbers in parentheses go through the whole expression grammar, plain
+ * literals are read directly: both must give the same run. */
+TEST(VaboCli, PlainAndParenthesisedNumbersGiveTheSameRun)
+{
+  const std::string plain = synthetic_points(kTruth, 30);
+  std::string wrapped;
+  for (const std::string &line : split_lines(plain)) {
+    if (line[0] == '#') continue;
+    for (const std::string &value : words(line)) wrapped += "(" + value + ") ";
+    wrapped += "\n";
+  }
+  Result direct = run_vabo(start_values_off(kTruth), plain);
+  Result grammar = run_vabo(start_values_off(kTruth), wrapped);
+  expect_success(direct);
+  EXPECT_EQ(direct.out, grammar.out);
+  EXPECT_EQ(direct.err, grammar.err);
+}
+
+/* The vabo switch keeps the refinement on its point-by-point path (to show
+ * its traces); without it the refinement takes its per-step path.  Result
+ * lines and iteration log must be the same. */
+TEST(VaboCli, TraceSwitchChangesNeitherResultsNorIterationLog)
+{
+  std::string data = synthetic_points(kTruth, 45);
+  std::string noisy;
+  int k = 0;
+  for (const std::string &line : split_lines(data)) {
+    std::vector<std::string> w = words(line);
+    if (line[0] == '#' || w.size() != 3) continue;
+    const double tth = std::strtod(w[0].c_str(), nullptr) + 1e-5 * ((k++ % 7) - 3);
+    noisy += g17(tth) + " " + w[1] + " " + w[2] + " 0.75\n";
+  }
+  ScratchDir plain_dir, traced_dir;
+  plain_dir.write(".stdin", noisy);
+  traced_dir.write(".stdin", noisy);
+  Result plain = run_in(plain_dir, cat({"debug=0x81"}, start_values_off(kTruth)),
+                        plain_dir.file(".stdin").string());
+  Result traced = run_in(traced_dir, cat({"debug=0xa1"}, start_values_off(kTruth)),
+                         traced_dir.file(".stdin").string());
+  expect_success(plain);
+  EXPECT_EQ(traced.status, 0);
+  EXPECT_EQ(result_lines(plain.out).raw, result_lines(traced.out).raw);
+  const std::string log = slurp(plain_dir.file("vabo_iteration.spec"));
+  EXPECT_GT(count_prefix(log, "#S "), 2);
+  EXPECT_EQ(log, slurp(traced_dir.file("vabo_iteration.spec")));
+  /* The verbose step lines, too, are the same. */
+  auto steps = [](const std::string &out) {
+    std::string s;
+    for (const std::string &l : split_lines(out))
+      if (l.rfind("step=", 0) == 0) s += l + "\n";
+    return s;
+  };
+  EXPECT_NE(steps(plain.out), "");
+  EXPECT_EQ(steps(plain.out), steps(traced.out));
+}
+
 TEST(VaboCli, FileMessagesWithTheVaboSwitch)
 {
   ScratchDir dir;

@@ -2,8 +2,10 @@
  * Tests of the forward model and the vector and matrix arithmetic under it:
  * the products against hand-written loops, the tie rules of the extremes,
  * the exact printer texts and traces, the rotation matrix against its
- * factors, and every analytic derivative against a central finite
- * difference for random geometries, pixels and refine selections.
+ * factors, every analytic derivative against a central finite difference
+ * for random geometries, pixels and refine selections, and the model over
+ * many points (geometry computed once) against the same model point by
+ * point, bit for bit.
  */
 #include "vabo_base.h"
 #include "test_support.h"
@@ -11,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -581,6 +585,67 @@ TEST(Model, ShowtempPrintsNormalRotationAndX)
   const std::string r_header = "             R \n";
   EXPECT_EQ(text.substr(normal.size(), r_header.size()), r_header);
   EXPECT_EQ(text.substr(text.size() - x_block.size()), x_block);
+}
+
+/* ---------------------------------------------------------------------
+ * The model over many points against the model point by point
+ * ------------------------------------------------------------------- */
+
+uint64_t bits(double value)
+{
+  uint64_t b;
+  std::memcpy(&b, &value, sizeof b);
+  return b;
+}
+
+/* get_VaboB and get_VaboA compute the geometry once for all points while
+ * the vabo and showtemp switches are off; DiffAngle, X_vector_3d,
+ * DX_matrix_3d and DAngle_3d compute everything for each point.  Both must
+ * give the same bits for every refine selection, on random geometries and
+ * on one with the point of normal incidence on the beam axis (the other
+ * branch of DAngle_3d).  150 points leave a partial block at the end. */
+TEST(Model, ManyPointsGiveTheBitsOfThePointByPointModel)
+{
+  std::mt19937_64 rng(20131209);
+  std::uniform_real_distribution<double> pixel(-100, 2100), angle(0.05, 1.2);
+  for (int g = 0; g < 5; ++g) {
+    Geometry geometry = random_geometry(rng);
+    if (g == 0)
+      for (int p = Rot1; p <= Rot3; ++p) geometry.par[p] = 0.0;
+    const size_t n = 150;
+    std::vector<double> tth(n), i1(n), i2(n);
+    for (size_t i = 0; i < n; ++i) {
+      tth[i] = angle(rng);
+      i1[i] = i == 7 ? geometry.par[Cen1] : pixel(rng);
+      i2[i] = i == 7 ? geometry.par[Cen2] : pixel(rng);
+    }
+    for (int selection = 0; selection < (1 << NParams); ++selection) {
+      int modes[NParams];
+      for (int p = 0; p < NParams; ++p) modes[p] = (selection >> p) & 1;
+      const VaboOrdered o = make_ordered(geometry.par, modes);
+      std::vector<double> B(n), A(n * o.nopt);
+      get_VaboB(n, B.data(), &o, tth.data(), i1.data(), i2.data());
+      ASSERT_EQ(get_VaboA(n, A.data(), &o, tth.data(), i1.data(), i2.data()),
+                static_cast<int>(o.nopt));
+      int wrong = 0;
+      for (size_t i = 0; i < n && wrong < 5; ++i) {
+        double X[3], DX[3 * NParams] = {};
+        X_vector_3d(X, &o, i1[i], i2[i]);
+        DX_matrix_3d(DX, &o, i1[i], i2[i]);
+        if (bits(B[i]) != bits(DiffAngle(&o, tth[i], i1[i], i2[i]))) ++wrong;
+        EXPECT_EQ(bits(B[i]), bits(DiffAngle(&o, tth[i], i1[i], i2[i])))
+            << "geometry " << g << " selection " << selection << " point " << i;
+        for (size_t j = 0; j < o.nopt; ++j) {
+          const double expected = DAngle_3d(X, DX, static_cast<int>(j));
+          if (bits(A[i + n * j]) != bits(expected)) ++wrong;
+          EXPECT_EQ(bits(A[i + n * j]), bits(expected))
+              << "geometry " << g << " selection " << selection << " point "
+              << i << " column " << j;
+        }
+      }
+      ASSERT_EQ(wrong, 0);
+    }
+  }
 }
 
 } // namespace
