@@ -33,6 +33,7 @@ test=(
   pkg-config             # consumer test of the installed library
   python3-numpy python3-scipy   # independent numerical checks
   python3-pytest
+  locales-all            # a locale with a decimal comma, for number reading
 )
 # Optional tools, and the cross-checks that use them.
 optional=(
