@@ -230,6 +230,13 @@ int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
  * from 100 m, is 1e-8. */
 #define VABO_MIN_INFLUENCE 1e-12
 
+/* Smallest Cholesky pivot relative to its diagonal entry (the squared sine
+ * between that column and the span of the earlier ones, so independent of
+ * the parameters' units).  Columns that depend on each other exactly leave
+ * rounding noise of ~1e-16 here; the normal equations square the condition,
+ * so below 1e-13 fewer than three digits of a solution would survive. */
+#define VABO_MIN_PIVOT_RATIO 1e-13
+
 /* Refines the parameters with non-zero ParMode (null: all) from the start
  * values Par until the standard deviation is at most maxdev, it stops
  * changing, or maxstep steps are done.  0 success with ParOpt, ParDev,
@@ -239,6 +246,13 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
                  const double *Par, const int *ParMode, size_t ndata,
                  const double *Angle, const double *I1, const double *I2,
                  const double *Weight, double maxdev, int maxstep);
+/* As VaboOptimize; *psteps (if given) receives on every path the number of
+ * refinement steps completed (before the failure, when it fails). */
+int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
+                      const double *Par, const int *ParMode, size_t ndata,
+                      const double *Angle, const double *I1, const double *I2,
+                      const double *Weight, double maxdev, int maxstep,
+                      int *psteps);
 /* VaboB[i] = DiffAngle at point i. */
 void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
                const double *Angle, const double *I1, const double *I2);
