@@ -6,16 +6,19 @@
  * the list "data", converts both into the parameter and calibration tables,
  * runs VaboOptimize once, prints the three result lines and sets the exit
  * status: 0 success, 1 bad input, 33 refinement failed, 65 fit too poor.
- * The texts and printers live in vabo_print.cpp; the numbers are read by
- * numio, the refinement is vabo_base's.
+ * The texts and printers live in vabo_print.cpp, the PONI and JSON result
+ * files (options poni=, json=, wavelength=) in vabo_results.cpp; the numbers
+ * are read by numio, the refinement is vabo_base's.
  */
 #include "vabo.h"
+#include "vabo_results.h"
 
 #include "numio.h"
 #include "strlib.h"
 #include "vabo_base.h"
 #include "vabo_list.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -46,8 +49,16 @@ constexpr size_t kKeyBufferSize = 32;
 /* The success message, spelled as scripts in the field expect it. */
 constexpr const char *kSuccessText = "succesfully completed";
 
-/* Name of standard input in error messages. */
+/* Name of standard input in error messages and the JSON result. */
 constexpr const char *kStdinName = "(stdin)";
+
+/* The first lines of the two failures of a refined run, which the JSON
+ * result repeats as its message. */
+constexpr const char *kDeviationTooLargeText =
+    "Standard deviation of optimized parameters exceeds maximum accepted "
+    "deviation";
+constexpr const char *kRefineFailedText =
+    "The optimization loop did not terminate successfully.";
 
 /* Settings of one run, from the options. */
 struct Settings {
@@ -55,6 +66,7 @@ struct Settings {
   double mindev = kDefaultMinDev;
   double maxdev = kDefaultMaxDev;
   const char *finput = nullptr; /* rest of the "input=" argument, or none */
+  VaboResultFiles files;        /* poni=, json=, wavelength= */
 };
 
 /* The heap arrays of one run.  Every pointer starts null; release() frees
@@ -141,13 +153,15 @@ double option_value(const char *rest)
   return num_str2double(rest, nullptr, nullptr);
 }
 
-/* The help on standard error: usage, debug switches, example. */
+/* The help on standard error: usage, debug switches, example, result
+ * files. */
 void print_help()
 {
   fprintf(stderr, "%s\n", VaboUsageText);
   fprintf(stderr, "  debug=(%s)\n\n", VaboUsage2str());
   fprintf(stderr, "%s\n", VaboExampleText);
   fprintf(stderr, "\n");
+  fprintf(stderr, "%s\n", VaboResultFilesHelpText);
 }
 
 /* The exit every failure after the command line leaves through: reports the
@@ -158,7 +172,7 @@ int common_error_exit(int status, RunArrays &run)
   status |= kStatusFailed;
   fprintf(stderr, "ERROR: status=%d\n", status);
   if (status & kStatusRefineFailed) {
-    fprintf(stderr, "The optimization loop did not terminate successfully.\n");
+    fprintf(stderr, "%s\n", kRefineFailedText);
     fprintf(stderr, "Adjust the start parameters or modify the input data.\n");
   }
   run.release();
@@ -167,7 +181,33 @@ int common_error_exit(int status, RunArrays &run)
 }
 
 /* Outcome of classifying the command line. */
-enum class ArgsOutcome { Proceed, Help, ListFailed };
+enum class ArgsOutcome { Proceed, Help, ListFailed, BadOption };
+
+/* The option wavelength=: the whole text must be one expression of a
+ * positive, finite length, since a wrong wavelength in a PONI file would
+ * silently spoil every integration made with it.  false after reporting. */
+bool read_wavelength(const char *rest, VaboResultFiles &files)
+{
+  int errval = 0;
+  const char *tail = rest;
+  const double value = num_str2double(rest, &tail, &errval);
+  if (!tail) tail = rest;
+  char reason[1024];
+  if (errval) {
+    num_errval2str(reason, sizeof reason, errval);
+  } else if (!strlib_is_empty(tail)) {
+    snprintf(reason, sizeof reason, "the text >>%s<< follows the value", tail);
+  } else if (!(value > 0.0) || !std::isfinite(value)) {
+    snprintf(reason, sizeof reason, "%lg m is not a positive length", value);
+  } else {
+    files.has_wavelength = true;
+    files.wavelength = value;
+    return true;
+  }
+  fprintf(stderr, "ERROR: wavelength=%s is not a wavelength: %s\n", rest,
+          reason);
+  return false;
+}
 
 /* Options are converted at once; every other argument is a start value,
  * stored under pix1 ... rot3, then 8, 9, ... in the list start. */
@@ -192,6 +232,13 @@ ArgsOutcome classify_arguments(int argc, char *argv[], LList *start,
       settings.mindev = option_value(arg + strlen("mindev="));
     } else if (begins_with(arg, "maxdev=")) {
       settings.maxdev = option_value(arg + strlen("maxdev="));
+    } else if (begins_with(arg, "poni=")) {
+      settings.files.poni = arg + strlen("poni=");
+    } else if (begins_with(arg, "json=")) {
+      settings.files.json = arg + strlen("json=");
+    } else if (begins_with(arg, "wavelength=")) {
+      if (!read_wavelength(arg + strlen("wavelength="), settings.files))
+        return ArgsOutcome::BadOption;
     } else {
       char keybuf[kKeyBufferSize];
       const char *key = keybuf;
@@ -390,8 +437,9 @@ int build_data_tables(RunArrays &run)
 }
 
 /* Step 8: debug tables, refinement, result lines, deviation check.  Returns
- * 0 when the run succeeded, else the status bit of the failure. */
-int refine_and_report(RunArrays &run, const Settings &settings)
+ * 0 when the run succeeded, else the status bit of the failure; *psteps
+ * receives the number of refinement steps. */
+int refine_and_report(RunArrays &run, const Settings &settings, int *psteps)
 {
   const int debug = VABODebug();
   if (debug & VABO_DATA) {
@@ -399,9 +447,10 @@ int refine_and_report(RunArrays &run, const Settings &settings)
     fprint_input_data(stdout, run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
                       run.Weight);
   }
-  if (VaboOptimize(run.ParOpt, run.ParDev, run.ParStat, run.ParStart,
-                   run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
-                   run.Coord2, run.Weight, settings.mindev, settings.maxiter))
+  if (VaboOptimizeSteps(run.ParOpt, run.ParDev, run.ParStat, run.ParStart,
+                        run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
+                        run.Coord2, run.Weight, settings.mindev,
+                        settings.maxiter, psteps))
     return kStatusRefineFailed;
 
   if (VABODebug() & VABO_DATA)
@@ -419,8 +468,7 @@ int refine_and_report(RunArrays &run, const Settings &settings)
   /* A NaN deviation (NaN or infinite data or start values) is no fit. */
   const double stddev = run.ParStat[RStdDev];
   if (std::isnan(stddev) || stddev > settings.maxdev) {
-    fprintf(stderr, "Standard deviation of optimized parameters exceeds "
-                    "maximum accepted deviation\n");
+    fprintf(stderr, "%s\n", kDeviationTooLargeText);
     fprintf(stderr, "The standard deviation is %lg rad, the maximum accepted "
                     "deviation is %lg rad\n",
             stddev, settings.maxdev);
@@ -429,6 +477,30 @@ int refine_and_report(RunArrays &run, const Settings &settings)
     return kStatusDeviationTooLarge;
   }
   return 0;
+}
+
+/* The files of poni= and json= for a run that reached the refinement, whose
+ * status bit so far is status.  Returns status, with kStatusFailed added
+ * when a file cannot be written. */
+int write_result_files(int argc, char *argv[], const RunArrays &run,
+                       const Settings &settings, int status, int steps)
+{
+  VaboResult result;
+  result.status = status ? (status | kStatusFailed) : 0;
+  result.message = (status & kStatusRefineFailed)   ? kRefineFailedText
+                   : (status & kStatusDeviationTooLarge) ? kDeviationTooLargeText
+                                                         : kSuccessText;
+  result.arguments.assign(argv, argv + argc);
+  result.input = settings.finput ? settings.finput : kStdinName;
+  std::copy(run.ParStart, run.ParStart + NParams, result.start.begin());
+  std::copy(run.ParMode, run.ParMode + NParams, result.mode.begin());
+  result.steps = steps;
+  if (!(status & kStatusRefineFailed))
+    vabo_result_set_refined(result, run.ParOpt, run.ParDev, run.ParStat,
+                            run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
+                            run.Weight);
+  if (vabo_write_result_files(settings.files, result)) status |= kStatusFailed;
+  return status;
 }
 
 /* Steps 2 to 9 of a run; returns the exit status. */
@@ -447,6 +519,7 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
     print_help();
     return kStatusFailed;
   case ArgsOutcome::ListFailed:
+  case ArgsOutcome::BadOption:
     return common_error_exit(0, run);
   case ArgsOutcome::Proceed:
     break;
@@ -473,7 +546,10 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
 
   if (build_data_tables(run)) return common_error_exit(0, run);
 
-  int status = refine_and_report(run, settings);
+  int steps = 0;
+  int status = refine_and_report(run, settings, &steps);
+  if (settings.files.poni || settings.files.json)
+    status = write_result_files(argc, argv, run, settings, status, steps);
   if (status) return common_error_exit(status, run);
 
   run.release();

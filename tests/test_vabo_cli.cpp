@@ -85,11 +85,23 @@ const std::string kExample =
     "     data points: stdev, mindev, maxdev, total, ndata, nopt (average standard deviation per data point, \n"
     "     minimum and maximum standard deviation, total weight, number of data points, number of optimized parameters)\n";
 
+/* The help ends with a paragraph on the result files. */
+const std::string kResultFilesHelp =
+    "  Result files, written after the result lines (also when the fit is judged\n"
+    "  too poor; after a failed refinement only the JSON file):\n"
+    "    poni=<file>        the refined geometry as a PONI file (version 2) for\n"
+    "                       azimuthal integration programs\n"
+    "    json=<file>        the whole result as JSON: values, deviations, standard\n"
+    "                       errors and correlations from the covariance, statistics\n"
+    "    wavelength=<expr>  the wavelength written to the PONI file, with a unit,\n"
+    "                       e.g. wavelength=0.72932_Ao\n"
+    "\n";
+
 const std::string kHelp =
     kUsage + "\n" +
     "  debug=(verbose=0x1,level=0x6,data=0x8,temp=0x10,vabo=0x20,list=0x40,"
     "savesteps=0x80)\n\n" +
-    kExample + "\n" + "\n";
+    kExample + "\n" + "\n" + kResultFilesHelp;
 
 const char *const kNames[8] = {"pix1", "pix2", "cen1", "cen2",
                                "dis",  "rot1", "rot2", "rot3"};
