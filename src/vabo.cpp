@@ -18,7 +18,6 @@
 #include "vabo_base.h"
 #include "vabo_list.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -437,9 +436,12 @@ int build_data_tables(RunArrays &run)
 }
 
 /* Step 8: debug tables, refinement, result lines, deviation check.  Returns
- * 0 when the run succeeded, else the status bit of the failure; *psteps
- * receives the number of refinement steps. */
-int refine_and_report(RunArrays &run, const Settings &settings, int *psteps)
+ * 0 when the run succeeded, else the status bit of the failure.  result (if
+ * given) receives the start values, the steps and the refined values with
+ * their covariance, computed before the result lines so that these stay the
+ * last lines of standard output under every debug switch. */
+int refine_and_report(RunArrays &run, const Settings &settings,
+                      VaboResult *result)
 {
   const int debug = VABODebug();
   if (debug & VABO_DATA) {
@@ -447,11 +449,16 @@ int refine_and_report(RunArrays &run, const Settings &settings, int *psteps)
     fprint_input_data(stdout, run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
                       run.Weight);
   }
+  if (result) vabo_result_set_start(*result, run.ParStart, run.ParMode);
   if (VaboOptimizeSteps(run.ParOpt, run.ParDev, run.ParStat, run.ParStart,
                         run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
                         run.Coord2, run.Weight, settings.mindev,
-                        settings.maxiter, psteps))
+                        settings.maxiter, result ? &result->steps : nullptr))
     return kStatusRefineFailed;
+  if (result)
+    vabo_result_set_refined(*result, run.ParOpt, run.ParDev, run.ParStat,
+                            run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
+                            run.Weight);
 
   if (VABODebug() & VABO_DATA)
     fprint_parameters_verbose(stdout, run.ParOpt, run.ParMode);
@@ -480,25 +487,18 @@ int refine_and_report(RunArrays &run, const Settings &settings, int *psteps)
 }
 
 /* The files of poni= and json= for a run that reached the refinement, whose
- * status bit so far is status.  Returns status, with kStatusFailed added
- * when a file cannot be written. */
-int write_result_files(int argc, char *argv[], const RunArrays &run,
-                       const Settings &settings, int status, int steps)
+ * status bit so far is status and whose result was recorded by
+ * refine_and_report.  Returns status, with kStatusFailed added when a file
+ * cannot be written. */
+int write_result_files(int argc, char *argv[], const Settings &settings,
+                       int status, VaboResult &result)
 {
-  VaboResult result;
   result.status = status ? (status | kStatusFailed) : 0;
   result.message = (status & kStatusRefineFailed)   ? kRefineFailedText
                    : (status & kStatusDeviationTooLarge) ? kDeviationTooLargeText
                                                          : kSuccessText;
   result.arguments.assign(argv, argv + argc);
   result.input = settings.finput ? settings.finput : kStdinName;
-  std::copy(run.ParStart, run.ParStart + NParams, result.start.begin());
-  std::copy(run.ParMode, run.ParMode + NParams, result.mode.begin());
-  result.steps = steps;
-  if (!(status & kStatusRefineFailed))
-    vabo_result_set_refined(result, run.ParOpt, run.ParDev, run.ParStat,
-                            run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
-                            run.Weight);
   if (vabo_write_result_files(settings.files, result)) status |= kStatusFailed;
   return status;
 }
@@ -546,10 +546,10 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
 
   if (build_data_tables(run)) return common_error_exit(0, run);
 
-  int steps = 0;
-  int status = refine_and_report(run, settings, &steps);
-  if (settings.files.poni || settings.files.json)
-    status = write_result_files(argc, argv, run, settings, status, steps);
+  const bool with_files = settings.files.poni || settings.files.json;
+  VaboResult result;
+  int status = refine_and_report(run, settings, with_files ? &result : nullptr);
+  if (with_files) status = write_result_files(argc, argv, settings, status, result);
   if (status) return common_error_exit(status, run);
 
   run.release();

@@ -127,10 +127,12 @@ Json parameters_section(const VaboResult &r)
   return section;
 }
 
-/* A count kept in a statistics vector, as a JSON integer when it is one. */
+/* A count kept in a statistics vector, as a JSON integer when it is one
+ * (a double holds every integer up to 2^53 exactly). */
 Json count_value(double value)
 {
-  if (value >= 0.0 && value <= 9007199254740992.0 && value == std::floor(value))
+  constexpr double kLargestExactInteger = 9007199254740992.0;
+  if (value >= 0.0 && value <= kLargestExactInteger && value == std::floor(value))
     return static_cast<unsigned long long>(value);
   return value;
 }
@@ -180,22 +182,9 @@ Json matrix_section(const VaboResult &r, bool correlation)
 Json beam_section(const VaboResult &r)
 {
   if (!r.refined) return nullptr;
-  const double *par = r.value.data();
-  double center[2], distance, tilt[3];
-  const bool has_center = VaboBeamCenter(center, par) == 0;
-  const bool has_distance = VaboBeamDistance(&distance, par) == 0;
-  const bool has_tilt = VaboTilt(tilt, par) == 0;
-  const Json values[NParams] = {
-      par[Pix1],
-      par[Pix2],
-      has_center ? Json(center[0]) : Json(nullptr),
-      has_center ? Json(center[1]) : Json(nullptr),
-      has_distance ? Json(distance) : Json(nullptr),
-      has_tilt ? Json(tilt[0]) : Json(nullptr),
-      has_tilt ? Json(tilt[1]) : Json(nullptr),
-      has_tilt ? Json(tilt[2]) : Json(nullptr)};
   Json section = Json::object();
-  for (int k = 0; k < NParams; ++k) section[kBeamNames[k]] = values[k];
+  for (int k = 0; k < NParams; ++k)
+    section[kBeamNames[k]] = r.has_beam[k] ? Json(r.beam[k]) : Json(nullptr);
   return section;
 }
 
@@ -293,6 +282,13 @@ int write_reported(const char *file, const std::string &text,
 
 } // namespace
 
+void vabo_result_set_start(VaboResult &result, const double *ParStart,
+                           const int *ParMode)
+{
+  std::copy(ParStart, ParStart + NParams, result.start.begin());
+  std::copy(ParMode, ParMode + NParams, result.mode.begin());
+}
+
 void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
                              const double *ParDev, const double *ParStat,
                              size_t ndata, const double *Angle,
@@ -303,6 +299,15 @@ void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
   std::copy(ParDev, ParDev + NParams, result.deviation.begin());
   std::copy(ParStat, ParStat + NStats, result.stat.begin());
   result.refined = true;
+
+  double center[2] = {0.0, 0.0}, distance = 0.0, tilt[3] = {0.0, 0.0, 0.0};
+  const bool has_center = VaboBeamCenter(center, ParOpt) == 0;
+  const bool has_distance = VaboBeamDistance(&distance, ParOpt) == 0;
+  const bool has_tilt = VaboTilt(tilt, ParOpt) == 0;
+  result.beam = {ParOpt[Pix1], ParOpt[Pix2], center[0], center[1],
+                 distance,     tilt[0],      tilt[1],   tilt[2]};
+  result.has_beam = {true,         true,     has_center, has_center,
+                     has_distance, has_tilt, has_tilt,   has_tilt};
   result.cov_status =
       VaboCovariance(result.cov.data(), nullptr, &result.nopt, ParOpt,
                      result.mode.data(), ndata, Angle, I1, I2, Weight);

@@ -32,7 +32,10 @@ struct VaboResultFiles {
  * refinement failed) only the fields above it carry values; the PONI file is
  * then not written and the JSON shows null for what is unknown.  The
  * covariance is nopt x nopt, column-major, over the refined parameters in
- * natural order, and valid only when cov_status is VaboCovOk. */
+ * natural order, and valid only when cov_status is VaboCovOk.  Everything
+ * derived is computed when the record is filled, so that building the JSON
+ * document calls nothing of the refinement module (and its trace stays
+ * where the front end's output expects it). */
 struct VaboResult {
   int status = 0;                     /* exit status of the run: 0, 1, 33, 65 */
   std::string message;                /* "succesfully completed" or why not */
@@ -49,14 +52,23 @@ struct VaboResult {
   int cov_status = VaboCovFailed;          /* VaboCovStatus */
   size_t nopt = 0;                         /* refined parameters */
   std::array<double, NParams * NParams> cov{}; /* covariance */
+  std::array<double, NParams> beam{};     /* the BeamPar values */
+  std::array<bool, NParams> has_beam{};   /* beam[k] could be derived */
 
   bool has_wavelength = false; /* the PONI geometry carries a wavelength */
   double wavelength = 0.0;     /* m */
 };
 
+/* Records the start values and the modes (which select the refined
+ * parameters of the covariance). */
+void vabo_result_set_start(VaboResult &result, const double *ParStart,
+                           const int *ParMode);
+
 /* Records the outputs of a successful refinement in result (refined
- * becomes true) and computes the covariance at ParOpt from the calibration
- * tables.  Never fails: a covariance that cannot be had keeps its status. */
+ * becomes true) and computes the beam parameters and the covariance at
+ * ParOpt from the calibration tables; call after vabo_result_set_start.
+ * Never fails: a covariance that cannot be had keeps its status, a beam
+ * parameter that cannot be derived its mark. */
 void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
                              const double *ParDev, const double *ParStat,
                              size_t ndata, const double *Angle,

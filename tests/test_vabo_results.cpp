@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <regex>
@@ -101,6 +102,23 @@ TEST(ResultFiles, NewOptionsLeaveOutputAndStatusAsTheyAre)
     EXPECT_EQ(with.err, plain.err) << c.what;
     EXPECT_EQ(with.status, plain.status) << c.what;
     EXPECT_EQ(plain.status, c.status) << c.what;
+  }
+}
+
+TEST(ResultFiles, ResultLinesStayTheLastLinesUnderTheTrace)
+{
+  /* The trace shows the extra work of the result files, before the result
+   * lines, which stay where scripts read them. */
+  for (const char *debug : {"debug=0x20", "debug=0x10"}) {
+    ScratchDir dir;
+    RunOutput plain = run_example(dir, {debug});
+    RunOutput with = run_example(dir, join({debug}, kFiles));
+    auto a = split_lines(plain.out), b = split_lines(with.out);
+    ASSERT_GE(a.size(), 3u);
+    ASSERT_GE(b.size(), a.size()) << debug;
+    EXPECT_TRUE(std::equal(a.end() - 3, a.end(), b.end() - 3)) << debug;
+    EXPECT_EQ(with.err, plain.err) << debug;
+    EXPECT_EQ(with.status, 0) << debug;
   }
 }
 
