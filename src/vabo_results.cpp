@@ -30,9 +30,8 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 /* Units of the parameters in natural order. */
-constexpr const char *kParamUnits[NParams] = {"m",     "m",   "pixel",
-                                              "pixel", "m",   "rad",
-                                              "rad",   "rad"};
+constexpr const char *kParamUnits[NParams] = {"m", "m",   "pixel", "pixel",
+                                              "m", "rad", "rad",   "rad"};
 
 /* Names of the eight beam parameters, as on the BeamPar line. */
 constexpr const char *kBeamNames[NParams] = {
@@ -48,10 +47,14 @@ struct PoniGeometry {
 
 PoniGeometry poni_geometry(const std::array<double, NParams> &par)
 {
-  return {par[Dis],  (par[Cen1] + 0.5) * par[Pix1],
-          (par[Cen2] + 0.5) * par[Pix2], par[Rot1],
-          par[Rot2], par[Rot3],
-          par[Pix1], par[Pix2]};
+  return {.dist = par[Dis],
+          .poni1 = (par[Cen1] + 0.5) * par[Pix1],
+          .poni2 = (par[Cen2] + 0.5) * par[Pix2],
+          .rot1 = par[Rot1],
+          .rot2 = par[Rot2],
+          .rot3 = par[Rot3],
+          .pixel1 = par[Pix1],
+          .pixel2 = par[Pix2]};
 }
 
 /* The shortest text that reads back to value ("nan", "inf" as they are). */
