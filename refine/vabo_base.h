@@ -12,6 +12,8 @@
  *   vabo_beam.cpp    beam centre, beam distance, tilt, the BeamPar text
  *   vabo_steplog.cpp the iteration log "vabo_iteration.spec"
  *   vabo_refine.cpp  the loop, Cholesky solution, deviations, statistics
+ *   vabo_covariance.cpp  covariance and standard errors of a refinement,
+ *                    and the inversion of the normal matrix
  * The model knows nothing of least squares and the algebra nothing of
  * detectors.  All diagnostic output goes to standard output.
  *
@@ -230,6 +232,14 @@ int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
  * from 100 m, is 1e-8. */
 #define VABO_MIN_INFLUENCE 1e-12
 
+/* Smallest Cholesky pivot relative to its diagonal entry (the squared sine
+ * between that column and the span of the earlier ones, so independent of
+ * the parameters' units).  Columns that depend on each other exactly leave
+ * rounding noise of ~1e-16 here; the normal equations square the condition,
+ * so below 1e-13 fewer than three digits of a solution would survive.  Both
+ * CholeskySolve and CholeskyInverse call a matrix below it singular. */
+#define VABO_MIN_PIVOT_RATIO 1e-13
+
 /* Refines the parameters with non-zero ParMode (null: all) from the start
  * values Par until the standard deviation is at most maxdev, it stops
  * changing, or maxstep steps are done.  0 success with ParOpt, ParDev,
@@ -239,6 +249,13 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
                  const double *Par, const int *ParMode, size_t ndata,
                  const double *Angle, const double *I1, const double *I2,
                  const double *Weight, double maxdev, int maxstep);
+/* As VaboOptimize; *psteps (if given) receives on every path the number of
+ * refinement steps completed (before the failure, when it fails). */
+int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
+                      const double *Par, const int *ParMode, size_t ndata,
+                      const double *Angle, const double *I1, const double *I2,
+                      const double *Weight, double maxdev, int maxstep,
+                      int *psteps);
 /* VaboB[i] = DiffAngle at point i. */
 void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
                const double *Angle, const double *I1, const double *I2);
@@ -258,5 +275,47 @@ double VaboMinDev(size_t n, const double *B);
 double VaboMaxDev(size_t n, const double *B);
 double vabo_parts(size_t n, const double *VaboA, const double *Weight,
                   int Param);
+
+/* ---------------------------------------------------------------------
+ * Covariance and standard errors (vabo_covariance.cpp)
+ * ------------------------------------------------------------------- */
+
+/* Why VaboCovariance gave no covariance; VaboCovOk when it did. */
+typedef enum VaboCovStatus {
+  VaboCovOk = 0,
+  VaboCovTooFewPoints, /* no more weighted points than refined parameters */
+  VaboCovSingular,     /* the normal matrix J^T W J cannot be inverted */
+  VaboCovNotFinite,    /* residuals or derivatives are not finite numbers */
+  VaboCovFailed,       /* an argument is missing or storage failed */
+  NVaboCovStatus
+} VaboCovStatus;
+
+/* Covariance of the refined parameters at Par, as a weighted least-squares
+ * fit with relative weights reports it: with J the Jacobian of the model
+ * angle in the refined parameters, W = diag(Weight), r the residuals and N
+ * the number of points of positive weight,
+ *   Cov = s2 (J^T W J)^-1,   s2 = sum W r^2 / (N - nopt).
+ * Par holds the eight parameters in natural order; ParMode selects the
+ * refined ones as VaboOptimize does (null: all).  Cov (room for nopt x nopt
+ * doubles, NParams x NParams suffice) receives the matrix column-major, the
+ * refined parameters in natural order.  *ps2 receives s2 and *pnopt the
+ * number of refined parameters; each output may be null.  Returns a
+ * VaboCovStatus; on any status but VaboCovOk, Cov is untouched (*ps2 and
+ * *pnopt are set whenever they could be computed, NaN / 0 otherwise). */
+int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
+                   const int *ParMode, size_t ndata, const double *Angle,
+                   const double *I1, const double *I2, const double *Weight);
+/* Ainv = A^-1 for a symmetric positive definite n x n matrix A (both
+ * column-major; only the entries A[i*n + j] with j >= i are read).  The
+ * matrix is scaled to unit diagonal before its Cholesky factorisation, so
+ * parameters of very different units lose no accuracy; the inverse is
+ * exactly symmetric.  0; -1 with Ainv
+ * untouched when A is not positive definite to working precision (the pivot
+ * test of CholeskySolve), holds a value that is not a number, an argument
+ * is missing or no workspace is obtained.  Plain algebra. */
+int CholeskyInverse(int n, const double *A, double *Ainv);
+/* One line saying what a VaboCovStatus means ("unknown status" for any
+ * other value); a static text. */
+const char *VaboCovStatusText(int status);
 
 #endif

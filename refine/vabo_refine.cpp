@@ -33,13 +33,8 @@ namespace {
  * indexes the ndata x nopt Jacobian with int, nopt is at most NParams. */
 constexpr size_t kMaxPoints = static_cast<size_t>(INT_MAX) / NParams;
 
-/* Smallest pivot of CholeskySolve relative to its diagonal entry of A (the
- * squared sine between that column and the span of the earlier ones, so
- * independent of the parameters' units).  Columns that depend on each
- * other exactly leave rounding noise of ~1e-16 here; the normal equations
- * square the condition, so below 1e-13 fewer than three digits of the
- * correction would survive. */
-constexpr double kMinPivotRatio = 1e-13;
+/* Smallest pivot of CholeskySolve relative to its diagonal entry of A. */
+constexpr double kMinPivotRatio = VABO_MIN_PIVOT_RATIO;
 
 /* Rows and columns of the derivative matrix DX of one point. */
 constexpr int kDXRows = 3;
@@ -381,6 +376,20 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
                  const double *Angle, const double *I1, const double *I2,
                  const double *Weight, double maxdev, int maxstep)
 {
+  return VaboOptimizeSteps(ParOpt, ParDev, ParStat, Par, ParMode, ndata,
+                           Angle, I1, I2, Weight, maxdev, maxstep, nullptr);
+}
+
+/* As VaboOptimize, counting the completed steps into *psteps (if given). */
+int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
+                      const double *Par, const int *ParMode, size_t ndata,
+                      const double *Angle, const double *I1, const double *I2,
+                      const double *Weight, double maxdev, int maxstep,
+                      int *psteps)
+{
+  int unused_steps = 0;
+  int &step = psteps ? *psteps : unused_steps;
+  step = 0;
   if (trace_on()) printf("VaboOptimize\n");
   if (!Par || !tables_given(ndata, Angle, I1, I2, Weight)) return 1;
   if (ndata > kMaxPoints) return 1;
@@ -393,7 +402,6 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
 
   double stddev = refinement.evaluate();
   double diff_stddev = 1.0;
-  int step = 0;
 
   if ((VABODebug() & VABO_SAVESTEPS) &&
       vabo_save_step(0, ndata, &Ordered, Angle, I1, I2, Weight, 1) != 0)

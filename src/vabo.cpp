@@ -6,10 +6,12 @@
  * the list "data", converts both into the parameter and calibration tables,
  * runs VaboOptimize once, prints the three result lines and sets the exit
  * status: 0 success, 1 bad input, 33 refinement failed, 65 fit too poor.
- * The texts and printers live in vabo_print.cpp; the numbers are read by
- * numio, the refinement is vabo_base's.
+ * The texts and printers live in vabo_print.cpp, the PONI and JSON result
+ * files (options poni=, json=, wavelength=) in vabo_results.cpp; the numbers
+ * are read by numio, the refinement is vabo_base's.
  */
 #include "vabo.h"
+#include "vabo_results.h"
 
 #include "numio.h"
 #include "strlib.h"
@@ -47,8 +49,16 @@ constexpr size_t kKeyBufferSize = 32;
 /* The success message, spelled as scripts in the field expect it. */
 constexpr const char *kSuccessText = "succesfully completed";
 
-/* Name of standard input in error messages. */
+/* Name of standard input in error messages and the JSON result. */
 constexpr const char *kStdinName = "(stdin)";
+
+/* The first lines of the two failures of a refined run, which the JSON
+ * result repeats as its message. */
+constexpr const char *kDeviationTooLargeText =
+    "Standard deviation of optimized parameters exceeds maximum accepted "
+    "deviation";
+constexpr const char *kRefineFailedText =
+    "The optimization loop did not terminate successfully.";
 
 /* Settings of one run, from the options. */
 struct Settings {
@@ -56,6 +66,7 @@ struct Settings {
   double mindev = kDefaultMinDev;
   double maxdev = kDefaultMaxDev;
   const char *finput = nullptr; /* rest of the "input=" argument, or none */
+  VaboResultFiles files;        /* poni=, json=, wavelength= */
 };
 
 /* The heap arrays of one run.  Every pointer starts null; release() frees
@@ -142,13 +153,15 @@ double option_value(const char *rest)
   return num_str2double(rest, nullptr, nullptr);
 }
 
-/* The help on standard error: usage, debug switches, example. */
+/* The help on standard error: usage, debug switches, example, result
+ * files. */
 void print_help()
 {
   fprintf(stderr, "%s\n", VaboUsageText);
   fprintf(stderr, "  debug=(%s)\n\n", VaboUsage2str());
   fprintf(stderr, "%s\n", VaboExampleText);
   fprintf(stderr, "\n");
+  fprintf(stderr, "%s\n", VaboResultFilesHelpText);
 }
 
 /* The exit every failure after the command line leaves through: reports the
@@ -159,7 +172,7 @@ int common_error_exit(int status, RunArrays &run)
   status |= kStatusFailed;
   fprintf(stderr, "ERROR: status=%d\n", status);
   if (status & kStatusRefineFailed) {
-    fprintf(stderr, "The optimization loop did not terminate successfully.\n");
+    fprintf(stderr, "%s\n", kRefineFailedText);
     fprintf(stderr, "Adjust the start parameters or modify the input data.\n");
   }
   run.release();
@@ -168,7 +181,33 @@ int common_error_exit(int status, RunArrays &run)
 }
 
 /* Outcome of classifying the command line. */
-enum class ArgsOutcome { Proceed, Help, ListFailed };
+enum class ArgsOutcome { Proceed, Help, ListFailed, BadOption };
+
+/* The option wavelength=: the whole text must be one expression of a
+ * positive, finite length, since a wrong wavelength in a PONI file would
+ * silently spoil every integration made with it.  false after reporting. */
+bool read_wavelength(const char *rest, VaboResultFiles &files)
+{
+  int errval = 0;
+  const char *tail = rest;
+  const double value = num_str2double(rest, &tail, &errval);
+  if (!tail) tail = rest;
+  char reason[1024];
+  if (errval) {
+    num_errval2str(reason, sizeof reason, errval);
+  } else if (!strlib_is_empty(tail)) {
+    snprintf(reason, sizeof reason, "the text >>%s<< follows the value", tail);
+  } else if (!(value > 0.0) || !std::isfinite(value)) {
+    snprintf(reason, sizeof reason, "%lg m is not a positive length", value);
+  } else {
+    files.has_wavelength = true;
+    files.wavelength = value;
+    return true;
+  }
+  fprintf(stderr, "ERROR: wavelength=%s is not a wavelength: %s\n", rest,
+          reason);
+  return false;
+}
 
 /* Options are converted at once; every other argument is a start value,
  * stored under pix1 ... rot3, then 8, 9, ... in the list start. */
@@ -193,6 +232,13 @@ ArgsOutcome classify_arguments(int argc, char *argv[], LList *start,
       settings.mindev = option_value(arg + strlen("mindev="));
     } else if (begins_with(arg, "maxdev=")) {
       settings.maxdev = option_value(arg + strlen("maxdev="));
+    } else if (begins_with(arg, "poni=")) {
+      settings.files.poni = arg + strlen("poni=");
+    } else if (begins_with(arg, "json=")) {
+      settings.files.json = arg + strlen("json=");
+    } else if (begins_with(arg, "wavelength=")) {
+      if (!read_wavelength(arg + strlen("wavelength="), settings.files))
+        return ArgsOutcome::BadOption;
     } else {
       char keybuf[kKeyBufferSize];
       const char *key = keybuf;
@@ -391,8 +437,12 @@ int build_data_tables(RunArrays &run)
 }
 
 /* Step 8: debug tables, refinement, result lines, deviation check.  Returns
- * 0 when the run succeeded, else the status bit of the failure. */
-int refine_and_report(RunArrays &run, const Settings &settings)
+ * 0 when the run succeeded, else the status bit of the failure.  result (if
+ * given) receives the start values, the steps and the refined values with
+ * their covariance, computed before the result lines so that these stay the
+ * last lines of standard output under every debug switch. */
+int refine_and_report(RunArrays &run, const Settings &settings,
+                      VaboResult *result)
 {
   const int debug = VABODebug();
   if (debug & VABO_DATA) {
@@ -400,10 +450,16 @@ int refine_and_report(RunArrays &run, const Settings &settings)
     fprint_input_data(stdout, run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
                       run.Weight);
   }
-  if (VaboOptimize(run.ParOpt, run.ParDev, run.ParStat, run.ParStart,
-                   run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
-                   run.Coord2, run.Weight, settings.mindev, settings.maxiter))
+  if (result) vabo_result_set_start(*result, run.ParStart, run.ParMode);
+  if (VaboOptimizeSteps(run.ParOpt, run.ParDev, run.ParStat, run.ParStart,
+                        run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
+                        run.Coord2, run.Weight, settings.mindev,
+                        settings.maxiter, result ? &result->steps : nullptr))
     return kStatusRefineFailed;
+  if (result)
+    vabo_result_set_refined(*result, run.ParOpt, run.ParDev, run.ParStat,
+                            run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
+                            run.Weight);
 
   if (VABODebug() & VABO_DATA)
     fprint_parameters_verbose(stdout, run.ParOpt, run.ParMode);
@@ -420,8 +476,7 @@ int refine_and_report(RunArrays &run, const Settings &settings)
   /* A NaN deviation (NaN or infinite data or start values) is no fit. */
   const double stddev = run.ParStat[RStdDev];
   if (std::isnan(stddev) || stddev > settings.maxdev) {
-    fprintf(stderr, "Standard deviation of optimized parameters exceeds "
-                    "maximum accepted deviation\n");
+    fprintf(stderr, "%s\n", kDeviationTooLargeText);
     fprintf(stderr, "The standard deviation is %lg rad, the maximum accepted "
                     "deviation is %lg rad\n",
             stddev, settings.maxdev);
@@ -430,6 +485,23 @@ int refine_and_report(RunArrays &run, const Settings &settings)
     return kStatusDeviationTooLarge;
   }
   return 0;
+}
+
+/* The files of poni= and json= for a run that reached the refinement, whose
+ * status bit so far is status and whose result was recorded by
+ * refine_and_report.  Returns status, with kStatusFailed added when a file
+ * cannot be written. */
+int write_result_files(int argc, char *argv[], const Settings &settings,
+                       int status, VaboResult &result)
+{
+  result.status = status ? (status | kStatusFailed) : 0;
+  result.message = (status & kStatusRefineFailed)   ? kRefineFailedText
+                   : (status & kStatusDeviationTooLarge) ? kDeviationTooLargeText
+                                                         : kSuccessText;
+  result.arguments.assign(argv, argv + argc);
+  result.input = settings.finput ? settings.finput : kStdinName;
+  if (vabo_write_result_files(settings.files, result)) status |= kStatusFailed;
+  return status;
 }
 
 /* Steps 2 to 9 of a run; returns the exit status. */
@@ -448,6 +520,7 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
     print_help();
     return kStatusFailed;
   case ArgsOutcome::ListFailed:
+  case ArgsOutcome::BadOption:
     return common_error_exit(0, run);
   case ArgsOutcome::Proceed:
     break;
@@ -474,7 +547,10 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
 
   if (build_data_tables(run)) return common_error_exit(0, run);
 
-  int status = refine_and_report(run, settings);
+  const bool with_files = settings.files.poni || settings.files.json;
+  VaboResult result;
+  int status = refine_and_report(run, settings, with_files ? &result : nullptr);
+  if (with_files) status = write_result_files(argc, argv, settings, status, result);
   if (status) return common_error_exit(status, run);
 
   run.release();

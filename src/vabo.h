@@ -20,6 +20,8 @@ extern const char *const VaboVersion;
 extern const char *const VaboUsageText;
 /* The example shown by the help. */
 extern const char *const VaboExampleText;
+/* The paragraph on the result files that the help shows after the example. */
+extern const char *const VaboResultFilesHelpText;
 
 /* Refine mark of a start value: 1 for "~", 0 for "=" or "[", otherwise
  * defval.  *pvalue (if given) receives the text after the mark, or value. */

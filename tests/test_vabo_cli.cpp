@@ -5,6 +5,7 @@
  * Numerical results are checked against calibration points made here from the
  * independent implementation of the detector model in test_support.h.
  */
+#include "test_program.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -84,11 +85,23 @@ const std::string kExample =
     "     data points: stdev, mindev, maxdev, total, ndata, nopt (average standard deviation per data point, \n"
     "     minimum and maximum standard deviation, total weight, number of data points, number of optimized parameters)\n";
 
+/* The help ends with a paragraph on the result files. */
+const std::string kResultFilesHelp =
+    "  Result files, written after the result lines (also when the fit is judged\n"
+    "  too poor; after a failed refinement only the JSON file):\n"
+    "    poni=<file>        the refined geometry as a PONI file (version 2) for\n"
+    "                       azimuthal integration programs\n"
+    "    json=<file>        the whole result as JSON: values, deviations, standard\n"
+    "                       errors and correlations from the covariance, statistics\n"
+    "    wavelength=<expr>  the wavelength written to the PONI file, with a unit,\n"
+    "                       e.g. wavelength=0.72932_Ao\n"
+    "\n";
+
 const std::string kHelp =
     kUsage + "\n" +
     "  debug=(verbose=0x1,level=0x6,data=0x8,temp=0x10,vabo=0x20,list=0x40,"
     "savesteps=0x80)\n\n" +
-    kExample + "\n" + "\n";
+    kExample + "\n" + "\n" + kResultFilesHelp;
 
 const char *const kNames[8] = {"pix1", "pix2", "cen1", "cen2",
                                "dis",  "rot1", "rot2", "rot3"};
@@ -108,145 +121,17 @@ std::string parameter_table(const double *par, const int *mode)
 }
 
 /* ------------------------------------------------------------------ */
-/* Running the program.                                                */
+/* Running the program (test_program.h).                               */
 /* ------------------------------------------------------------------ */
 
-struct Result {
-  std::string out;
-  std::string err;
-  int status = -1; /* exit status; -1 killed or crashed */
-};
-
-/* A scratch directory per test, removed afterwards. */
-class ScratchDir {
-public:
-  ScratchDir()
-  {
-    std::string templ = (fs::temp_directory_path() / "vabo_cli_XXXXXX").string();
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = buf.data();
-  }
-  ~ScratchDir()
-  {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path &path() const { return path_; }
-  fs::path file(const std::string &name) const { return path_ / name; }
-  void write(const std::string &name, const std::string &content) const
-  {
-    std::ofstream f(file(name), std::ios::binary);
-    f << content;
-  }
-
-private:
-  fs::path path_;
-};
-
-std::string slurp(const fs::path &p)
-{
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-/* A child that runs longer than this is taken to hang and killed. */
-constexpr int kRunTimeoutSeconds = 60;
-
-/* Runs vabo in dir with args; standard input comes from stdin_path (a file
- * or a directory; empty: /dev/null).  If stdin_fd >= 0 it is used as is. */
-Result run_in(const ScratchDir &dir, const std::vector<std::string> &args,
-              const std::string &stdin_path, int stdin_fd = -1)
-{
-  const fs::path out_path = dir.file(".stdout");
-  const fs::path err_path = dir.file(".stderr");
-  std::vector<std::string> argv_store;
-  argv_store.push_back(kProgram);
-  argv_store.insert(argv_store.end(), args.begin(), args.end());
-  std::vector<char *> argv;
-  for (auto &a : argv_store) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.path().c_str()) != 0) _exit(126);
-    int in = stdin_fd >= 0 ? stdin_fd
-                           : open(stdin_path.empty() ? "/dev/null"
-                                                     : stdin_path.c_str(),
-                                  O_RDONLY);
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    execv(kProgram.c_str(), argv.data());
-    _exit(127);
-  }
-  Result r;
-  if (pid < 0) return r;
-  int wstatus = 0;
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::seconds(kRunTimeoutSeconds);
-  for (;;) {
-    pid_t w = waitpid(pid, &wstatus, WNOHANG);
-    if (w == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &wstatus, 0);
-      ADD_FAILURE() << "vabo did not finish within " << kRunTimeoutSeconds
-                    << " s";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
-  r.out = slurp(out_path);
-  r.err = slurp(err_path);
-  return r;
-}
-
-/* Runs vabo with args and the given text on standard input. */
-Result run_vabo(const std::vector<std::string> &args,
-                const std::string &input = "")
-{
-  ScratchDir dir;
-  dir.write(".stdin", input);
-  return run_in(dir, args, dir.file(".stdin").string());
-}
-
-std::vector<std::string> split_lines(const std::string &s)
-{
-  std::vector<std::string> lines;
-  std::string::size_type pos = 0;
-  while (pos < s.size()) {
-    auto nl = s.find('\n', pos);
-    if (nl == std::string::npos) nl = s.size();
-    lines.push_back(s.substr(pos, nl - pos));
-    pos = nl + 1;
-  }
-  return lines;
-}
-
-std::vector<std::string> words(const std::string &line)
-{
-  std::istringstream s(line);
-  std::vector<std::string> w;
-  std::string t;
-  while (s >> t) w.push_back(t);
-  return w;
-}
-
-int count_prefix(const std::string &text, const std::string &prefix)
-{
-  int n = 0;
-  for (auto &l : split_lines(text))
-    if (l.compare(0, prefix.size(), prefix) == 0) n++;
-  return n;
-}
+using Result = vabo_test::RunOutput;
+using vabo_test::count_prefix;
+using vabo_test::run_in;
+using vabo_test::run_vabo;
+using vabo_test::ScratchDir;
+using vabo_test::slurp;
+using vabo_test::split_lines;
+using vabo_test::words;
 
 /* ------------------------------------------------------------------ */
 /* Independent detector model and exact synthetic calibration points.  */

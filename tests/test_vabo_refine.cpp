@@ -652,3 +652,28 @@ TEST(VaboRefine, PerStepAndPerPointPathsGiveTheSameBits)
   }
 }
 
+
+TEST(VaboRefine, OptimizeStepsCountsTheCompletedSteps)
+{
+  const Points pts = make_points(kTrue);
+  const Params start = perturbed(kTrue, kDefaultModes);
+  auto steps = [&](const Params &from, const Modes &modes, double maxdev,
+                   int maxstep, int expected_status) {
+    double par[NParams], dev[NParams], stat[NStats];
+    int count = -7;
+    EXPECT_EQ(VaboOptimizeSteps(par, dev, stat, from.data(), modes.data(),
+                                pts.size(), pts.angle.data(), pts.i1.data(),
+                                pts.i2.data(), pts.weight.data(), maxdev,
+                                maxstep, &count),
+              expected_status);
+    return count;
+  };
+  EXPECT_EQ(steps(start, kDefaultModes, 0.0, 0, 0), 0);
+  EXPECT_EQ(steps(start, kDefaultModes, 0.0, 3, 0), 3);
+  EXPECT_EQ(steps(kTrue, kDefaultModes, 1e-7, 100, 0), 0); // already exact
+  const int converged = steps(start, kDefaultModes, 1e-7, 100, 0);
+  EXPECT_GE(converged, 2);
+  EXPECT_LT(converged, 100);
+  // rot3 acts on no angle: the first step fails, none is completed.
+  EXPECT_EQ(steps(start, {0, 0, 1, 1, 1, 1, 1, 1}, 0.0, 100, 1), 0);
+}

@@ -1,0 +1,90 @@
+/*
+ * vabo_results -- the result files of a run: a PONI file for azimuthal
+ * integration programs and a JSON document with the whole result.
+ *
+ * The front end fills one record, VaboResult, with what the run knows (its
+ * arguments, start values, refined values, deviations, statistics, steps
+ * and the covariance of VaboCovariance) and hands it to the writers.  The
+ * JSON document is built from the record section by section
+ * (vabo_results.cpp); a new piece of the result is a new field here and a
+ * new section there.  Nothing of the JSON library shows in this header.
+ */
+#ifndef VABO_RESULTS_H
+#define VABO_RESULTS_H
+
+#include "vabo_base.h"
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+/* The files asked for on the command line and the wavelength for the PONI
+ * file.  A null name: that file is not written. */
+struct VaboResultFiles {
+  const char *poni = nullptr;  /* poni=FILE */
+  const char *json = nullptr;  /* json=FILE */
+  bool has_wavelength = false; /* wavelength= was given */
+  double wavelength = 0.0;     /* m, positive and finite when given */
+};
+
+/* Everything the writers report of one run.  When refined is false (the
+ * refinement failed) only the fields above it carry values; the PONI file is
+ * then not written and the JSON shows null for what is unknown.  The
+ * covariance is nopt x nopt, column-major, over the refined parameters in
+ * natural order, and valid only when cov_status is VaboCovOk.  Everything
+ * derived is computed when the record is filled, so that building the JSON
+ * document calls nothing of the refinement module (and its trace stays
+ * where the front end's output expects it). */
+struct VaboResult {
+  int status = 0;                     /* exit status of the run: 0, 1, 33, 65 */
+  std::string message;                /* "succesfully completed" or why not */
+  std::vector<std::string> arguments; /* the argument vector, program first */
+  std::string input;                  /* the input file, or "(stdin)" */
+  std::array<double, NParams> start{}; /* start values (m, pixel, rad) */
+  std::array<int, NParams> mode{};     /* 0 kept, otherwise refined */
+  int steps = 0;                       /* refinement steps completed */
+
+  bool refined = false;                    /* the refinement succeeded */
+  std::array<double, NParams> value{};     /* refined values */
+  std::array<double, NParams> deviation{}; /* partial deviations, -1: none */
+  std::array<double, NStats> stat{};       /* statistics (VaboStat order) */
+  int cov_status = VaboCovFailed;          /* VaboCovStatus */
+  size_t nopt = 0;                         /* refined parameters */
+  std::array<double, NParams * NParams> cov{}; /* covariance */
+  std::array<double, NParams> beam{};     /* the BeamPar values */
+  std::array<bool, NParams> has_beam{};   /* beam[k] could be derived */
+
+  bool has_wavelength = false; /* the PONI geometry carries a wavelength */
+  double wavelength = 0.0;     /* m */
+};
+
+/* Records the start values and the modes (which select the refined
+ * parameters of the covariance). */
+void vabo_result_set_start(VaboResult &result, const double *ParStart,
+                           const int *ParMode);
+
+/* Records the outputs of a successful refinement in result (refined
+ * becomes true) and computes the beam parameters and the covariance at
+ * ParOpt from the calibration tables; call after vabo_result_set_start.
+ * Never fails: a covariance that cannot be had keeps its status, a beam
+ * parameter that cannot be derived its mark. */
+void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
+                             const double *ParDev, const double *ParStat,
+                             size_t ndata, const double *Angle,
+                             const double *I1, const double *I2,
+                             const double *Weight);
+
+/* The JSON document of result as text (two-space indentation, final line
+ * end; texts that are not UTF-8 have their bad bytes replaced).  Empty
+ * when it cannot be built (no storage). */
+std::string vabo_result_json(const VaboResult &result);
+
+/* Write the PONI file (only for a refined result) and the JSON file named in
+ * files.  A file that cannot be written is reported on standard error as
+ * "ERROR: writing <file>: <reason>"; result.status then becomes 1 where it
+ * was 0 and result.message names the failure, so that a JSON file written
+ * after a failed PONI file says so.  Returns 0, or -1 when a file failed. */
+int vabo_write_result_files(const VaboResultFiles &files, VaboResult &result);
+
+#endif

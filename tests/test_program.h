@@ -1,0 +1,179 @@
+/*
+ * test_program.h -- running the built program vabo from a test (header
+ * only).
+ *
+ * A scratch directory per test (ScratchDir), a run of the binary with
+ * arguments and standard input in such a directory (run_in, run_vabo; a run
+ * that takes longer than a minute is killed and reported as a test
+ * failure), and small helpers that read files and split the output.  The
+ * tests that run the program get its path as VABO_BINARY.
+ */
+#ifndef VABO_TEST_PROGRAM_H
+#define VABO_TEST_PROGRAM_H
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vabo_test {
+
+namespace fs = std::filesystem;
+
+/* The program under test. */
+inline const std::string kVaboProgram = VABO_BINARY;
+
+/* What one run wrote and how it ended. */
+struct RunOutput {
+  std::string out;
+  std::string err;
+  int status = -1; /* exit status; -1 killed or crashed */
+};
+
+/* A scratch directory per test, removed afterwards. */
+class ScratchDir {
+public:
+  ScratchDir()
+  {
+    std::string templ = (fs::temp_directory_path() / "vabo_run_XXXXXX").string();
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = buf.data();
+  }
+  ~ScratchDir()
+  {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const fs::path &path() const { return path_; }
+  fs::path file(const std::string &name) const { return path_ / name; }
+  void write(const std::string &name, const std::string &content) const
+  {
+    std::ofstream f(file(name), std::ios::binary);
+    f << content;
+  }
+
+private:
+  fs::path path_;
+};
+
+inline std::string slurp(const fs::path &p)
+{
+  std::ifstream f(p, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+/* A child that runs longer than this is taken to hang and killed. */
+constexpr int kRunTimeoutSeconds = 60;
+
+/* Runs vabo in dir with args; standard input comes from stdin_path (a file
+ * or a directory; empty: /dev/null).  If stdin_fd >= 0 it is used as is. */
+inline RunOutput run_in(const ScratchDir &dir, const std::vector<std::string> &args,
+              const std::string &stdin_path, int stdin_fd = -1)
+{
+  const fs::path out_path = dir.file(".stdout");
+  const fs::path err_path = dir.file(".stderr");
+  std::vector<std::string> argv_store;
+  argv_store.push_back(kVaboProgram);
+  argv_store.insert(argv_store.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (auto &a : argv_store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(126);
+    int in = stdin_fd >= 0 ? stdin_fd
+                           : open(stdin_path.empty() ? "/dev/null"
+                                                     : stdin_path.c_str(),
+                                  O_RDONLY);
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    execv(kVaboProgram.c_str(), argv.data());
+    _exit(127);
+  }
+  RunOutput r;
+  if (pid < 0) return r;
+  int wstatus = 0;
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::seconds(kRunTimeoutSeconds);
+  for (;;) {
+    pid_t w = waitpid(pid, &wstatus, WNOHANG);
+    if (w == pid) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wstatus, 0);
+      ADD_FAILURE() << "vabo did not finish within " << kRunTimeoutSeconds
+                    << " s";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
+  r.out = slurp(out_path);
+  r.err = slurp(err_path);
+  return r;
+}
+
+/* Runs vabo with args and the given text on standard input. */
+inline RunOutput run_vabo(const std::vector<std::string> &args,
+                const std::string &input = "")
+{
+  ScratchDir dir;
+  dir.write(".stdin", input);
+  return run_in(dir, args, dir.file(".stdin").string());
+}
+
+inline std::vector<std::string> split_lines(const std::string &s)
+{
+  std::vector<std::string> lines;
+  std::string::size_type pos = 0;
+  while (pos < s.size()) {
+    auto nl = s.find('\n', pos);
+    if (nl == std::string::npos) nl = s.size();
+    lines.push_back(s.substr(pos, nl - pos));
+    pos = nl + 1;
+  }
+  return lines;
+}
+
+inline std::vector<std::string> words(const std::string &line)
+{
+  std::istringstream s(line);
+  std::vector<std::string> w;
+  std::string t;
+  while (s >> t) w.push_back(t);
+  return w;
+}
+
+inline int count_prefix(const std::string &text, const std::string &prefix)
+{
+  int n = 0;
+  for (auto &l : split_lines(text))
+    if (l.compare(0, prefix.size(), prefix) == 0) n++;
+  return n;
+}
+
+
+} // namespace vabo_test
+
+#endif

@@ -1,0 +1,252 @@
+/*
+ * test_vabo_covariance.cpp -- covariance, standard errors and the inversion.
+ *
+ * CholeskyInverse against inverses solved by hand (also of badly scaled
+ * matrices); VaboCovariance against a normal matrix built here from a
+ * central-difference Jacobian of the independent model of test_support.h,
+ * on noisy points with uneven and zero weights; the status of every case
+ * without a covariance.
+ */
+#include "vabo_base.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vabo_test::Params;
+using vabo_test::Points;
+using vabo_test::two_theta;
+using Modes = std::array<int, NParams>;
+
+const Params kTrue = {75e-6, 74.6e-6, 1024.3, 987.6, 0.2013, 0.0312, -0.0207,
+                      0.0113};
+
+/* A 12 x 11 grid over a 2048 x 2048 detector; angles of kTrue with a
+ * deterministic noise of ~1e-5 rad, uneven weights, and point 7 an outlier
+ * of weight 0, which must count for nothing. */
+Points noisy_points(size_t count = 132)
+{
+  Points pts;
+  for (size_t k = 0; k < count; ++k) {
+    const double i1 = 41.3 + (k % 12) * 163.7 + 2.9 * (k / 12);
+    const double i2 = 23.9 + (k / 12) * 181.3 + 1.3 * (k % 12);
+    pts.i1.push_back(i1);
+    pts.i2.push_back(i2);
+    pts.angle.push_back(two_theta(kTrue.data(), i1, i2) +
+                        1.3e-5 * std::sin(2.385 * k + 0.7));
+    pts.weight.push_back(k == 7 ? 0.0 : 0.45 + 0.35 * ((k * 5) % 7));
+  }
+  if (count > 7) pts.angle[7] += 0.1;
+  return pts;
+}
+
+struct Covariance {
+  int status;
+  double s2;
+  size_t nopt;
+  std::array<double, NParams * NParams> cov;
+};
+
+Covariance covariance(const Params &par, const int *modes, const Points &pts)
+{
+  Covariance c;
+  c.cov.fill(7.777);
+  c.status = VaboCovariance(c.cov.data(), &c.s2, &c.nopt, par.data(), modes,
+                            pts.size(), pts.angle.data(), pts.i1.data(),
+                            pts.i2.data(), pts.weight.data());
+  return c;
+}
+
+/* ---- CholeskyInverse ----------------------------------------------------- */
+
+TEST(CholeskyInverse, InvertsHandSolvedMatrices)
+{
+  /* ((4, 2), (2, 3)) has the inverse ((3, -2), (-2, 4)) / 8. */
+  const double A[4] = {4, 2, 2, 3};
+  double Ainv[4];
+  ASSERT_EQ(CholeskyInverse(2, A, Ainv), 0);
+  const double expected[4] = {0.375, -0.25, -0.25, 0.5};
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(Ainv[k], expected[k], 1e-15) << k;
+
+  /* D B D with D = diag(1e-5, 1, 1e6) and B = ((2,1,0),(1,2,1),(0,1,2)),
+   * whose inverse is ((3,-2,1),(-2,4,-2),(1,-2,3)) / 4: the scales of a
+   * pixel size, an angle and a distance in micrometres. */
+  const double D[3] = {1e-5, 1.0, 1e6};
+  const double B[9] = {2, 1, 0, 1, 2, 1, 0, 1, 2};
+  const double Binv4[9] = {3, -2, 1, -2, 4, -2, 1, -2, 3};
+  double S[9], Sinv[9];
+  for (int c = 0; c < 3; ++c)
+    for (int r = 0; r < 3; ++r) S[c * 3 + r] = D[r] * B[c * 3 + r] * D[c];
+  ASSERT_EQ(CholeskyInverse(3, S, Sinv), 0);
+  for (int c = 0; c < 3; ++c)
+    for (int r = 0; r < 3; ++r) {
+      const double want = Binv4[c * 3 + r] / 4 / (D[r] * D[c]);
+      EXPECT_NEAR(Sinv[c * 3 + r], want, 1e-14 * std::fabs(want)) << r << c;
+    }
+  EXPECT_EQ(CholeskyInverse(0, nullptr, nullptr), 0);
+}
+
+TEST(CholeskyInverse, InverseIsExactlySymmetric)
+{
+  /* A 6 x 6 normal matrix of uneven rows. */
+  const int n = 6;
+  double A[n * n] = {}, Ainv[n * n];
+  for (int row = 0; row < 40; ++row) {
+    double v[n];
+    for (int k = 0; k < n; ++k) v[k] = std::cos(1.7 * row * (k + 1) + k);
+    for (int c = 0; c < n; ++c)
+      for (int r = 0; r < n; ++r) A[c * n + r] += v[r] * v[c];
+  }
+  ASSERT_EQ(CholeskyInverse(n, A, Ainv), 0);
+  for (int c = 0; c < n; ++c)
+    for (int r = 0; r < n; ++r) EXPECT_EQ(Ainv[c * n + r], Ainv[r * n + c]);
+}
+
+TEST(CholeskyInverse, RejectsMatricesWithoutAnInverse)
+{
+  struct Case {
+    const char *what;
+    std::array<double, 4> A;
+  } cases[] = {
+      {"dependent columns", {1, 2, 2, 4}},
+      {"not positive definite", {1, 2, 2, 1}},
+      {"zero diagonal", {0, 0, 0, 1}},
+      {"not a number", {1, NAN, NAN, 1}},
+      {"infinite", {INFINITY, 0, 0, 1}},
+  };
+  for (const auto &c : cases) {
+    double Ainv[4] = {7.777, 7.777, 7.777, 7.777};
+    EXPECT_EQ(CholeskyInverse(2, c.A.data(), Ainv), -1) << c.what;
+    for (double v : Ainv) EXPECT_EQ(v, 7.777) << c.what << ": Ainv written";
+  }
+  EXPECT_EQ(CholeskyInverse(-1, nullptr, nullptr), -1);
+  EXPECT_EQ(CholeskyInverse(2, nullptr, nullptr), -1);
+}
+
+/* ---- VaboCovariance --------------------------------------------------------- */
+
+TEST(Covariance, IsTheScaledInverseOfAFiniteDifferenceNormalMatrix)
+{
+  /* pix1 refined besides the defaults: six parameters, strongly correlated
+   * pairs (cen1 and rot2, cen2 and rot1). */
+  const Modes modes = {1, 0, 1, 1, 1, 1, 1, 0};
+  const Points pts = noisy_points();
+  vabo_test::Result fit = vabo_test::optimize_points(
+      kTrue, modes.data(), pts, 0.0, 20, 7.777);
+  ASSERT_EQ(fit.status, 0);
+  const Params &par = fit.par;
+
+  std::vector<int> refined;
+  for (int k = 0; k < NParams; ++k)
+    if (modes[k]) refined.push_back(k);
+  const size_t p = refined.size();
+
+  /* Normal matrix, residuals and s2 from central differences of the model;
+   * the outlier of weight 0 counts in neither sum nor N. */
+  std::vector<double> M(p * p, 0.0);
+  double sum = 0.0;
+  size_t n = 0;
+  for (size_t i = 0; i < pts.size(); ++i) {
+    const double w = pts.weight[i];
+    std::vector<double> J(p);
+    for (size_t a = 0; a < p; ++a) {
+      const int k = refined[a];
+      const double h = 1e-6 * std::max(std::fabs(par[k]), 1e-3);
+      Params up = par, down = par;
+      up[k] += h;
+      down[k] -= h;
+      J[a] = (two_theta(up.data(), pts.i1[i], pts.i2[i]) -
+              two_theta(down.data(), pts.i1[i], pts.i2[i])) / (2 * h);
+    }
+    for (size_t a = 0; a < p; ++a)
+      for (size_t b = 0; b < p; ++b) M[b * p + a] += w * J[a] * J[b];
+    const double r = pts.angle[i] - two_theta(par.data(), pts.i1[i], pts.i2[i]);
+    sum += w * r * r;
+    n += w > 0 ? 1 : 0;
+  }
+  const double s2 = sum / static_cast<double>(n - p);
+
+  Covariance c = covariance(par, modes.data(), pts);
+  ASSERT_EQ(c.status, VaboCovOk);
+  EXPECT_EQ(c.nopt, p);
+  EXPECT_NEAR(c.s2, s2, 1e-9 * s2);
+
+  /* Cov M = s2 I, compared in units of each parameter's own scale (the
+   * square roots of the diagonals), where the finite differences leave an
+   * error of about 1e-9 times the condition of the correlations. */
+  for (size_t a = 0; a < p; ++a)
+    for (size_t b = 0; b < p; ++b) {
+      double product = 0.0;
+      for (size_t k = 0; k < p; ++k) product += c.cov[k * p + a] * M[b * p + k];
+      product *= std::sqrt(M[a * p + a] / M[b * p + b]);
+      EXPECT_NEAR(product / s2, a == b ? 1.0 : 0.0, 1e-4) << a << "," << b;
+    }
+}
+
+TEST(Covariance, NoParameterRefinedLeavesTheResidualVariance)
+{
+  const Modes none = {0, 0, 0, 0, 0, 0, 0, 0};
+  const Points pts = noisy_points();
+  Covariance c = covariance(kTrue, none.data(), pts);
+  EXPECT_EQ(c.status, VaboCovOk);
+  EXPECT_EQ(c.nopt, 0u);
+  double sum = 0.0;
+  for (size_t i = 0; i < pts.size(); ++i) {
+    const double r = pts.angle[i] - two_theta(kTrue.data(), pts.i1[i], pts.i2[i]);
+    sum += pts.weight[i] * r * r;
+  }
+  EXPECT_NEAR(c.s2, sum / 131.0, 1e-12 * c.s2);
+}
+
+TEST(Covariance, StatusSaysWhyThereIsNone)
+{
+  const Modes defaults = {0, 0, 1, 1, 1, 1, 1, 0};
+  const Modes with_rot3 = {0, 0, 1, 1, 1, 1, 1, 1};
+  /* Scaling pix1, pix2 and dis together leaves every angle unchanged. */
+  const Modes all_lengths = {1, 1, 1, 1, 1, 0, 0, 0};
+  Points nan_angle = noisy_points();
+  nan_angle.angle[3] = NAN;
+  struct Case {
+    const char *what;
+    const Modes &modes;
+    Points pts;
+    int status;
+  } cases[] = {
+      {"five points for five parameters", defaults, noisy_points(5),
+       VaboCovTooFewPoints},
+      /* eight points, three of them of weight 0 */
+      {"five weighted points", defaults,
+       [] {
+         Points p = noisy_points(8);
+         p.weight[0] = p.weight[1] = 0.0;
+         return p;
+       }(),
+       VaboCovTooFewPoints},
+      {"rot3 acts on no angle", with_rot3, noisy_points(), VaboCovSingular},
+      {"pixel sizes and distance act alike", all_lengths, noisy_points(),
+       VaboCovSingular},
+      {"an angle that is not a number", defaults, nan_angle, VaboCovNotFinite},
+  };
+  for (const auto &c : cases) {
+    Covariance got = covariance(kTrue, c.modes.data(), c.pts);
+    EXPECT_EQ(got.status, c.status) << c.what;
+    EXPECT_EQ(got.cov[0], 7.777) << c.what << ": covariance written";
+    EXPECT_NE(std::string(VaboCovStatusText(c.status)), "unknown status");
+  }
+  double s2 = 0.0;
+  size_t nopt = 9;
+  EXPECT_EQ(VaboCovariance(nullptr, &s2, &nopt, nullptr, nullptr, 0, nullptr,
+                           nullptr, nullptr, nullptr),
+            VaboCovFailed);
+  EXPECT_TRUE(std::isnan(s2));
+  EXPECT_EQ(nopt, 0u);
+  EXPECT_EQ(std::string(VaboCovStatusText(NVaboCovStatus)), "unknown status");
+}
+
+} // namespace
