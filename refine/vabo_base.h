@@ -382,4 +382,90 @@ int CholeskyInverse(int n, const double *A, double *Ainv);
  * other value); a static text. */
 const char *VaboCovStatusText(int status);
 
+/* ---------------------------------------------------------------------
+ * Sigma clipping of outliers (vabo_reject.cpp)
+ * ------------------------------------------------------------------- */
+
+/* Most rounds of clipping in one refinement: a round that still finds
+ * outliers after ten is chasing the tail of the noise, not wrong points. */
+#define VABO_REJECT_MAX_ROUNDS 10
+/* The median absolute deviation times this estimates the standard deviation
+ * of normally distributed residuals (1 / Phi^-1(3/4)). */
+#define VABO_MAD_TO_SIGMA 1.4826
+/* Smallest robust scale used (rad): residuals of exact data are rounding
+ * noise of ~1e-16 rad, whose median absolute deviation would make every
+ * point an outlier; 1e-12 rad is far below any calibration's accuracy. */
+#define VABO_REJECT_MIN_SCALE 1e-12
+
+/* Median of values[0 ... n-1], which are reordered: the middle value, or
+ * the mean of the two middle values for even n; NaN for n = 0.  The values
+ * must not be NaN. */
+double VaboMedian(size_t n, double *values);
+
+/* How a series of rounds ended. */
+typedef enum VaboRejectEnd {
+  VaboRejectSettled = 0, /* a round found nothing more to reject */
+  VaboRejectRoundLimit,  /* VABO_REJECT_MAX_ROUNDS rounds rejected points */
+  VaboRejectHalfGuard    /* the last round would have rejected more than
+                            half of the points; it rejected none */
+} VaboRejectEnd;
+
+/* One round of clipping.  The points that take part are those of positive
+ * weight not rejected before; "kept" counts every point not rejected,
+ * weight 0 included (the ndata of the statistics after the round). */
+typedef struct VaboRejectRound {
+  int round;          /* 1, 2, ... */
+  double median;      /* median residual of the points taking part, rad */
+  double scale;       /* VABO_MAD_TO_SIGMA times their median absolute
+                         deviation from it, rad */
+  size_t candidates;  /* points taking part beyond k * scale from the median,
+                         or with a residual that is not a number */
+  size_t rejected;    /* points rejected: the candidates, or 0 when they
+                         were more than the half guard allows */
+  size_t kept;        /* points not rejected after the round */
+  double stddev;      /* weighted standard deviation of the fit that follows
+                         the round, over the kept points, rad */
+} VaboRejectRound;
+
+/* One round of clipping of the residuals B (rad) of n points: among the
+ * points of positive Weight with Round[i] = 0, those whose residual lies
+ * more than k * max(scale, VABO_REJECT_MIN_SCALE) from the median of their
+ * residuals (or is not a finite number) get Round[i] = round, unless the
+ * points rejected in all rounds would then be more than half of the points
+ * of positive weight.  Summary (if given) receives the round's figures but
+ * its stddev.  Returns 0 (points rejected or none found), 1 when the half
+ * guard stopped it (Round unchanged), -1 when an argument is missing or
+ * storage fails (Round unchanged, Summary untouched). */
+int VaboRejectPass(size_t n, const double *B, const double *Weight,
+                   int *Round, int round, double k, VaboRejectRound *Summary);
+
+/* What VaboOptimizeRobust is given and reports.  Round and Residual are the
+ * caller's arrays of ndata entries. */
+typedef struct VaboRejection {
+  double k;          /* in: clipping factor, > 0 (typically 3 to 5) */
+  int *Round;        /* out: 0 kept, r: rejected in round r */
+  double *Residual;  /* out (may be null): every point's residual at the
+                        refined parameters, rad */
+  VaboRejectRound Rounds[VABO_REJECT_MAX_ROUNDS]; /* out: the rounds done */
+  int nrounds;       /* out: their number */
+  int end;           /* out: VaboRejectEnd */
+} VaboRejection;
+
+/* Refines as VaboOptimizeEx, then clips: each round (VaboRejectPass at the
+ * refined parameters) gives the points it rejects weight 0 and refines
+ * again from the current parameters, its steps numbered on; the rounds end
+ * when one rejects nothing, after VABO_REJECT_MAX_ROUNDS, or at the half
+ * guard.  The statistics are over the kept points: ndata counts them and
+ * mindev, maxdev, total and stdev are theirs; deviations likewise.  Points
+ * of weight 0 take no part in the scale and are never rejected.  0 success
+ * with the outputs written (each may be null; *psteps counts the steps of
+ * all rounds); 1 when a refinement fails or storage fails, with ParOpt,
+ * ParDev and ParStat untouched and Rejection holding the rounds done. */
+int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
+                       const double *Par, const int *ParMode, size_t ndata,
+                       const double *Angle, const double *I1,
+                       const double *I2, const double *Weight, double maxdev,
+                       int maxstep, const VaboOptions *Options,
+                       VaboRejection *Rejection, int *psteps);
+
 #endif
