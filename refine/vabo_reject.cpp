@@ -16,24 +16,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
-#include <stdexcept>
+#include <exception>
 #include <vector>
 
 namespace {
-
-/* Sizes v; false when the storage cannot be obtained. */
-bool obtain(std::vector<double> &v, size_t size)
-{
-  try {
-    v.assign(size, 0.0);
-    return true;
-  } catch (const std::bad_alloc &) {
-    return false;
-  } catch (const std::length_error &) {
-    return false;
-  }
-}
 
 /* A point of positive weight that no round has rejected. */
 bool takes_part(const double *Weight, const int *Round, size_t i)
@@ -72,28 +58,13 @@ void restrict_statistics(double *Stat, size_t ndata, const double *B,
   Stat[RNData] = static_cast<double>(kept);
 }
 
-} // namespace
-
-double VaboMedian(size_t n, double *values)
-{
-  if (n == 0 || !values) return NAN;
-  const size_t middle = n / 2;
-  std::nth_element(values, values + middle, values + n);
-  const double upper = values[middle];
-  if (n % 2 == 1) return upper;
-  /* The lower middle value is the largest of those before the middle. */
-  const double lower = *std::max_element(values, values + middle);
-  return lower + (upper - lower) / 2.0;
-}
-
-/* Candidates are found among the points taking part; the guard counts all
+/* VaboRejectPass with its arguments checked; its storage may throw.
+ * Candidates are found among the points taking part; the guard counts all
  * points of positive weight, the rejected ones of earlier rounds with them. */
-int VaboRejectPass(size_t n, const double *B, const double *Weight,
-                   int *Round, int round, double k, VaboRejectRound *Summary)
+int reject_pass(size_t n, const double *B, const double *Weight, int *Round,
+                int round, double k, VaboRejectRound *Summary)
 {
-  if (n > 0 && !(B && Weight && Round)) return -1;
-  std::vector<double> scratch;
-  if (!obtain(scratch, n)) return -1;
+  std::vector<double> scratch(n);
 
   size_t weighted = 0, rejected_before = 0, finite = 0;
   for (size_t i = 0; i < n; ++i) {
@@ -137,27 +108,17 @@ int VaboRejectPass(size_t n, const double *B, const double *Weight,
   return guarded ? 1 : 0;
 }
 
-int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
-                       const double *Par, const int *ParMode, size_t ndata,
-                       const double *Angle, const double *I1,
-                       const double *I2, const double *Weight, double maxdev,
-                       int maxstep, const VaboOptions *Options,
-                       VaboRejection *Rejection, int *psteps)
+/* VaboOptimizeRobust with its arguments checked; its storage may throw. */
+int optimize_robust(double *ParOpt, double *ParDev, double *ParStat,
+                    const double *Par, const int *ParMode, size_t ndata,
+                    const double *Angle, const double *I1, const double *I2,
+                    const double *Weight, double maxdev, int maxstep,
+                    const VaboOptions *Options, VaboRejection *Rejection,
+                    int &steps)
 {
-  int unused_steps = 0;
-  int &steps = psteps ? *psteps : unused_steps;
-  steps = 0;
-  if (!Rejection || !(Rejection->k > 0.0) || !Par) return 1;
-  Rejection->nrounds = 0;
-  Rejection->end = VaboRejectSettled;
-  if (ndata > 0 && !(Rejection->Round && Angle && I1 && I2 && Weight))
-    return 1;
   int *Round = Rejection->Round;
   std::fill(Round, Round + ndata, 0);
-
-  std::vector<double> weight, B;
-  if (!obtain(weight, ndata) || !obtain(B, ndata)) return 1;
-  std::copy(Weight, Weight + ndata, weight.begin());
+  std::vector<double> weight(Weight, Weight + ndata), B(ndata);
 
   VaboOptions options = Options ? *Options : VaboOptions{};
   double par[NParams], dev[NParams], stat[NStats];
@@ -170,9 +131,8 @@ int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
   for (int round = 1; round <= VABO_REJECT_MAX_ROUNDS; ++round) {
     residuals_at(par, ParMode, ndata, Angle, I1, I2, B.data());
     VaboRejectRound &summary = Rejection->Rounds[round - 1];
-    const int pass = VaboRejectPass(ndata, B.data(), Weight, Round, round,
-                                    Rejection->k, &summary);
-    if (pass < 0) return 1;
+    const int pass = reject_pass(ndata, B.data(), Weight, Round, round,
+                                 Rejection->k, &summary);
     Rejection->nrounds = round;
     summary.stddev = stat[RStdDev];
     if (pass == 1) {
@@ -203,4 +163,53 @@ int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
   if (ParDev) std::copy(dev, dev + NParams, ParDev);
   if (ParStat) std::copy(stat, stat + NStats, ParStat);
   return 0;
+}
+
+} // namespace
+
+double VaboMedian(size_t n, double *values)
+{
+  if (n == 0 || !values) return NAN;
+  const size_t middle = n / 2;
+  std::nth_element(values, values + middle, values + n);
+  const double upper = values[middle];
+  if (n % 2 == 1) return upper;
+  /* The lower middle value is the largest of those before the middle. */
+  const double lower = *std::max_element(values, values + middle);
+  return lower + (upper - lower) / 2.0;
+}
+
+int VaboRejectPass(size_t n, const double *B, const double *Weight,
+                   int *Round, int round, double k, VaboRejectRound *Summary)
+{
+  if (n > 0 && !(B && Weight && Round)) return -1;
+  try {
+    return reject_pass(n, B, Weight, Round, round, k, Summary);
+  } catch (const std::exception &) { /* no storage: nothing was marked */
+    return -1;
+  }
+}
+
+int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
+                       const double *Par, const int *ParMode, size_t ndata,
+                       const double *Angle, const double *I1,
+                       const double *I2, const double *Weight, double maxdev,
+                       int maxstep, const VaboOptions *Options,
+                       VaboRejection *Rejection, int *psteps)
+{
+  int unused_steps = 0;
+  int &steps = psteps ? *psteps : unused_steps;
+  steps = 0;
+  if (!Rejection || !(Rejection->k > 0.0) || !Par) return 1;
+  Rejection->nrounds = 0;
+  Rejection->end = VaboRejectSettled;
+  if (ndata > 0 && !(Rejection->Round && Angle && I1 && I2 && Weight))
+    return 1;
+  try {
+    return optimize_robust(ParOpt, ParDev, ParStat, Par, ParMode, ndata,
+                           Angle, I1, I2, Weight, maxdev, maxstep, Options,
+                           Rejection, steps);
+  } catch (const std::exception &) { /* no storage: outputs untouched */
+    return 1;
+  }
 }

@@ -195,21 +195,15 @@ enum class ArgsOutcome { Proceed, Help, ListFailed, BadOption };
  * silently spoil every integration made with it.  false after reporting. */
 bool read_wavelength(const char *rest, VaboResultFiles &files)
 {
-  int errval = 0;
-  const char *tail = rest;
-  const double value = num_str2double(rest, &tail, &errval);
-  if (!tail) tail = rest;
+  double value = 0.0;
   char reason[1024];
-  if (errval) {
-    num_errval2str(reason, sizeof reason, errval);
-  } else if (!strlib_is_empty(tail)) {
-    snprintf(reason, sizeof reason, "the text >>%s<< follows the value", tail);
-  } else if (!(value > 0.0) || !std::isfinite(value)) {
+  if (vabo_option_expression(rest, &value, reason, sizeof reason)) {
+    if (value > 0.0 && std::isfinite(value)) {
+      files.has_wavelength = true;
+      files.wavelength = value;
+      return true;
+    }
     snprintf(reason, sizeof reason, "%lg m is not a positive length", value);
-  } else {
-    files.has_wavelength = true;
-    files.wavelength = value;
-    return true;
   }
   fprintf(stderr, "ERROR: wavelength=%s is not a wavelength: %s\n", rest,
           reason);

@@ -10,8 +10,7 @@
  */
 #include "vabo_robust.h"
 
-#include "numio.h"
-#include "strlib.h"
+#include "vabo.h"
 
 #include <cmath>
 #include <cstdio>
@@ -79,22 +78,16 @@ bool prepare(VaboRobustRun &run, size_t ndata, const double *Weight)
 
 bool vabo_read_reject(const char *rest, VaboRobustOptions &options)
 {
-  int errval = 0;
-  const char *tail = rest;
-  const double value = num_str2double(rest, &tail, &errval);
-  if (!tail) tail = rest;
+  double value = 0.0;
   char reason[1024];
-  if (errval) {
-    num_errval2str(reason, sizeof reason, errval);
-  } else if (!strlib_is_empty(tail)) {
-    snprintf(reason, sizeof reason, "the text >>%s<< follows the value", tail);
-  } else if (!(value > 0.0) || !std::isfinite(value)) {
+  if (vabo_option_expression(rest, &value, reason, sizeof reason)) {
+    if (value > 0.0 && std::isfinite(value)) {
+      options.has_reject = true;
+      options.reject = value;
+      return true;
+    }
     snprintf(reason, sizeof reason, "%lg is not a positive, finite factor",
              value);
-  } else {
-    options.has_reject = true;
-    options.reject = value;
-    return true;
   }
   fprintf(stderr, "ERROR: reject=%s is not a factor of the robust scale: %s\n",
           rest, reason);
