@@ -91,7 +91,8 @@ def run_vabo(vabo, workdir, data, start, options):
     if os.path.exists(result):
         os.remove(result)
     command = [vabo, "input=" + data, "json=" + result] + options + start
-    status = subprocess.run(command, capture_output=True, cwd=workdir).returncode
+    status = subprocess.run(command, capture_output=True,
+                            cwd=workdir).returncode
     try:
         with open(result) as source:
             return status, json.load(source)
@@ -122,7 +123,8 @@ def outlier_rows(vabo, workdir, seeds, k):
         make_data(data, seed, 0.0)
         status, clean = run_vabo(vabo, workdir, data, START, [])
         if status != 0 or clean is None:
-            raise Failure("the clean fit of seed %d failed (%d)" % (seed, status))
+            raise Failure("the clean fit of seed %d failed (%d)"
+                          % (seed, status))
         error = errors(clean)
         clean_distance = max(distances(values(clean), TRUTH, error).values())
         for fraction in FRACTIONS:
@@ -222,7 +224,8 @@ def print_outliers(rows, k):
     print("Points on the wrong ring: distance from the truth in standard "
           "errors of the clean fit")
     print("%4s %5s %6s %8s  %s  %7s %6s %6s" % (
-        "seed", "wrong", "clean", "plain", " ".join("%6s" % n for n in REFINED),
+        "seed", "wrong", "clean", "plain",
+        " ".join("%6s" % n for n in REFINED),
         "caught", "clean", "rounds"))
     print("%4s %5s %6s %8s  %s  %7s %6s %6s" % (
         "", "", "fit", "fit", "%-34s" % ("with reject=%g" % k), "",
