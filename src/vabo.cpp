@@ -7,11 +7,13 @@
  * runs VaboOptimize once, prints the three result lines and sets the exit
  * status: 0 success, 1 bad input, 33 refinement failed, 65 fit too poor.
  * The texts and printers live in vabo_print.cpp, the PONI and JSON result
- * files (options poni=, json=, wavelength=) in vabo_results.cpp; the numbers
- * are read by numio, the refinement is vabo_base's.
+ * files (options poni=, json=, wavelength=) in vabo_results.cpp, the robust
+ * options (method=, reject=) in vabo_robust.cpp; the numbers are read by
+ * numio, the refinement is vabo_base's.
  */
 #include "vabo.h"
 #include "vabo_results.h"
+#include "vabo_robust.h"
 
 #include "numio.h"
 #include "strlib.h"
@@ -25,8 +27,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -67,6 +71,7 @@ struct Settings {
   double maxdev = kDefaultMaxDev;
   const char *finput = nullptr; /* rest of the "input=" argument, or none */
   VaboResultFiles files;        /* poni=, json=, wavelength= */
+  VaboRobustOptions robust;     /* method=, reject= */
 };
 
 /* The heap arrays of one run.  Every pointer starts null; release() frees
@@ -82,6 +87,7 @@ struct RunArrays {
   double *ParDev = nullptr;
   double *ParStat = nullptr;
   size_t ndata = 0;
+  VaboRobustRun robust; /* input lines and clipping of reject= */
 
   RunArrays() = default;
   RunArrays(const RunArrays &) = delete;
@@ -162,6 +168,7 @@ void print_help()
   fprintf(stderr, "%s\n", VaboExampleText);
   fprintf(stderr, "\n");
   fprintf(stderr, "%s\n", VaboResultFilesHelpText);
+  fprintf(stderr, "%s\n", VaboRobustHelpText);
 }
 
 /* The exit every failure after the command line leaves through: reports the
@@ -188,21 +195,15 @@ enum class ArgsOutcome { Proceed, Help, ListFailed, BadOption };
  * silently spoil every integration made with it.  false after reporting. */
 bool read_wavelength(const char *rest, VaboResultFiles &files)
 {
-  int errval = 0;
-  const char *tail = rest;
-  const double value = num_str2double(rest, &tail, &errval);
-  if (!tail) tail = rest;
+  double value = 0.0;
   char reason[1024];
-  if (errval) {
-    num_errval2str(reason, sizeof reason, errval);
-  } else if (!strlib_is_empty(tail)) {
-    snprintf(reason, sizeof reason, "the text >>%s<< follows the value", tail);
-  } else if (!(value > 0.0) || !std::isfinite(value)) {
+  if (vabo_option_expression(rest, &value, reason, sizeof reason)) {
+    if (value > 0.0 && std::isfinite(value)) {
+      files.has_wavelength = true;
+      files.wavelength = value;
+      return true;
+    }
     snprintf(reason, sizeof reason, "%lg m is not a positive length", value);
-  } else {
-    files.has_wavelength = true;
-    files.wavelength = value;
-    return true;
   }
   fprintf(stderr, "ERROR: wavelength=%s is not a wavelength: %s\n", rest,
           reason);
@@ -239,6 +240,12 @@ ArgsOutcome classify_arguments(int argc, char *argv[], LList *start,
     } else if (begins_with(arg, "wavelength=")) {
       if (!read_wavelength(arg + strlen("wavelength="), settings.files))
         return ArgsOutcome::BadOption;
+    } else if (begins_with(arg, "method=")) {
+      if (!vabo_read_method(arg + strlen("method="), settings.robust))
+        return ArgsOutcome::BadOption;
+    } else if (begins_with(arg, "reject=")) {
+      if (!vabo_read_reject(arg + strlen("reject="), settings.robust))
+        return ArgsOutcome::BadOption;
     } else {
       char keybuf[kKeyBufferSize];
       const char *key = keybuf;
@@ -260,6 +267,17 @@ void report_read_error(const char *finput, int error)
           strerror(error ? error : EIO));
 }
 
+/* Appends a line number; false when there is no storage for it. */
+bool append_line_number(std::vector<size_t> &lines, size_t number)
+{
+  try {
+    lines.push_back(number);
+    return true;
+  } catch (const std::exception &) {
+    return false;
+  }
+}
+
 /* 1 when a line read stops the input: it begins with "exit" or "quit". */
 bool is_stop_line(const char *line)
 {
@@ -268,11 +286,12 @@ bool is_stop_line(const char *line)
 }
 
 /* Reads the calibration lines from finput (none: standard input) into the
- * new list "data", each non-empty cleaned line under its running number.
+ * new list "data", each non-empty cleaned line under its running number,
+ * and its physical line number (from 1) into *lines when lines is given.
  * Lines are read whole, however long; a NUL byte inside a line ends the text
  * that the cleaning sees.  0, or -1 after reporting an open or read failure
- * (or without message when the list fails). */
-int read_calibration_lines(const char *finput)
+ * (or without message when the list or the line numbers fail). */
+int read_calibration_lines(const char *finput, std::vector<size_t> *lines)
 {
   const bool announce = (VABODebug() & VABO_VABO) != 0;
   InputFile owned;
@@ -293,6 +312,7 @@ int read_calibration_lines(const char *finput)
 
   LineBuffer buffer;
   size_t num = 1;
+  size_t physical = 0;
   for (;;) {
     errno = 0;
     ssize_t length = getline(&buffer.text, &buffer.capacity, input);
@@ -303,6 +323,7 @@ int read_calibration_lines(const char *finput)
       }
       break;
     }
+    ++physical;
     char *line = buffer.text;
     if (is_stop_line(line)) break;
     strlib_clean(line); /* uncomment, trim and collapse in one pass */
@@ -311,6 +332,7 @@ int read_calibration_lines(const char *finput)
     char keybuf[kKeyBufferSize];
     *std::to_chars(keybuf, keybuf + sizeof keybuf - 1, num).ptr = '\0';
     if (write_element_value(data, keybuf, line)) return -1;
+    if (lines && !append_line_number(*lines, physical)) return -1;
     num++;
   }
 
@@ -451,15 +473,19 @@ int refine_and_report(RunArrays &run, const Settings &settings,
                       run.Weight);
   }
   if (result) vabo_result_set_start(*result, run.ParStart, run.ParMode);
-  if (VaboOptimizeSteps(run.ParOpt, run.ParDev, run.ParStat, run.ParStart,
-                        run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
-                        run.Coord2, run.Weight, settings.mindev,
-                        settings.maxiter, result ? &result->steps : nullptr))
-    return kStatusRefineFailed;
+  const int failed = vabo_robust_optimize(
+      settings.robust, run.robust, run.ParOpt, run.ParDev, run.ParStat,
+      run.ParStart, run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
+      run.Coord2, run.Weight, settings.mindev, settings.maxiter,
+      result ? &result->steps : nullptr);
+  if (result)
+    vabo_robust_set_result(*result, settings.robust, run.robust, run.TwoTheta,
+                           run.Coord1, run.Coord2);
+  if (failed) return kStatusRefineFailed;
   if (result)
     vabo_result_set_refined(*result, run.ParOpt, run.ParDev, run.ParStat,
                             run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
-                            run.Weight);
+                            vabo_robust_weights(run.robust, run.Weight));
 
   if (VABODebug() & VABO_DATA)
     fprint_parameters_verbose(stdout, run.ParOpt, run.ParMode);
@@ -530,7 +556,9 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
     print_lists(stdout, VABOLevel() - 1, VABODebug() & VABO_VERBOSE);
 
   if (cnt_params(start, VaboParamNamesArray()) == NParams) {
-    if (read_calibration_lines(settings.finput))
+    if (read_calibration_lines(settings.finput, settings.robust.has_reject
+                                                    ? &run.robust.lines
+                                                    : nullptr))
       return common_error_exit(0, run);
   }
 

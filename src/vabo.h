@@ -27,6 +27,12 @@ extern const char *const VaboResultFilesHelpText;
  * defval.  *pvalue (if given) receives the text after the mark, or value. */
 int get_par_mode(const char *value, const char **pvalue, int defval);
 
+/* Reads the whole text of an option as one expression into *value.  true;
+ * false with the reason written into reason (size characters: the error
+ * value's text, or the text that follows the value). */
+bool vabo_option_expression(const char *rest, double *value, char *reason,
+                            size_t size);
+
 /* Table of the eight parameters with value and refine mode ("missing" for a
  * negative mode).  Returns 0. */
 int fprint_parameters_verbose(FILE *out, const double *Par,

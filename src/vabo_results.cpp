@@ -203,6 +203,40 @@ Json poni_section(const VaboResult &r)
   return section;
 }
 
+/* A number that may be NaN (a residual without refined parameters). */
+Json number_or_null(double value)
+{
+  return std::isfinite(value) ? Json(value) : Json(nullptr);
+}
+
+/* The rounds of sigma clipping and every point they rejected. */
+Json rejection_section(const VaboResult &r)
+{
+  const char *const ends[] = {"settled", "round limit", "half guard"};
+  const bool known_end = r.reject_end >= 0 && r.reject_end < 3;
+  Json rounds = Json::array();
+  for (const VaboRejectRound &round : r.reject_rounds)
+    rounds.push_back({{"round", round.round},
+                      {"median", number_or_null(round.median)},
+                      {"scale", number_or_null(round.scale)},
+                      {"candidates", round.candidates},
+                      {"rejected", round.rejected},
+                      {"kept", round.kept},
+                      {"stdev", number_or_null(round.stddev)}});
+  Json points = Json::array();
+  for (const VaboRejectedPoint &point : r.rejected)
+    points.push_back({{"line", point.line},
+                      {"angle", point.angle},
+                      {"i1", point.i1},
+                      {"i2", point.i2},
+                      {"residual", number_or_null(point.residual)},
+                      {"round", point.round}});
+  return {{"k", r.reject_k},
+          {"end", known_end ? ends[r.reject_end] : "unknown"},
+          {"rounds", std::move(rounds)},
+          {"points", std::move(points)}};
+}
+
 Json result_document(const VaboResult &r)
 {
   Json doc = Json::object();
@@ -215,6 +249,8 @@ Json result_document(const VaboResult &r)
   doc["parameters"] = parameters_section(r);
   doc["statistics"] = statistics_section(r);
   doc["steps"] = r.steps;
+  if (!r.method.empty()) doc["method"] = r.method;
+  if (r.has_rejection) doc["rejection"] = rejection_section(r);
   doc["covariance"] = matrix_section(r, false);
   doc["correlation"] = matrix_section(r, true);
   doc["beam"] = beam_section(r);

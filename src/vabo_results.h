@@ -28,6 +28,17 @@ struct VaboResultFiles {
   double wavelength = 0.0;     /* m, positive and finite when given */
 };
 
+/* A point that sigma clipping (reject=) took out of the fit. */
+struct VaboRejectedPoint {
+  size_t line = 0;       /* physical line of the input, from 1 */
+  double angle = 0.0;    /* measured TwoTheta, rad */
+  double i1 = 0.0;       /* pixel coordinates */
+  double i2 = 0.0;
+  double residual = 0.0; /* measured minus model angle at the refined
+                            parameters, rad (NaN when there are none) */
+  int round = 0;         /* the round that rejected it, from 1 */
+};
+
 /* Everything the writers report of one run.  When refined is false (the
  * refinement failed) only the fields above it carry values; the PONI file is
  * then not written and the JSON shows null for what is unknown.  The
@@ -57,6 +68,18 @@ struct VaboResult {
 
   bool has_wavelength = false; /* the PONI geometry carries a wavelength */
   double wavelength = 0.0;     /* m */
+
+  /* The robust options, reported only when given: method is "lm" for
+   * method=lm (empty: the default loop, not reported); the rejection when
+   * reject= was given, with the rounds done and the rejected points in
+   * input order.  The statistics and covariance above are then over the
+   * kept points. */
+  std::string method;
+  bool has_rejection = false;
+  double reject_k = 0.0;                    /* the factor K */
+  int reject_end = VaboRejectSettled;       /* VaboRejectEnd */
+  std::vector<VaboRejectRound> reject_rounds;
+  std::vector<VaboRejectedPoint> rejected;
 };
 
 /* Records the start values and the modes (which select the refined
