@@ -47,6 +47,26 @@ constexpr const char *kExpressionErrorDoc =
     "expression : str\n"
     "    The text that was read (for `vabo.format`, the unit).\n";
 
+constexpr const char *kModuleDoc =
+    R"doc(Detector geometry refinement and numbers with units.
+
+The Python face of the vabo program and its libraries: every number may be
+an expression of vabo's unit-aware language ("50_um", "11_cm", "-22_deg",
+"atan2(1,2)"), and the refinement takes numpy arrays and gives the same
+numbers as the program.
+
+Functions
+---------
+value(text)                      the value of an expression, in SI units
+format(value, unit, ndigits)     a number as text in a unit
+units()                          the table of units and constants
+refine(tth, i1, i2, start, ...)  refine a detector geometry -> Result
+
+The libraries are single-threaded: calls from several Python threads run
+one after the other (a lock), with the GIL released while they wait and
+while they run.
+)doc";
+
 /* The exception's message: where, what and the text from the stop on. */
 std::string failure_message(const ExpressionFailure &failure)
 {
@@ -84,24 +104,7 @@ void translate_failure(std::exception_ptr thrown)
 PYBIND11_MODULE(vabo, m)
 {
   using namespace vabo_python;
-  m.doc() =
-      "Detector geometry refinement and numbers with units.\n"
-      "\n"
-      "The Python face of the vabo program and its libraries: every number\n"
-      "may be an expression of vabo's unit-aware language (\"50_um\",\n"
-      "\"11_cm\", \"-22_deg\", \"atan2(1,2)\"), and the refinement takes numpy\n"
-      "arrays and gives the same numbers as the program.\n"
-      "\n"
-      "Functions\n"
-      "---------\n"
-      "value(text)                      the value of an expression, in SI units\n"
-      "format(value, unit, ndigits)     a number as text in a unit\n"
-      "units()                          the table of units and constants\n"
-      "refine(tth, i1, i2, start, ...)  refine a detector geometry -> Result\n"
-      "\n"
-      "The libraries are single-threaded: calls from several Python threads\n"
-      "run one after the other (a lock), with the GIL released while they\n"
-      "wait and while they run.";
+  m.doc() = kModuleDoc;
   m.attr("__version__") = VABO_PYTHON_VERSION;
 
   expression_error_type = PyErr_NewExceptionWithDoc(

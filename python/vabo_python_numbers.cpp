@@ -215,8 +215,9 @@ double number_or_expression(py::handle value, const std::string &what)
   if (py::isinstance<py::str>(value))
     return read_expression(value.cast<std::string>(), what);
   if (!PyNumber_Check(value.ptr()))
-    throw py::type_error(what + " must be a number or an expression text, not " +
-                         std::string(py::str(value.get_type().attr("__name__"))));
+    throw py::type_error(
+        what + " must be a number or an expression text, not " +
+        std::string(py::str(value.get_type().attr("__name__"))));
   PyObject *number = PyNumber_Float(value.ptr());
   if (!number) throw py::error_already_set();
   return py::reinterpret_steal<py::float_>(number).cast<double>();
@@ -224,9 +225,10 @@ double number_or_expression(py::handle value, const std::string &what)
 
 void bind_numbers(py::module_ &m)
 {
-  py::object unit_type = py::module_::import("collections")
-                             .attr("namedtuple")("Unit", "key value unit quantity",
-                                                 py::arg("module") = "vabo");
+  py::object unit_type =
+      py::module_::import("collections")
+          .attr("namedtuple")("Unit", "key value unit quantity",
+                              py::arg("module") = "vabo");
   unit_type.attr("__doc__") = kUnitDoc;
   m.attr("Unit") = unit_type;
 
@@ -236,15 +238,15 @@ void bind_numbers(py::module_ &m)
         return read_expression(text.cast<std::string>(), std::string());
       },
       py::arg("text"), kValueDoc);
-  m.def("format", &format_number, py::arg("value"), py::arg("unit") = py::none(),
-        py::arg("ndigits") = 0, kFormatDoc);
+  m.def("format", &format_number, py::arg("value"),
+        py::arg("unit") = py::none(), py::arg("ndigits") = 0, kFormatDoc);
   m.def(
       "units",
       [unit_type]() {
         py::list table;
         for (const UnitEntry &entry : units_table())
-          table.append(unit_type(entry.key, entry.value, entry.unit,
-                                 entry.quantity));
+          table.append(
+              unit_type(entry.key, entry.value, entry.unit, entry.quantity));
         return table;
       },
       kUnitsDoc);

@@ -49,16 +49,10 @@ struct Result {
 };
 
 /* str() of a Python object. */
-std::string python_text(py::handle object)
-{
-  return py::str(object);
-}
+std::string python_text(py::handle object) { return py::str(object); }
 
 /* The number as Python shows it ("nan", "-inf", "0.5"). */
-std::string number_text(double value)
-{
-  return py::repr(py::float_(value));
-}
+std::string number_text(double value) { return py::repr(py::float_(value)); }
 
 /* values (an array-like of real numbers, any float or integer dtype, one
  * dimension) as a contiguous float64 array: converted once, not copied
@@ -76,7 +70,8 @@ Column column(py::handle values, const std::string &name)
     throw py::value_error(name + " must be one-dimensional, not of shape " +
                           python_text(array.attr("shape")));
   Column converted = Column::ensure(array);
-  if (!converted) throw py::type_error(name + " cannot be converted to float64");
+  if (!converted)
+    throw py::type_error(name + " cannot be converted to float64");
   const double *data = converted.data();
   for (py::ssize_t i = 0; i < converted.size(); ++i)
     if (!std::isfinite(data[i]))
@@ -102,7 +97,8 @@ void require_length(const Column &values, const char *name, size_t n)
   if (static_cast<size_t>(values.size()) != n)
     throw py::value_error(std::string(name) + " has " +
                           std::to_string(values.size()) + " values, tth has " +
-                          std::to_string(n) + ": the columns must be of one length");
+                          std::to_string(n) +
+                          ": the columns must be of one length");
 }
 
 Points points(py::handle tth, py::handle i1, py::handle i2, py::handle weight)
@@ -110,7 +106,8 @@ Points points(py::handle tth, py::handle i1, py::handle i2, py::handle weight)
   Points p;
   p.tth = column(tth, "tth");
   p.n = static_cast<size_t>(p.tth.size());
-  if (p.n == 0) throw py::value_error("tth is empty: there are no calibration points");
+  if (p.n == 0)
+    throw py::value_error("tth is empty: there are no calibration points");
   p.i1 = column(i1, "i1");
   require_length(p.i1, "i1", p.n);
   p.i2 = column(i2, "i2");
@@ -195,7 +192,8 @@ std::array<int, NParams> parameter_modes(py::handle refine, py::handle keep)
   std::array<int, NParams> mode{};
   std::copy(defaults, defaults + NParams, mode.begin());
   const std::vector<int> refined = named_parameters(refine, "refine");
-  for (int p : refined) mode[p] = 1;
+  for (int p : refined)
+    mode[p] = 1;
   for (int p : named_parameters(keep, "keep")) {
     if (std::find(refined.begin(), refined.end(), p) != refined.end())
       throw py::value_error(std::string("parameter ") +
@@ -210,18 +208,19 @@ std::array<int, NParams> parameter_modes(py::handle refine, py::handle keep)
 double threshold(py::handle value, const char *name)
 {
   const double v = number_or_expression(value, name);
-  if (std::isnan(v)) throw py::value_error(std::string(name) + " is not a number");
+  if (std::isnan(v))
+    throw py::value_error(std::string(name) + " is not a number");
   return v;
 }
 
 Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
-              py::handle weight, py::handle refine_names,
-              py::handle keep_names, int maxiter, py::handle mindev,
-              py::handle maxdev)
+              py::handle weight, py::handle refine_names, py::handle keep_names,
+              int maxiter, py::handle mindev, py::handle maxdev)
 {
   const Points p = points(tth, i1, i2, weight);
   const std::array<double, NParams> par = start_values(start);
-  const std::array<int, NParams> mode = parameter_modes(refine_names, keep_names);
+  const std::array<int, NParams> mode =
+      parameter_modes(refine_names, keep_names);
   const double stop_deviation = threshold(mindev, "mindev");
   const double accepted_deviation = threshold(maxdev, "maxdev");
 
@@ -243,7 +242,8 @@ Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
   if (!refined) {
     record.status = kStatusRefineFailed;
     record.message = VaboRefineFailedText;
-  } else if (!vabo_deviation_accepted(record.stat[RStdDev], accepted_deviation)) {
+  } else if (!vabo_deviation_accepted(record.stat[RStdDev],
+                                      accepted_deviation)) {
     record.status = kStatusDeviationTooLarge;
     record.message = VaboDeviationTooLargeText;
   } else {
@@ -260,6 +260,13 @@ py::array_t<double> vector(const double *values, size_t n)
   return py::array_t<double>(static_cast<py::ssize_t>(n), values);
 }
 
+int result_status(const Result &r) { return r.record.status; }
+std::string result_message(const Result &r)
+{
+  return vabo_result_message(r.record);
+}
+int result_steps(const Result &r) { return r.record.steps; }
+
 py::tuple parameter_names(const VaboResult &record, bool refined_only)
 {
   const char *const *names = VaboParamNamesArray();
@@ -269,23 +276,38 @@ py::tuple parameter_names(const VaboResult &record, bool refined_only)
   return py::tuple(list);
 }
 
-py::object values(const VaboResult &record)
+py::tuple result_names(const Result &r)
 {
-  if (!record.refined) return py::none();
-  return vector(record.value.data(), NParams);
+  return parameter_names(r.record, false);
+}
+py::tuple result_refined(const Result &r)
+{
+  return parameter_names(r.record, true);
 }
 
-py::object deviations(const VaboResult &record)
+py::array_t<double> result_start(const Result &r)
 {
-  if (!record.refined) return py::none();
-  return vector(record.deviation.data(), NParams);
+  return vector(r.record.start.data(), NParams);
 }
 
-py::object errors(const VaboResult &record)
+py::object result_values(const Result &r)
 {
-  if (!record.refined) return py::none();
+  if (!r.record.refined) return py::none();
+  return vector(r.record.value.data(), NParams);
+}
+
+py::object result_deviations(const Result &r)
+{
+  if (!r.record.refined) return py::none();
+  return vector(r.record.deviation.data(), NParams);
+}
+
+py::object result_errors(const Result &r)
+{
+  if (!r.record.refined) return py::none();
   std::array<double, NParams> error{};
-  for (int p = 0; p < NParams; ++p) error[p] = vabo_result_error(record, p);
+  for (int p = 0; p < NParams; ++p)
+    error[p] = vabo_result_error(r.record, p);
   return vector(error.data(), NParams);
 }
 
@@ -303,12 +325,21 @@ py::object matrix(const VaboResult &record, bool correlation)
   return m;
 }
 
-py::object statistics(const VaboResult &record)
+py::object result_covariance(const Result &r)
 {
-  if (!record.refined) return py::none();
+  return matrix(r.record, false);
+}
+py::object result_correlation(const Result &r)
+{
+  return matrix(r.record, true);
+}
+
+py::object result_statistics(const Result &r)
+{
+  if (!r.record.refined) return py::none();
   py::dict section;
   for (int k = 0; k < NStats; ++k) {
-    const double v = record.stat[k];
+    const double v = r.record.stat[k];
     /* The counts as integers, as the JSON document writes them. */
     if ((k == RNData || k == RNopt) && v >= 0.0 && v == std::floor(v))
       section[VaboStatNames[k]] = static_cast<long long>(v);
@@ -318,13 +349,13 @@ py::object statistics(const VaboResult &record)
   return section;
 }
 
-py::object beam(const VaboResult &record)
+py::object result_beam(const Result &r)
 {
-  if (!record.refined) return py::none();
+  if (!r.record.refined) return py::none();
   py::dict section;
   for (int k = 0; k < NParams; ++k)
-    section[VaboBeamNames[k]] = record.has_beam[k]
-                                    ? py::object(py::float_(record.beam[k]))
+    section[VaboBeamNames[k]] = r.record.has_beam[k]
+                                    ? py::object(py::float_(r.record.beam[k]))
                                     : py::object(py::none());
   return section;
 }
@@ -332,8 +363,9 @@ py::object beam(const VaboResult &record)
 /* The program's three result lines (refined values, deviations,
  * statistics), written by its own printers, without the last line end; the
  * message when the refinement failed. */
-std::string result_lines(const VaboResult &record)
+std::string result_lines(const Result &r)
 {
+  const VaboResult &record = r.record;
   if (!record.refined) return vabo_result_message(record);
   char *text = nullptr;
   size_t size = 0;
@@ -395,7 +427,8 @@ std::string result_repr(const Result &result)
          vabo_result_message(result.record) + ">";
 }
 
-constexpr const char *kRefineDoc = R"doc(refine(tth, i1, i2, start, weight=None, refine=None, keep=None, maxiter=100, mindev=1e-07, maxdev=0.01745329252)
+constexpr const char *kRefineDoc =
+    R"doc(refine(tth, i1, i2, start, weight=None, refine=None, keep=None, maxiter=100, mindev=1e-07, maxdev=0.01745329252)
 
 Refine a detector geometry from calibration points.
 
@@ -456,7 +489,8 @@ single-threaded: refinements from several threads run one after the
 other.
 )doc";
 
-constexpr const char *kResultDoc = R"doc(The result of `refine`, as the vabo program reports it.
+constexpr const char *kResultDoc =
+    R"doc(The result of `refine`, as the vabo program reports it.
 
 Attributes
 ----------
@@ -537,39 +571,36 @@ beam and poni; None where the program writes null.
 void bind_refine(py::module_ &m)
 {
   py::class_<Result>(m, "Result", kResultDoc)
-      .def_property_readonly("status", [](const Result &r) { return r.record.status; })
-      .def_property_readonly("message", [](const Result &r) {
-        return vabo_result_message(r.record);
-      })
-      .def_property_readonly("steps", [](const Result &r) { return r.record.steps; })
-      .def_property_readonly("names", [](const Result &r) {
-        return parameter_names(r.record, false);
-      })
-      .def_property_readonly("refined", [](const Result &r) {
-        return parameter_names(r.record, true);
-      })
-      .def_property_readonly("start", [](const Result &r) {
-        return vector(r.record.start.data(), NParams);
-      })
-      .def_property_readonly("values", [](const Result &r) { return values(r.record); })
-      .def_property_readonly("deviations", [](const Result &r) {
-        return deviations(r.record);
-      })
-      .def_property_readonly("errors", [](const Result &r) { return errors(r.record); })
-      .def_property_readonly("covariance", [](const Result &r) {
-        return matrix(r.record, false);
-      })
-      .def_property_readonly("correlation", [](const Result &r) {
-        return matrix(r.record, true);
-      })
-      .def_property_readonly("statistics", [](const Result &r) {
-        return statistics(r.record);
-      })
-      .def_property_readonly("beam", [](const Result &r) { return beam(r.record); })
-      .def("to_poni", &to_poni, py::arg("path"), py::arg("wavelength") = py::none(),
-           kToPoniDoc)
+      .def_property_readonly("status", &result_status,
+                             "0 success, 33 refinement failed, 65 final "
+                             "deviation above maxdev.")
+      .def_property_readonly("message", &result_message,
+                             "The program's text for the status.")
+      .def_property_readonly("steps", &result_steps, "Refinement steps made.")
+      .def_property_readonly("names", &result_names,
+                             "The eight parameter names, pix1 ... rot3.")
+      .def_property_readonly("refined", &result_refined,
+                             "The refined parameters' names.")
+      .def_property_readonly("start", &result_start,
+                             "Start values (m, pixels, rad).")
+      .def_property_readonly("values", &result_values,
+                             "Refined values, or None after a failure.")
+      .def_property_readonly("deviations", &result_deviations,
+                             "The program's partial deviations, or None.")
+      .def_property_readonly("errors", &result_errors,
+                             "Standard errors from the covariance, or None.")
+      .def_property_readonly("covariance", &result_covariance,
+                             "Covariance over `refined`, or None.")
+      .def_property_readonly("correlation", &result_correlation,
+                             "Correlation over `refined`, or None.")
+      .def_property_readonly("statistics", &result_statistics,
+                             "stdev mindev maxdev total ndata nopt, or None.")
+      .def_property_readonly("beam", &result_beam,
+                             "Beam parameters by name, or None.")
+      .def("to_poni", &to_poni, py::arg("path"),
+           py::arg("wavelength") = py::none(), kToPoniDoc)
       .def("to_dict", &to_dict, kToDictDoc)
-      .def("__str__", [](const Result &r) { return result_lines(r.record); })
+      .def("__str__", &result_lines, "The program's three result lines.")
       .def("__repr__", &result_repr);
 
   m.def("refine", &refine, py::arg("tth"), py::arg("i1"), py::arg("i2"),

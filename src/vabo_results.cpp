@@ -5,10 +5,11 @@
  * covariance), the accessors of its errors, covariance, correlation and
  * message, vabo_result_json (the record as a JSON document, one builder per
  * section), vabo_result_poni (the PONI text) and vabo_write_result_files
- * (writes the files, reports those that cannot be written).  The PONI file has version 2, with the point of
- * normal incidence in metres from the corner of the first pixel, as the
- * integration programs read it.  Numbers are written in the shortest form
- * that reads back to the same double.  No exception leaves this file.
+ * (writes the files, reports those that cannot be written).  The PONI file
+ * has version 2, with the point of normal incidence in metres from the
+ * corner of the first pixel, as the integration programs read it.  Numbers
+ * are written in the shortest form that reads back to the same double.  No
+ * exception leaves this file.
  */
 #include "vabo_results.h"
 

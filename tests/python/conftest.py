@@ -12,12 +12,11 @@ import os
 import subprocess
 import sys
 
-import numpy
 import pytest
 
-SOURCE_DIR = os.environ.get(
-    "VABO_SOURCE_DIR",
-    os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = os.environ.get("VABO_SOURCE_DIR",
+                            os.path.dirname(os.path.dirname(HERE)))
 VABO_BINARY = os.environ.get("VABO_BINARY", "")
 EXAMPLE = os.path.join(SOURCE_DIR, "examples", "points.dat")
 

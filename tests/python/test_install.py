@@ -12,7 +12,7 @@ def test_installed_module_imports_from_its_install_directory(tmp_path):
     cmake = os.environ.get("CMAKE_COMMAND")
     directory = os.environ.get("VABO_PYTHON_DIR")
     if not (build and cmake and directory):
-        pytest.skip("run by ctest, which names the build and the install layout")
+        pytest.skip("run by ctest, which names the build and its layout")
     prefix = tmp_path / "prefix"
     subprocess.run([cmake, "--install", build, "--prefix", str(prefix),
                     "--component", "python"], check=True, capture_output=True)

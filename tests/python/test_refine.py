@@ -40,8 +40,8 @@ PROGRAM_CASES = [
 ]
 
 
-@pytest.mark.parametrize("label, start, options, kwargs, status", PROGRAM_CASES,
-                         ids=[case[0] for case in PROGRAM_CASES])
+@pytest.mark.parametrize("label, start, options, kwargs, status",
+                         PROGRAM_CASES, ids=[c[0] for c in PROGRAM_CASES])
 def test_refine_gives_the_programs_numbers_bit_for_bit(
         weighted, tmp_path, label, start, options, kwargs, status):
     path, rows = weighted
@@ -54,7 +54,8 @@ def test_refine_gives_the_programs_numbers_bit_for_bit(
     assert mine == document
     if status != 33:
         parameters = document["parameters"]
-        assert result.values.tolist() == [parameters[n]["value"] for n in NAMES]
+        assert result.values.tolist() == [
+            parameters[n]["value"] for n in NAMES]
         assert result.deviations.tolist() == [
             parameters[n]["deviation"] for n in NAMES]
         assert result.covariance.tolist() == document["covariance"]["matrix"]
@@ -152,8 +153,8 @@ SAME_NUMBERS = [
     ("float32", ("tth", "i1", "i2", "weight"),
      lambda c: c.astype(numpy.float32),
      lambda c: c.astype(numpy.float32).astype(numpy.float64)),
-    ("integer pixels", ("i1", "i2"), lambda c: numpy.rint(c).astype(numpy.int32),
-     numpy.rint),
+    ("integer pixels", ("i1", "i2"),
+     lambda c: numpy.rint(c).astype(numpy.int32), numpy.rint),
     ("strided views", ("tth", "i1", "i2", "weight"), lambda c: c[::2],
      lambda c: c[::2].copy()),
     ("lists", ("tth", "i1", "i2", "weight"), lambda c: c.tolist(),
