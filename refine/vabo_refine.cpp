@@ -139,29 +139,11 @@ double deviation_rule(double total, Squares squares)
   return std::sqrt(squares() / (total - 1.0));
 }
 
-/* Whether the model may do its parameter-only work once per parameter set
- * (VaboGeometry): not while the vabo trace or the showtemp printouts are
- * on, which show that work point by point. */
-bool per_step_model() { return (VABODebug() & (VABO_VABO | VABO_SHOWTEMP)) == 0; }
-
-/* The sums the refinement takes over all points at one parameter set, each
- * added up in point order from 0 as its own function adds it: the weighted
- * squares of the residuals B (scalar_product_weight), their extremes
- * (scalar_absmin, scalar_absmax), and the normal equations A^T W A and
- * A^T W B (transpose_mul_weight), nopt x nopt column-major and nopt. */
-struct PointSums {
-  double squares = 0.0;
-  double mindev = 0.0;
-  double maxdev = 0.0;
-  double ATA[NParams * NParams] = {};
-  double ATB[NParams] = {};
-};
-
-/* The walk of sum_over_points for nopt = N, so that the sums can stay in
+/* The walk of vabo_point_sums for nopt = N, so that the sums can stay in
  * registers: A^T W A is summed on and above its diagonal only (the products
  * a_n a_l and a_l a_n are the same number) and mirrored at the end. */
 template <size_t N>
-void sum_points(PointSums &sums, const VaboGeometry &geometry, size_t ndata,
+void sum_points(VaboPointSums &sums, const VaboGeometry &geometry, size_t ndata,
                 const double *Angle, const double *I1, const double *I2,
                 const double *Weight)
 {
@@ -201,28 +183,6 @@ void sum_points(PointSums &sums, const VaboGeometry &geometry, size_t ndata,
   }
 }
 
-/* One walk of the model over all points at the parameters of Ordered, with
- * the geometry computed once.  Residuals and Jacobian rows are used as they
- * come and not kept. */
-void sum_over_points(PointSums &sums, const VaboOrdered &Ordered, size_t ndata,
-                     const double *Angle, const double *I1, const double *I2,
-                     const double *Weight)
-{
-  VaboGeometry geometry;
-  vabo_geometry_init(&geometry, &Ordered);
-  switch (geometry.nopt) {
-  case 0: sum_points<0>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 1: sum_points<1>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 2: sum_points<2>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 3: sum_points<3>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 4: sum_points<4>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 5: sum_points<5>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 6: sum_points<6>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 7: sum_points<7>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  default: sum_points<8>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  }
-}
-
 /* Stores the deviations of the refined parameters (stddev over parts[j],
  * see parameter_deviation), 0 for the kept ones, and the statistics into
  * Ordered; with showtemp prints them. */
@@ -254,14 +214,14 @@ void store_deviations(VaboOrdered &Ordered, size_t ndata, double stddev,
  * Gauss-Newton step, the deviations at the end.  Point by point with the
  * public functions, their traces and printouts, keeping the residuals B
  * and the Jacobian A, while the vabo or showtemp switch is on; otherwise in
- * one walk per parameter set (sum_over_points), which keeps no per-point
+ * one walk per parameter set (vabo_point_sums), which keeps no per-point
  * arrays and gives the same bits. */
 class Refinement {
 public:
   Refinement(VaboOrdered &Ordered, size_t ndata, const double *Angle,
              const double *I1, const double *I2, const double *Weight)
       : Ordered_(Ordered), ndata_(ndata), Angle_(Angle), I1_(I1), I2_(I2),
-        Weight_(Weight), per_point_(!per_step_model()),
+        Weight_(Weight), per_point_(!vabo_per_step_model()),
         total_(total_weight(ndata, Weight))
   {
   }
@@ -274,7 +234,7 @@ public:
   double evaluate()
   {
     if (!per_point_) {
-      sum_over_points(sums_, Ordered_, ndata_, Angle_, I1_, I2_, Weight_);
+      vabo_point_sums(&sums_, &Ordered_, ndata_, Angle_, I1_, I2_, Weight_);
       return deviation_rule(total_, [this] { return sums_.squares; });
     }
     get_VaboB(ndata_, ws_.B.data(), &Ordered_, Angle_, I1_, I2_);
@@ -407,7 +367,7 @@ private:
   const bool per_point_;
   const double total_;
   Workspace ws_;
-  PointSums sums_;
+  VaboPointSums sums_{};
 };
 
 /* One refinement loop at work: the model, the tables, the stopping rules
@@ -521,6 +481,32 @@ int levenberg_marquardt(Loop &loop, double stddev, int &step)
 
 } // namespace
 
+bool vabo_per_step_model(void)
+{
+  return (VABODebug() & (VABO_VABO | VABO_SHOWTEMP)) == 0;
+}
+
+/* The sums over all points in one walk, by the walk made for nopt. */
+void vabo_point_sums(VaboPointSums *psums, const VaboOrdered *Ordered,
+                     size_t ndata, const double *Angle, const double *I1,
+                     const double *I2, const double *Weight)
+{
+  VaboPointSums &sums = *psums;
+  VaboGeometry geometry;
+  vabo_geometry_init(&geometry, Ordered);
+  switch (geometry.nopt) {
+  case 0: sum_points<0>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 1: sum_points<1>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 2: sum_points<2>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 3: sum_points<3>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 4: sum_points<4>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 5: sum_points<5>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 6: sum_points<6>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 7: sum_points<7>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  default: sum_points<8>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  }
+}
+
 /* 0 with ParOpt, ParDev and ParStat written (each may be null); 1 with them
  * untouched when an argument is missing, there are more points than the
  * arithmetic can index, storage fails, the normal matrix is not positive
@@ -596,7 +582,7 @@ void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
 {
   if (trace_on()) printf("get_VaboB\n");
   if (!VaboB || !Ordered || (ndata > 0 && !(Angle && I1 && I2))) return;
-  if (per_step_model()) {
+  if (vabo_per_step_model()) {
     VaboGeometry geometry;
     vabo_geometry_init(&geometry, Ordered);
     double angle[VABO_GEOMETRY_BLOCK];
@@ -625,10 +611,10 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
   if (!VaboA || (ndata > 0 && !(I1 && I2))) return 0;
 
   VaboGeometry geometry;
-  if (per_step_model()) vabo_geometry_init(&geometry, Ordered);
+  if (vabo_per_step_model()) vabo_geometry_init(&geometry, Ordered);
   /* The geometry serves a record whose refined parameters fill positions
    * 0 ... nopt-1, as order_Par makes it. */
-  if (per_step_model() && geometry.nopt == nopt) {
+  if (vabo_per_step_model() && geometry.nopt == nopt) {
     double angle[VABO_GEOMETRY_BLOCK];
     double dangle[NParams * VABO_GEOMETRY_BLOCK];
     for (size_t first = 0; first < ndata; first += VABO_GEOMETRY_BLOCK) {

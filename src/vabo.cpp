@@ -40,35 +40,17 @@ constexpr int kStatusFailed = 0x01;
 constexpr int kStatusRefineFailed = 0x20;
 constexpr int kStatusDeviationTooLarge = 0x40;
 
-/* Defaults of the options: 100 steps are plenty for a Gauss-Newton fit that
- * converges at all; 1e-7 rad is below the accuracy of any calibration; the
- * accepted final deviation is one degree (to eleven digits, as documented). */
-constexpr int kDefaultMaxIter = 100;
-constexpr double kDefaultMinDev = 1e-7;
-constexpr double kDefaultMaxDev = 0.01745329252;
-
 /* Room for the decimal text of any line number or start-value index. */
 constexpr size_t kKeyBufferSize = 32;
-
-/* The success message, spelled as scripts in the field expect it. */
-constexpr const char *kSuccessText = "succesfully completed";
 
 /* Name of standard input in error messages and the JSON result. */
 constexpr const char *kStdinName = "(stdin)";
 
-/* The first lines of the two failures of a refined run, which the JSON
- * result repeats as its message. */
-constexpr const char *kDeviationTooLargeText =
-    "Standard deviation of optimized parameters exceeds maximum accepted "
-    "deviation";
-constexpr const char *kRefineFailedText =
-    "The optimization loop did not terminate successfully.";
-
 /* Settings of one run, from the options. */
 struct Settings {
-  int maxiter = kDefaultMaxIter;
-  double mindev = kDefaultMinDev;
-  double maxdev = kDefaultMaxDev;
+  int maxiter = VaboDefaultMaxIter;
+  double mindev = VaboDefaultMinDev;
+  double maxdev = VaboDefaultMaxDev;
   const char *finput = nullptr; /* rest of the "input=" argument, or none */
   VaboResultFiles files;        /* poni=, json=, wavelength= */
   VaboRobustOptions robust;     /* method=, reject= */
@@ -179,7 +161,7 @@ int common_error_exit(int status, RunArrays &run)
   status |= kStatusFailed;
   fprintf(stderr, "ERROR: status=%d\n", status);
   if (status & kStatusRefineFailed) {
-    fprintf(stderr, "%s\n", kRefineFailedText);
+    fprintf(stderr, "%s\n", VaboRefineFailedText);
     fprintf(stderr, "Adjust the start parameters or modify the input data.\n");
   }
   run.release();
@@ -499,10 +481,9 @@ int refine_and_report(RunArrays &run, const Settings &settings,
   fprint_parameters(stdout, run.ParDev, nullptr);
   fprint_statistics(stdout, run.ParStat, nullptr);
 
-  /* A NaN deviation (NaN or infinite data or start values) is no fit. */
   const double stddev = run.ParStat[RStdDev];
-  if (std::isnan(stddev) || stddev > settings.maxdev) {
-    fprintf(stderr, "%s\n", kDeviationTooLargeText);
+  if (!vabo_deviation_accepted(stddev, settings.maxdev)) {
+    fprintf(stderr, "%s\n", VaboDeviationTooLargeText);
     fprintf(stderr, "The standard deviation is %lg rad, the maximum accepted "
                     "deviation is %lg rad\n",
             stddev, settings.maxdev);
@@ -521,9 +502,9 @@ int write_result_files(int argc, char *argv[], const Settings &settings,
                        int status, VaboResult &result)
 {
   result.status = status ? (status | kStatusFailed) : 0;
-  result.message = (status & kStatusRefineFailed)   ? kRefineFailedText
-                   : (status & kStatusDeviationTooLarge) ? kDeviationTooLargeText
-                                                         : kSuccessText;
+  result.message = (status & kStatusRefineFailed)   ? VaboRefineFailedText
+                   : (status & kStatusDeviationTooLarge) ? VaboDeviationTooLargeText
+                                                         : VaboSuccessText;
   result.arguments.assign(argv, argv + argc);
   result.input = settings.finput ? settings.finput : kStdinName;
   if (vabo_write_result_files(settings.files, result)) status |= kStatusFailed;
@@ -583,7 +564,7 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
 
   run.release();
   free_lists();
-  fprintf(stderr, "%s %s\n", progname, kSuccessText);
+  fprintf(stderr, "%s %s\n", progname, VaboSuccessText);
   return 0;
 }
 

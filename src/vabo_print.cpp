@@ -1,9 +1,10 @@
 /*
  * vabo_print.cpp -- the front end's texts and printers.
  *
- * The banner version, the usage and example texts, the refine marks of
- * start values, the reading of an option that is one whole expression, and
- * the printers that put the parameter, beam and
+ * The banner version, the usage and example texts, the messages that end a
+ * run and the judgement of its final deviation, the refine marks of start
+ * values, the reading of an option that is one whole expression, and the
+ * printers that put the parameter, beam and
  * statistics vectors on one labelled line or show the start values and the
  * calibration points as tables.  All printers write to the stream given;
  * none of them allocates or fails.
@@ -14,6 +15,8 @@
 
 #include "numio.h"
 #include "strlib.h"
+
+#include <cmath>
 
 /* Every labelled line is formatted into a buffer of this size; the text
  * forms of a vector need at most 8 fields of 13 characters. */
@@ -89,6 +92,18 @@ bool vabo_option_expression(const char *rest, double *value, char *reason,
     return false;
   }
   return true;
+}
+
+const char *const VaboSuccessText = "succesfully completed";
+const char *const VaboRefineFailedText =
+    "The optimization loop did not terminate successfully.";
+const char *const VaboDeviationTooLargeText =
+    "Standard deviation of optimized parameters exceeds maximum accepted "
+    "deviation";
+
+bool vabo_deviation_accepted(double stddev, double maxdev)
+{
+  return !(std::isnan(stddev) || stddev > maxdev);
 }
 
 /* Mode from the refine mark: "~" refines (1), "=" and "[" keep (0), anything
