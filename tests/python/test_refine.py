@@ -234,9 +234,7 @@ def test_refine_lets_other_threads_run_meanwhile(example):
     duration = span["end"] - span["start"]
     if duration < 0.05:
         pytest.skip("the refinement is too quick to tell")
-    inside = [span["start"]] + [t for t in stamps
-                                if span["start"] < t < span["end"]]
-    inside.append(span["end"])
-    longest_pause = max(b - a for a, b in zip(inside, inside[1:]))
-    # Holding the GIL would stop this thread for the whole refinement.
-    assert longest_pause < 0.5 * duration
+    # Holding the GIL would stop this thread for the whole refinement; one
+    # time stamp well inside it is enough to show that it ran meanwhile.
+    inner = (span["start"] + 0.1 * duration, span["end"] - 0.1 * duration)
+    assert any(inner[0] < t < inner[1] for t in stamps)
