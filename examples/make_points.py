@@ -20,6 +20,15 @@ N points are written); bench/scale.sh makes its large files this way:
 
     python3 examples/make_points.py --points 1000000 > points.dat
 
+--seed and --noise (pixels) change the random draw and the noise, and
+--wrong-ring F moves the fraction F of the points, chosen at random, to the
+angle of a neighbouring ring (the commonest error of automatic ring
+picking), each such line ending in the comment "# wrong ring"; bench/
+robust.py makes its data this way:
+
+    python3 examples/make_points.py --points 2000 --noise 0.27 --seed 3 \
+        --wrong-ring 0.05 > points.dat
+
 Geometry model (that of vabo): a pixel (i1, i2) sits at
 X = Rz(rot3) Ry(rot2) Rx(rot1) ((i1 - cen1) pix1, (i2 - cen2) pix2, -dis),
 the beam runs along -axis 3, and TwoTheta = atan2(sqrt(X0^2 + X1^2), -X2).
@@ -126,23 +135,44 @@ def on_detector(tth):
     return False
 
 
-def ring_lines(rng, tth, count):
-    """Lines of up to count points at about evenly spaced azimuths on the
-    ring of angle tth; azimuths whose pixel is off the detector give none."""
-    lines = []
+def ring_pixels(rng, tth, count, noise):
+    """Noisy pixels (i1, i2) of up to count points at about evenly spaced
+    azimuths on the ring of angle tth; azimuths whose pixel is off the
+    detector give none."""
+    pixels = []
     for n in range(count):
         chi = 2 * math.pi * (n + rng.uniform(-0.3, 0.3)) / count
         hit = pixel_of(tth, chi)
         if hit is None:
             continue
-        i1 = hit[0] + rng.gauss(0, PIXEL_NOISE)
-        i2 = hit[1] + rng.gauss(0, PIXEL_NOISE)
+        i1 = hit[0] + rng.gauss(0, noise)
+        i2 = hit[1] + rng.gauss(0, noise)
         if not (0 <= i1 < NPIX1 and 0 <= i2 < NPIX2):
             continue
         # The noise-free pixel lies on the ring: a check of pixel_of.
         assert abs(two_theta(*hit) - tth) < 1e-12
-        lines.append("%.10f  %10.3f  %10.3f" % (tth, i1, i2))
-    return lines
+        pixels.append((i1, i2))
+    return pixels
+
+
+def plant_wrong_rings(batches, all_rings, fraction, seed):
+    """Gives round(fraction * points) points, chosen at random, the angle of
+    a ring next to their own in all_rings.  batches: [ring position in
+    all_rings, hkl, points], each point a list [tth, i1, i2, comment]."""
+    points = [(position, point) for position, _, ring_points in batches
+              for point in ring_points]
+    rng = random.Random("wrong ring %d" % seed)
+    for position, point in rng.sample(points, round(fraction * len(points))):
+        neighbours = [p for p in (position - 1, position + 1)
+                      if 0 <= p < len(all_rings)]
+        point[0] = all_rings[rng.choice(neighbours)][1]
+        point[3] = "  # wrong ring"
+
+
+def approximate(value):
+    """value with one significant digit, as 1e-5 (no padded exponent)."""
+    mantissa, exponent = ("%.0e" % value).split("e")
+    return "%se%d" % (mantissa, int(exponent))
 
 
 def main(argv=None):
@@ -153,11 +183,26 @@ def main(argv=None):
                         help="write exactly N points (default: %d azimuths "
                              "per ring, once round the rings)"
                              % POINTS_PER_RING)
+    parser.add_argument("--seed", type=int, default=SEED,
+                        help="seed of the random draws (default %d)" % SEED)
+    parser.add_argument("--noise", type=float, default=PIXEL_NOISE,
+                        metavar="PIXELS",
+                        help="standard deviation of the Gaussian noise of "
+                             "the pixel positions (default %g)" % PIXEL_NOISE)
+    parser.add_argument("--wrong-ring", type=float, default=0.0,
+                        metavar="F",
+                        help="move the fraction F of the points to the angle "
+                             "of a neighbouring ring (default 0)")
     args = parser.parse_args(argv)
     if args.points is not None and args.points < 1:
         parser.error("--points must be at least 1, not %d" % args.points)
+    if not args.noise >= 0:
+        parser.error("--noise must be at least 0, not %g" % args.noise)
+    if not 0 <= args.wrong_ring <= 1:
+        parser.error("--wrong-ring must lie between 0 and 1, not %g"
+                     % args.wrong_ring)
 
-    rng = random.Random(SEED)
+    rng = random.Random(args.seed)
     print("# Calibration points of LaB6 (SRM 660c, a = 4.156826 A) at a "
           "wavelength of 0.72932 A (17.0 keV),")
     print("# made by examples/make_points.py from a known geometry:")
@@ -168,26 +213,38 @@ def main(argv=None):
                                  (PIX1, PIX2, CEN1, CEN2, DIS, ROT1, ROT2,
                                   ROT3)))
     print("# Pixel positions carry Gaussian noise of %g pixels "
-          "(about 1e-5 rad); the ring angles are exact." % PIXEL_NOISE)
+          "(about %s rad); the ring angles are exact."
+          % (args.noise, approximate(args.noise * PIX1 / DIS)))
+    if args.wrong_ring > 0:
+        print("# A fraction %g of the points carries the angle of a "
+              "neighbouring ring." % args.wrong_ring)
     print("#TwoTheta_rad     i1_pixel    i2_pixel    (ring hkl)")
-    rings = ring_angles()
+    all_rings = ring_angles()
+    rings = list(enumerate(all_rings))
     wanted = args.points
     per_ring = POINTS_PER_RING
     if wanted is not None:
-        rings = [ring for ring in rings if on_detector(ring[1])]
+        rings = [ring for ring in rings if on_detector(ring[1][1])]
         per_ring = max(1, -(-wanted // len(rings)))
+    batches = []
     npoints = 0
     while True:
-        for hkl, tth in rings:
-            lines = ring_lines(rng, tth, per_ring)
+        for position, (hkl, tth) in rings:
+            pixels = ring_pixels(rng, tth, per_ring, args.noise)
             if wanted is not None:
-                lines = lines[:wanted - npoints]
-            if lines:
-                print("# ring %s: %d points" % (hkl, len(lines)))
-                print("\n".join(lines))
-                npoints += len(lines)
+                pixels = pixels[:wanted - npoints]
+            if pixels:
+                batches.append((position, hkl, [[tth, i1, i2, ""]
+                                                for i1, i2 in pixels]))
+                npoints += len(pixels)
         if wanted is None or npoints >= wanted:
             break
+    if args.wrong_ring > 0:
+        plant_wrong_rings(batches, all_rings, args.wrong_ring, args.seed)
+    for _, hkl, points in batches:
+        print("# ring %s: %d points" % (hkl, len(points)))
+        print("\n".join("%.10f  %10.3f  %10.3f%s" % tuple(point)
+                        for point in points))
     print("# %d points" % npoints)
     return 0
 

@@ -2,15 +2,18 @@
  * vabo_covariance.cpp -- covariance and standard errors of a refinement.
  *
  * Entry points: VaboCovariance, which evaluates s2 (J^T W J)^-1 at given
- * parameters from the model's analytic Jacobian (get_VaboA) and residuals
- * (get_VaboB), with the status that says why it could not; VaboCovStatusText;
+ * parameters from the model's analytic Jacobian and residuals (in one walk
+ * over the points, as the refinement's steps take them), with the status
+ * that says why it could not; VaboCovStatusText;
  * and CholeskyInverse, the plain-algebra inversion it uses.  The partial
  * deviations of get_VaboParDev stay as they are: these standard errors take
  * the correlations between parameters into account, the deviations do not.
  * Owns its working arrays for one call; writes no output of its own.
  */
 #include "vabo_base.h"
+#include "vabo_geometry.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -64,6 +67,38 @@ bool has_parameter_without_influence(const std::vector<double> &ATA,
     if (!(std::sqrt(ATA[j * nopt + j] / total) > VABO_MIN_INFLUENCE))
       return true;
   return false;
+}
+
+/* The weighted sum of squared residuals and the normal matrix J^T W J
+ * (nopt x nopt, column-major) at the parameters of Ordered.  In one walk
+ * over the points (vabo_point_sums) unless the vabo trace or the showtemp
+ * printouts are on; then with the residuals and the Jacobian of every point
+ * (get_VaboB, get_VaboA) and their products, whose traces those switches
+ * show.  Both give the same bits.  false when the storage of the per-point
+ * arrays cannot be obtained. */
+bool normal_matrix(double &squares, std::vector<double> &ATA,
+                   const VaboOrdered &Ordered, size_t ndata,
+                   const double *Angle, const double *I1, const double *I2,
+                   const double *Weight)
+{
+  const size_t nopt = Ordered.nopt;
+  if (vabo_per_step_model()) {
+    VaboPointSums sums;
+    vabo_point_sums(&sums, &Ordered, ndata, Angle, I1, I2, Weight);
+    squares = sums.squares;
+    std::copy(sums.ATA, sums.ATA + nopt * nopt, ATA.begin());
+    return true;
+  }
+  std::vector<double> A, B;
+  if (!obtain(A, ndata * nopt) || !obtain(B, ndata)) return false;
+  const int rows = static_cast<int>(ndata);
+  const int cols = static_cast<int>(nopt);
+  get_VaboB(ndata, B.data(), &Ordered, Angle, I1, I2);
+  squares = scalar_product_weight(B.data(), B.data(), Weight, rows);
+  get_VaboA(ndata, A.data(), &Ordered, Angle, I1, I2);
+  transpose_mul_weight(ATA.data(), A.data(), A.data(), Weight, cols, rows,
+                       cols);
+  return true;
 }
 
 } // namespace
@@ -144,21 +179,16 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
   const size_t npoints = weighted_points(ndata, Weight);
   if (npoints <= nopt) return VaboCovTooFewPoints;
 
-  std::vector<double> A, B, ATA, inverse;
-  if (!obtain(A, ndata * nopt) || !obtain(B, ndata) ||
-      !obtain(ATA, nopt * nopt) || !obtain(inverse, nopt * nopt))
+  std::vector<double> ATA, inverse;
+  if (!obtain(ATA, nopt * nopt) || !obtain(inverse, nopt * nopt))
     return VaboCovFailed;
-
   const int rows = static_cast<int>(ndata);
   const int cols = static_cast<int>(nopt);
-  get_VaboB(ndata, B.data(), &Ordered, Angle, I1, I2);
-  const double s2 = scalar_product_weight(B.data(), B.data(), Weight, rows) /
-                    static_cast<double>(npoints - nopt);
+  double squares = 0.0;
+  if (!normal_matrix(squares, ATA, Ordered, ndata, Angle, I1, I2, Weight))
+    return VaboCovFailed;
+  const double s2 = squares / static_cast<double>(npoints - nopt);
   if (ps2) *ps2 = s2;
-
-  get_VaboA(ndata, A.data(), &Ordered, Angle, I1, I2);
-  transpose_mul_weight(ATA.data(), A.data(), A.data(), Weight, cols, rows,
-                       cols);
   if (!std::isfinite(s2) || !all_finite(ATA)) return VaboCovNotFinite;
 
   const double total = scalar_components_sum(Weight, rows);

@@ -12,7 +12,9 @@
  * pixel done in advance, and each stage run over the whole block (so that
  * the loops stay tight around the call of atan2).  Nothing here prints or
  * traces, so callers use it only while the vabo and showtemp switches are
- * off.  Implemented in vabo_model.cpp.
+ * off (vabo_per_step_model).  Implemented in vabo_model.cpp; the sums over
+ * all points that the refinement and the covariance take with it
+ * (vabo_point_sums) in vabo_refine.cpp.
  */
 #ifndef VABO_GEOMETRY_H
 #define VABO_GEOMETRY_H
@@ -62,5 +64,31 @@ void vabo_geometry_init(VaboGeometry *geometry, const VaboOrdered *Ordered);
 void vabo_geometry_block(const VaboGeometry *geometry, size_t count,
                          const double *i1, const double *i2, double *angle,
                          double *dangle);
+
+/* Whether the model may do its parameter-only work once per parameter set
+ * (VaboGeometry): not while the vabo trace or the showtemp printouts are
+ * on, which show that work point by point. */
+bool vabo_per_step_model(void);
+
+/* The sums the refinement takes over all points at one parameter set, each
+ * added up in point order from 0 as its own function adds it: the weighted
+ * squares of the residuals B (scalar_product_weight), their extremes
+ * (scalar_absmin, scalar_absmax), and the normal equations A^T W A and
+ * A^T W B (transpose_mul_weight), nopt x nopt column-major and nopt. */
+typedef struct VaboPointSums {
+  double squares;
+  double mindev;
+  double maxdev;
+  double ATA[NParams * NParams];
+  double ATB[NParams];
+} VaboPointSums;
+
+/* One walk of the model over all points at the parameters of Ordered (its
+ * refined parameters at positions 0 ... nopt-1, as order_Par makes them),
+ * with the geometry computed once: fills *sums.  Residuals and Jacobian
+ * rows are used as they come and not kept. */
+void vabo_point_sums(VaboPointSums *sums, const VaboOrdered *Ordered,
+                     size_t ndata, const double *Angle, const double *I1,
+                     const double *I2, const double *Weight);
 
 #endif

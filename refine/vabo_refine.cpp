@@ -5,7 +5,9 @@
  * repeats residuals (get_VaboB), Jacobian (get_VaboA), normal equations and
  * their Cholesky solution (CholeskySolve) and a full correction, until one
  * stopping rule holds; finally computes deviations and statistics
- * (get_VaboParDev).  It owns its working arrays for one call.  The model
+ * (get_VaboParDev).  VaboOptimizeEx runs the same loop, or on request the
+ * Levenberg-Marquardt loop, which damps each step and keeps only those
+ * that lower the standard deviation.  It owns its working arrays for one call.  The model
  * lives in vabo_model.cpp and the products in vabo_linalg.cpp; CholeskySolve
  * is plain algebra and knows nothing of detectors.  Unless the vabo trace
  * or the showtemp printouts are on, the model runs with its geometry
@@ -137,29 +139,11 @@ double deviation_rule(double total, Squares squares)
   return std::sqrt(squares() / (total - 1.0));
 }
 
-/* Whether the model may do its parameter-only work once per parameter set
- * (VaboGeometry): not while the vabo trace or the showtemp printouts are
- * on, which show that work point by point. */
-bool per_step_model() { return (VABODebug() & (VABO_VABO | VABO_SHOWTEMP)) == 0; }
-
-/* The sums the refinement takes over all points at one parameter set, each
- * added up in point order from 0 as its own function adds it: the weighted
- * squares of the residuals B (scalar_product_weight), their extremes
- * (scalar_absmin, scalar_absmax), and the normal equations A^T W A and
- * A^T W B (transpose_mul_weight), nopt x nopt column-major and nopt. */
-struct PointSums {
-  double squares = 0.0;
-  double mindev = 0.0;
-  double maxdev = 0.0;
-  double ATA[NParams * NParams] = {};
-  double ATB[NParams] = {};
-};
-
-/* The walk of sum_over_points for nopt = N, so that the sums can stay in
+/* The walk of vabo_point_sums for nopt = N, so that the sums can stay in
  * registers: A^T W A is summed on and above its diagonal only (the products
  * a_n a_l and a_l a_n are the same number) and mirrored at the end. */
 template <size_t N>
-void sum_points(PointSums &sums, const VaboGeometry &geometry, size_t ndata,
+void sum_points(VaboPointSums &sums, const VaboGeometry &geometry, size_t ndata,
                 const double *Angle, const double *I1, const double *I2,
                 const double *Weight)
 {
@@ -199,28 +183,6 @@ void sum_points(PointSums &sums, const VaboGeometry &geometry, size_t ndata,
   }
 }
 
-/* One walk of the model over all points at the parameters of Ordered, with
- * the geometry computed once.  Residuals and Jacobian rows are used as they
- * come and not kept. */
-void sum_over_points(PointSums &sums, const VaboOrdered &Ordered, size_t ndata,
-                     const double *Angle, const double *I1, const double *I2,
-                     const double *Weight)
-{
-  VaboGeometry geometry;
-  vabo_geometry_init(&geometry, &Ordered);
-  switch (geometry.nopt) {
-  case 0: sum_points<0>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 1: sum_points<1>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 2: sum_points<2>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 3: sum_points<3>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 4: sum_points<4>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 5: sum_points<5>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 6: sum_points<6>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  case 7: sum_points<7>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  default: sum_points<8>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
-  }
-}
-
 /* Stores the deviations of the refined parameters (stddev over parts[j],
  * see parameter_deviation), 0 for the kept ones, and the statistics into
  * Ordered; with showtemp prints them. */
@@ -252,14 +214,14 @@ void store_deviations(VaboOrdered &Ordered, size_t ndata, double stddev,
  * Gauss-Newton step, the deviations at the end.  Point by point with the
  * public functions, their traces and printouts, keeping the residuals B
  * and the Jacobian A, while the vabo or showtemp switch is on; otherwise in
- * one walk per parameter set (sum_over_points), which keeps no per-point
+ * one walk per parameter set (vabo_point_sums), which keeps no per-point
  * arrays and gives the same bits. */
 class Refinement {
 public:
   Refinement(VaboOrdered &Ordered, size_t ndata, const double *Angle,
              const double *I1, const double *I2, const double *Weight)
       : Ordered_(Ordered), ndata_(ndata), Angle_(Angle), I1_(I1), I2_(I2),
-        Weight_(Weight), per_point_(!per_step_model()),
+        Weight_(Weight), per_point_(!vabo_per_step_model()),
         total_(total_weight(ndata, Weight))
   {
   }
@@ -272,7 +234,7 @@ public:
   double evaluate()
   {
     if (!per_point_) {
-      sum_over_points(sums_, Ordered_, ndata_, Angle_, I1_, I2_, Weight_);
+      vabo_point_sums(&sums_, &Ordered_, ndata_, Angle_, I1_, I2_, Weight_);
       return deviation_rule(total_, [this] { return sums_.squares; });
     }
     get_VaboB(ndata_, ws_.B.data(), &Ordered_, Angle_, I1_, I2_);
@@ -280,24 +242,26 @@ public:
     return VaboStdDev(ndata_, ws_.B.data(), Weight_);
   }
 
-  /* The progress line of a step, from the last evaluation. */
-  void print_step(int step, double stddev, double diff_stddev)
+  /* The progress line of a step, from the last evaluation, with the
+   * damping the step was made with when it has one. */
+  void print_step(int step, double stddev, double diff_stddev,
+                  const double *damping)
   {
     if (per_point_)
-      printf("step=%d, stddev=%lg, change=%lg, mindev=%lg, maxdev=%lg\n", step,
+      printf("step=%d, stddev=%lg, change=%lg, mindev=%lg, maxdev=%lg", step,
              stddev, diff_stddev, VaboMinDev(ndata_, ws_.B.data()),
              VaboMaxDev(ndata_, ws_.B.data()));
     else
-      printf("step=%d, stddev=%lg, change=%lg, mindev=%lg, maxdev=%lg\n", step,
+      printf("step=%d, stddev=%lg, change=%lg, mindev=%lg, maxdev=%lg", step,
              stddev, diff_stddev, sums_.mindev, sums_.maxdev);
+    if (damping) printf(", lambda=%lg", *damping);
+    printf("\n");
     fprint_ordered(stdout, &Ordered_);
   }
 
-  /* One Gauss-Newton step from the last evaluation: builds and solves the
-   * weighted normal equations and adds the full correction to the refined
-   * parameters.  -1 when the normal matrix is not positive definite or a
-   * refined parameter acts on no angle (the parameters are then unchanged). */
-  int step()
+  /* The weighted normal equations at the last evaluation, into ATA and
+   * ATB.  -1 when a refined parameter acts on no angle. */
+  int normal_equations()
   {
     const size_t nopt = Ordered_.nopt;
     if (per_point_) {
@@ -308,14 +272,40 @@ public:
     }
     if (refines_a_parameter_without_influence(ws_.ATA, nopt, total_))
       return -1;
-    const int n = static_cast<int>(nopt);
-    if (CholeskySolve(n, ws_.ATA.data(), ws_.ATB.data(), ws_.DOpt.data()) != 0)
-      return -1;
-    if (showtemp_on()) fprint_vector(stdout, nopt, ws_.DOpt.data(), "DOpt");
-
-    vec_add(Ordered_.Par, Ordered_.Par, ws_.DOpt.data(), n);
-    if (showtemp_on()) fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
     return 0;
+  }
+
+  /* One Gauss-Newton step from the last evaluation: builds and solves the
+   * weighted normal equations and adds the full correction to the refined
+   * parameters.  -1 when the normal matrix is not positive definite or a
+   * refined parameter acts on no angle (the parameters are then unchanged). */
+  int step()
+  {
+    if (normal_equations() != 0) return -1;
+    return correct(ws_.ATA.data());
+  }
+
+  /* Whether the undamped normal equations of normal_equations() can be
+   * solved (their matrix is positive definite to working precision). */
+  bool solvable()
+  {
+    double x[NParams];
+    const int n = static_cast<int>(Ordered_.nopt);
+    return CholeskySolve(n, ws_.ATA.data(), ws_.ATB.data(), x) == 0;
+  }
+
+  /* One Levenberg-Marquardt step from the equations of normal_equations():
+   * solves them with the diagonal of the matrix raised by damping times
+   * itself and adds the correction.  -1 (parameters unchanged) when the
+   * damped matrix is not positive definite. */
+  int damped_step(double damping)
+  {
+    const size_t nopt = Ordered_.nopt;
+    double damped[NParams * NParams];
+    std::copy(ws_.ATA.begin(), ws_.ATA.end(), damped);
+    for (size_t j = 0; j < nopt; ++j)
+      damped[j * nopt + j] += damping * ws_.ATA[j * nopt + j];
+    return correct(damped);
   }
 
   /* Deviations and statistics at the current parameters (get_VaboParDev;
@@ -336,6 +326,21 @@ public:
   }
 
 private:
+  /* Solves matrix DOpt = ATB and adds DOpt to the refined parameters; -1
+   * (parameters unchanged) when matrix is not positive definite. */
+  int correct(const double *matrix)
+  {
+    const size_t nopt = Ordered_.nopt;
+    const int n = static_cast<int>(nopt);
+    if (CholeskySolve(n, matrix, ws_.ATB.data(), ws_.DOpt.data()) != 0)
+      return -1;
+    if (showtemp_on()) fprint_vector(stdout, nopt, ws_.DOpt.data(), "DOpt");
+
+    vec_add(Ordered_.Par, Ordered_.Par, ws_.DOpt.data(), n);
+    if (showtemp_on()) fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
+    return 0;
+  }
+
   /* A by get_VaboA, then A^T W B and A^T W A, each shown with showtemp. */
   void normal_equations_per_point()
   {
@@ -362,10 +367,145 @@ private:
   const bool per_point_;
   const double total_;
   Workspace ws_;
-  PointSums sums_;
+  VaboPointSums sums_{};
 };
 
+/* One refinement loop at work: the model, the tables, the stopping rules
+ * and the numbering and logging of its steps. */
+struct Loop {
+  Refinement &refinement;
+  VaboOrdered &Ordered;
+  size_t ndata;
+  const double *Angle, *I1, *I2, *Weight;
+  double maxdev;
+  int maxstep;
+  const VaboOptions &options;
+
+  /* The step's scan of the iteration log, when savesteps is on; damping is
+   * the step's, if it has one.  false when the log cannot be written. */
+  bool save(int step, const double *damping) const
+  {
+    if (!(VABODebug() & VABO_SAVESTEPS)) return true;
+    const int number = options.first_step + step;
+    if (damping)
+      return vabo_save_step_damping(number, ndata, &Ordered, Angle, I1, I2,
+                                    Weight, 0, *damping) == 0;
+    return vabo_save_step(number, ndata, &Ordered, Angle, I1, I2, Weight, 0) ==
+           0;
+  }
+
+  /* The progress line of step, with verbose. */
+  void show(int step, double stddev, double diff_stddev,
+            const double *damping) const
+  {
+    if (VABODebug() & VABO_VERBOSE)
+      refinement.print_step(options.first_step + step, stddev, diff_stddev,
+                            damping);
+  }
+};
+
+/* Full Gauss-Newton steps from the evaluation whose standard deviation is
+ * stddev, while it is above maxdev, fewer than maxstep steps are done and
+ * the last step changed it by more than VABO_MIN_CHANGE.  A NaN deviation
+ * fails "stddev > maxdev" and a NaN change fails the last test, so a
+ * diverging fit ends here too.  0, or 1 when a step cannot be solved or
+ * logged. */
+int gauss_newton(Loop &loop, double stddev, int &step)
+{
+  double diff_stddev = 1.0;
+  while (stddev > loop.maxdev && step < loop.maxstep &&
+         std::fabs(diff_stddev) > VABO_MIN_CHANGE) {
+    if (loop.refinement.step() != 0) return 1;
+
+    double previous_stddev = stddev;
+    stddev = loop.refinement.evaluate();
+    diff_stddev = stddev - previous_stddev;
+    ++step;
+
+    loop.show(step, stddev, diff_stddev, nullptr);
+    if (!loop.save(step, nullptr)) return 1;
+  }
+  return 0;
+}
+
+/* Damped steps under the same rules, each taken only when it lowers the
+ * standard deviation; the loop also ends after VABO_LM_MAX_REJECTED
+ * rejected steps in a row.  Ends with the model evaluated at the
+ * parameters it keeps.  0, or 1 when the undamped equations are singular
+ * at a point reached or a step cannot be logged. */
+int levenberg_marquardt(Loop &loop, double stddev, int &step)
+{
+  Refinement &refinement = loop.refinement;
+  double damping = loop.options.damping > 0.0 ? loop.options.damping
+                                              : VABO_LM_START_DAMPING;
+  double diff_stddev = 1.0;
+  int rejected = 0;
+  bool equations_here = false; /* normal equations built at these parameters */
+  bool evaluated_here = true;  /* the last evaluation is at these parameters */
+  while (stddev > loop.maxdev && step < loop.maxstep &&
+         std::fabs(diff_stddev) > VABO_MIN_CHANGE &&
+         rejected < VABO_LM_MAX_REJECTED) {
+    if (!equations_here) {
+      if (refinement.normal_equations() != 0 || !refinement.solvable())
+        return 1;
+      equations_here = true;
+    }
+    double saved[NParams];
+    std::copy(loop.Ordered.Par, loop.Ordered.Par + NParams, saved);
+    double trial = NAN; /* a damped matrix that cannot be solved: rejected */
+    if (refinement.damped_step(damping) == 0) {
+      trial = refinement.evaluate();
+      evaluated_here = false;
+    }
+    if (trial < stddev) {
+      diff_stddev = trial - stddev;
+      stddev = trial;
+      ++step;
+      evaluated_here = true;
+      equations_here = false;
+      rejected = 0;
+      loop.show(step, stddev, diff_stddev, &damping);
+      if (!loop.save(step, &damping)) return 1;
+      damping /= VABO_LM_LOWER;
+    } else {
+      if (VABODebug() & VABO_VERBOSE)
+        printf("rejected step: stddev=%lg, lambda=%lg\n", trial, damping);
+      std::copy(saved, saved + NParams, loop.Ordered.Par);
+      damping *= VABO_LM_RAISE;
+      ++rejected;
+    }
+  }
+  if (!evaluated_here) refinement.evaluate();
+  return 0;
+}
+
 } // namespace
+
+bool vabo_per_step_model(void)
+{
+  return (VABODebug() & (VABO_VABO | VABO_SHOWTEMP)) == 0;
+}
+
+/* The sums over all points in one walk, by the walk made for nopt. */
+void vabo_point_sums(VaboPointSums *psums, const VaboOrdered *Ordered,
+                     size_t ndata, const double *Angle, const double *I1,
+                     const double *I2, const double *Weight)
+{
+  VaboPointSums &sums = *psums;
+  VaboGeometry geometry;
+  vabo_geometry_init(&geometry, Ordered);
+  switch (geometry.nopt) {
+  case 0: sum_points<0>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 1: sum_points<1>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 2: sum_points<2>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 3: sum_points<3>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 4: sum_points<4>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 5: sum_points<5>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 6: sum_points<6>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  case 7: sum_points<7>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  default: sum_points<8>(sums, geometry, ndata, Angle, I1, I2, Weight); break;
+  }
+}
 
 /* 0 with ParOpt, ParDev and ParStat written (each may be null); 1 with them
  * untouched when an argument is missing, there are more points than the
@@ -387,10 +527,26 @@ int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
                       const double *Weight, double maxdev, int maxstep,
                       int *psteps)
 {
+  return VaboOptimizeEx(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle,
+                        I1, I2, Weight, maxdev, maxstep, nullptr, psteps);
+}
+
+/* The loop of Options->method from Par; also 1 for a method it does not
+ * know. */
+int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
+                   const double *Par, const int *ParMode, size_t ndata,
+                   const double *Angle, const double *I1, const double *I2,
+                   const double *Weight, double maxdev, int maxstep,
+                   const VaboOptions *Options, int *psteps)
+{
   int unused_steps = 0;
   int &step = psteps ? *psteps : unused_steps;
   step = 0;
   if (trace_on()) printf("VaboOptimize\n");
+  const VaboOptions options = Options ? *Options : VaboOptions{};
+  if (options.method != VaboGaussNewton &&
+      options.method != VaboLevenbergMarquardt)
+    return 1;
   if (!Par || !tables_given(ndata, Angle, I1, I2, Weight)) return 1;
   if (ndata > kMaxPoints) return 1;
 
@@ -400,31 +556,18 @@ int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
   Refinement refinement(Ordered, ndata, Angle, I1, I2, Weight);
   if (!refinement.obtain()) return 1;
 
-  double stddev = refinement.evaluate();
-  double diff_stddev = 1.0;
+  const double stddev = refinement.evaluate();
 
-  if ((VABODebug() & VABO_SAVESTEPS) &&
+  if ((VABODebug() & VABO_SAVESTEPS) && !options.continued &&
       vabo_save_step(0, ndata, &Ordered, Angle, I1, I2, Weight, 1) != 0)
     return 1;
 
-  /* A NaN deviation fails "stddev > maxdev" and a NaN change fails the last
-   * test, so a diverging fit ends here too. */
-  while (stddev > maxdev && step < maxstep &&
-         std::fabs(diff_stddev) > VABO_MIN_CHANGE) {
-    if (refinement.step() != 0) return 1;
-
-    double previous_stddev = stddev;
-    stddev = refinement.evaluate();
-    diff_stddev = stddev - previous_stddev;
-    ++step;
-
-    if (VABODebug() & VABO_VERBOSE)
-      refinement.print_step(step, stddev, diff_stddev);
-
-    if ((VABODebug() & VABO_SAVESTEPS) &&
-        vabo_save_step(step, ndata, &Ordered, Angle, I1, I2, Weight, 0) != 0)
-      return 1;
-  }
+  Loop loop{refinement, Ordered, ndata, Angle, I1, I2, Weight, maxdev, maxstep,
+            options};
+  const int failed = options.method == VaboLevenbergMarquardt
+                         ? levenberg_marquardt(loop, stddev, step)
+                         : gauss_newton(loop, stddev, step);
+  if (failed) return 1;
 
   /* Without storage for the deviations they and the statistics stay -1. */
   refinement.deviations();
@@ -439,7 +582,7 @@ void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
 {
   if (trace_on()) printf("get_VaboB\n");
   if (!VaboB || !Ordered || (ndata > 0 && !(Angle && I1 && I2))) return;
-  if (per_step_model()) {
+  if (vabo_per_step_model()) {
     VaboGeometry geometry;
     vabo_geometry_init(&geometry, Ordered);
     double angle[VABO_GEOMETRY_BLOCK];
@@ -468,10 +611,10 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
   if (!VaboA || (ndata > 0 && !(I1 && I2))) return 0;
 
   VaboGeometry geometry;
-  if (per_step_model()) vabo_geometry_init(&geometry, Ordered);
+  if (vabo_per_step_model()) vabo_geometry_init(&geometry, Ordered);
   /* The geometry serves a record whose refined parameters fill positions
    * 0 ... nopt-1, as order_Par makes it. */
-  if (per_step_model() && geometry.nopt == nopt) {
+  if (vabo_per_step_model() && geometry.nopt == nopt) {
     double angle[VABO_GEOMETRY_BLOCK];
     double dangle[NParams * VABO_GEOMETRY_BLOCK];
     for (size_t first = 0; first < ndata; first += VABO_GEOMETRY_BLOCK) {

@@ -4,8 +4,9 @@
  * Entry point vabo_save_step: writes one scan in the layout of SPEC data
  * files (header, parameter comments, column labels, one row per point) for
  * one refinement step into VABO_ITERATION_LOG in the current directory,
- * creating the file for step 0 and appending after that.  Every line ends
- * with "\r\n".  The file is opened and closed on each call; nothing is
+ * creating the file for step 0 and appending after that; a damped step
+ * (vabo_save_step_damping) adds its damping as a comment line.  Every line
+ * ends with "\r\n".  The file is opened and closed on each call; nothing is
  * kept between calls.  It does not decide when to log (the loop does).
  */
 #include "vabo_base.h"
@@ -88,12 +89,13 @@ int report_failure(int error)
 } // namespace
 
 /* Writes the scan of one step: model angle and azimuth of every point at
- * the current parameters beside its weight, measured angle and residual.
- * 0; -1 with one line on standard error when an argument is missing or the
- * storage or the file fails (a partly written scan may remain). */
-int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
-                   const double *Angle, const double *I1, const double *I2,
-                   const double *Weight, int truncate)
+ * the current parameters beside its weight, measured angle and residual,
+ * and the damping of the step when one is given.  0; -1 with one line on
+ * standard error when an argument is missing or the storage or the file
+ * fails (a partly written scan may remain). */
+static int save_scan(int step, size_t ndata, const VaboOrdered *Ordered,
+                     const double *Angle, const double *I1, const double *I2,
+                     const double *Weight, int truncate, const double *damping)
 {
   if (VABODebug() & VABO_VABO) printf("vabo_save_step\n");
   if (!Ordered || (ndata > 0 && !(Angle && I1 && I2 && Weight))) {
@@ -133,7 +135,12 @@ int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
   log.print("# Step%03d = %s\r\n", step, ordered_text);
   log.print("# BeamPar = %s\r\n", beam);
   log.print("#     Par = %s\r\n", par_text);
-  for (int k = 0; k < kBlankLines; ++k) log.print("\r\n");
+  int blank = 0;
+  if (damping) {
+    log.print("# Damping = %lg\r\n", *damping);
+    ++blank;
+  }
+  for (; blank < kBlankLines; ++blank) log.print("\r\n");
   log.print("#N 6\r\n");
   log.print("#L number\t  angle/rad\t  azimuth/rad\t  Weight\t  Target/rad\t"
             "  Difference/rad\r\n");
@@ -145,4 +152,21 @@ int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
   int error = log.close();
   if (error != 0) return report_failure(error);
   return 0;
+}
+
+int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
+                   const double *Angle, const double *I1, const double *I2,
+                   const double *Weight, int truncate)
+{
+  return save_scan(step, ndata, Ordered, Angle, I1, I2, Weight, truncate,
+                   nullptr);
+}
+
+int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
+                           const double *Angle, const double *I1,
+                           const double *I2, const double *Weight,
+                           int truncate, double damping)
+{
+  return save_scan(step, ndata, Ordered, Angle, I1, I2, Weight, truncate,
+                   &damping);
 }

@@ -7,11 +7,13 @@
  * runs VaboOptimize once, prints the three result lines and sets the exit
  * status: 0 success, 1 bad input, 33 refinement failed, 65 fit too poor.
  * The texts and printers live in vabo_print.cpp, the PONI and JSON result
- * files (options poni=, json=, wavelength=) in vabo_results.cpp; the numbers
- * are read by numio, the refinement is vabo_base's.
+ * files (options poni=, json=, wavelength=) in vabo_results.cpp, the robust
+ * options (method=, reject=) in vabo_robust.cpp; the numbers are read by
+ * numio, the refinement is vabo_base's.
  */
 #include "vabo.h"
 #include "vabo_results.h"
+#include "vabo_robust.h"
 
 #include "numio.h"
 #include "strlib.h"
@@ -25,8 +27,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -36,37 +40,20 @@ constexpr int kStatusFailed = 0x01;
 constexpr int kStatusRefineFailed = 0x20;
 constexpr int kStatusDeviationTooLarge = 0x40;
 
-/* Defaults of the options: 100 steps are plenty for a Gauss-Newton fit that
- * converges at all; 1e-7 rad is below the accuracy of any calibration; the
- * accepted final deviation is one degree (to eleven digits, as documented). */
-constexpr int kDefaultMaxIter = 100;
-constexpr double kDefaultMinDev = 1e-7;
-constexpr double kDefaultMaxDev = 0.01745329252;
-
 /* Room for the decimal text of any line number or start-value index. */
 constexpr size_t kKeyBufferSize = 32;
-
-/* The success message, spelled as scripts in the field expect it. */
-constexpr const char *kSuccessText = "succesfully completed";
 
 /* Name of standard input in error messages and the JSON result. */
 constexpr const char *kStdinName = "(stdin)";
 
-/* The first lines of the two failures of a refined run, which the JSON
- * result repeats as its message. */
-constexpr const char *kDeviationTooLargeText =
-    "Standard deviation of optimized parameters exceeds maximum accepted "
-    "deviation";
-constexpr const char *kRefineFailedText =
-    "The optimization loop did not terminate successfully.";
-
 /* Settings of one run, from the options. */
 struct Settings {
-  int maxiter = kDefaultMaxIter;
-  double mindev = kDefaultMinDev;
-  double maxdev = kDefaultMaxDev;
+  int maxiter = VaboDefaultMaxIter;
+  double mindev = VaboDefaultMinDev;
+  double maxdev = VaboDefaultMaxDev;
   const char *finput = nullptr; /* rest of the "input=" argument, or none */
   VaboResultFiles files;        /* poni=, json=, wavelength= */
+  VaboRobustOptions robust;     /* method=, reject= */
 };
 
 /* The heap arrays of one run.  Every pointer starts null; release() frees
@@ -82,6 +69,7 @@ struct RunArrays {
   double *ParDev = nullptr;
   double *ParStat = nullptr;
   size_t ndata = 0;
+  VaboRobustRun robust; /* input lines and clipping of reject= */
 
   RunArrays() = default;
   RunArrays(const RunArrays &) = delete;
@@ -162,6 +150,7 @@ void print_help()
   fprintf(stderr, "%s\n", VaboExampleText);
   fprintf(stderr, "\n");
   fprintf(stderr, "%s\n", VaboResultFilesHelpText);
+  fprintf(stderr, "%s\n", VaboRobustHelpText);
 }
 
 /* The exit every failure after the command line leaves through: reports the
@@ -172,7 +161,7 @@ int common_error_exit(int status, RunArrays &run)
   status |= kStatusFailed;
   fprintf(stderr, "ERROR: status=%d\n", status);
   if (status & kStatusRefineFailed) {
-    fprintf(stderr, "%s\n", kRefineFailedText);
+    fprintf(stderr, "%s\n", VaboRefineFailedText);
     fprintf(stderr, "Adjust the start parameters or modify the input data.\n");
   }
   run.release();
@@ -188,21 +177,15 @@ enum class ArgsOutcome { Proceed, Help, ListFailed, BadOption };
  * silently spoil every integration made with it.  false after reporting. */
 bool read_wavelength(const char *rest, VaboResultFiles &files)
 {
-  int errval = 0;
-  const char *tail = rest;
-  const double value = num_str2double(rest, &tail, &errval);
-  if (!tail) tail = rest;
+  double value = 0.0;
   char reason[1024];
-  if (errval) {
-    num_errval2str(reason, sizeof reason, errval);
-  } else if (!strlib_is_empty(tail)) {
-    snprintf(reason, sizeof reason, "the text >>%s<< follows the value", tail);
-  } else if (!(value > 0.0) || !std::isfinite(value)) {
+  if (vabo_option_expression(rest, &value, reason, sizeof reason)) {
+    if (value > 0.0 && std::isfinite(value)) {
+      files.has_wavelength = true;
+      files.wavelength = value;
+      return true;
+    }
     snprintf(reason, sizeof reason, "%lg m is not a positive length", value);
-  } else {
-    files.has_wavelength = true;
-    files.wavelength = value;
-    return true;
   }
   fprintf(stderr, "ERROR: wavelength=%s is not a wavelength: %s\n", rest,
           reason);
@@ -239,6 +222,12 @@ ArgsOutcome classify_arguments(int argc, char *argv[], LList *start,
     } else if (begins_with(arg, "wavelength=")) {
       if (!read_wavelength(arg + strlen("wavelength="), settings.files))
         return ArgsOutcome::BadOption;
+    } else if (begins_with(arg, "method=")) {
+      if (!vabo_read_method(arg + strlen("method="), settings.robust))
+        return ArgsOutcome::BadOption;
+    } else if (begins_with(arg, "reject=")) {
+      if (!vabo_read_reject(arg + strlen("reject="), settings.robust))
+        return ArgsOutcome::BadOption;
     } else {
       char keybuf[kKeyBufferSize];
       const char *key = keybuf;
@@ -260,6 +249,17 @@ void report_read_error(const char *finput, int error)
           strerror(error ? error : EIO));
 }
 
+/* Appends a line number; false when there is no storage for it. */
+bool append_line_number(std::vector<size_t> &lines, size_t number)
+{
+  try {
+    lines.push_back(number);
+    return true;
+  } catch (const std::exception &) {
+    return false;
+  }
+}
+
 /* 1 when a line read stops the input: it begins with "exit" or "quit". */
 bool is_stop_line(const char *line)
 {
@@ -268,11 +268,12 @@ bool is_stop_line(const char *line)
 }
 
 /* Reads the calibration lines from finput (none: standard input) into the
- * new list "data", each non-empty cleaned line under its running number.
+ * new list "data", each non-empty cleaned line under its running number,
+ * and its physical line number (from 1) into *lines when lines is given.
  * Lines are read whole, however long; a NUL byte inside a line ends the text
  * that the cleaning sees.  0, or -1 after reporting an open or read failure
- * (or without message when the list fails). */
-int read_calibration_lines(const char *finput)
+ * (or without message when the list or the line numbers fail). */
+int read_calibration_lines(const char *finput, std::vector<size_t> *lines)
 {
   const bool announce = (VABODebug() & VABO_VABO) != 0;
   InputFile owned;
@@ -293,6 +294,7 @@ int read_calibration_lines(const char *finput)
 
   LineBuffer buffer;
   size_t num = 1;
+  size_t physical = 0;
   for (;;) {
     errno = 0;
     ssize_t length = getline(&buffer.text, &buffer.capacity, input);
@@ -303,6 +305,7 @@ int read_calibration_lines(const char *finput)
       }
       break;
     }
+    ++physical;
     char *line = buffer.text;
     if (is_stop_line(line)) break;
     strlib_clean(line); /* uncomment, trim and collapse in one pass */
@@ -311,6 +314,7 @@ int read_calibration_lines(const char *finput)
     char keybuf[kKeyBufferSize];
     *std::to_chars(keybuf, keybuf + sizeof keybuf - 1, num).ptr = '\0';
     if (write_element_value(data, keybuf, line)) return -1;
+    if (lines && !append_line_number(*lines, physical)) return -1;
     num++;
   }
 
@@ -451,15 +455,19 @@ int refine_and_report(RunArrays &run, const Settings &settings,
                       run.Weight);
   }
   if (result) vabo_result_set_start(*result, run.ParStart, run.ParMode);
-  if (VaboOptimizeSteps(run.ParOpt, run.ParDev, run.ParStat, run.ParStart,
-                        run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
-                        run.Coord2, run.Weight, settings.mindev,
-                        settings.maxiter, result ? &result->steps : nullptr))
-    return kStatusRefineFailed;
+  const int failed = vabo_robust_optimize(
+      settings.robust, run.robust, run.ParOpt, run.ParDev, run.ParStat,
+      run.ParStart, run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
+      run.Coord2, run.Weight, settings.mindev, settings.maxiter,
+      result ? &result->steps : nullptr);
+  if (result)
+    vabo_robust_set_result(*result, settings.robust, run.robust, run.TwoTheta,
+                           run.Coord1, run.Coord2);
+  if (failed) return kStatusRefineFailed;
   if (result)
     vabo_result_set_refined(*result, run.ParOpt, run.ParDev, run.ParStat,
                             run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
-                            run.Weight);
+                            vabo_robust_weights(run.robust, run.Weight));
 
   if (VABODebug() & VABO_DATA)
     fprint_parameters_verbose(stdout, run.ParOpt, run.ParMode);
@@ -473,10 +481,9 @@ int refine_and_report(RunArrays &run, const Settings &settings,
   fprint_parameters(stdout, run.ParDev, nullptr);
   fprint_statistics(stdout, run.ParStat, nullptr);
 
-  /* A NaN deviation (NaN or infinite data or start values) is no fit. */
   const double stddev = run.ParStat[RStdDev];
-  if (std::isnan(stddev) || stddev > settings.maxdev) {
-    fprintf(stderr, "%s\n", kDeviationTooLargeText);
+  if (!vabo_deviation_accepted(stddev, settings.maxdev)) {
+    fprintf(stderr, "%s\n", VaboDeviationTooLargeText);
     fprintf(stderr, "The standard deviation is %lg rad, the maximum accepted "
                     "deviation is %lg rad\n",
             stddev, settings.maxdev);
@@ -495,9 +502,9 @@ int write_result_files(int argc, char *argv[], const Settings &settings,
                        int status, VaboResult &result)
 {
   result.status = status ? (status | kStatusFailed) : 0;
-  result.message = (status & kStatusRefineFailed)   ? kRefineFailedText
-                   : (status & kStatusDeviationTooLarge) ? kDeviationTooLargeText
-                                                         : kSuccessText;
+  result.message = (status & kStatusRefineFailed)   ? VaboRefineFailedText
+                   : (status & kStatusDeviationTooLarge) ? VaboDeviationTooLargeText
+                                                         : VaboSuccessText;
   result.arguments.assign(argv, argv + argc);
   result.input = settings.finput ? settings.finput : kStdinName;
   if (vabo_write_result_files(settings.files, result)) status |= kStatusFailed;
@@ -530,7 +537,9 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
     print_lists(stdout, VABOLevel() - 1, VABODebug() & VABO_VERBOSE);
 
   if (cnt_params(start, VaboParamNamesArray()) == NParams) {
-    if (read_calibration_lines(settings.finput))
+    if (read_calibration_lines(settings.finput, settings.robust.has_reject
+                                                    ? &run.robust.lines
+                                                    : nullptr))
       return common_error_exit(0, run);
   }
 
@@ -555,7 +564,7 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
 
   run.release();
   free_lists();
-  fprintf(stderr, "%s %s\n", progname, kSuccessText);
+  fprintf(stderr, "%s %s\n", progname, VaboSuccessText);
   return 0;
 }
 

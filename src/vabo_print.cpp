@@ -1,8 +1,10 @@
 /*
  * vabo_print.cpp -- the front end's texts and printers.
  *
- * The banner version, the usage and example texts, the refine marks of
- * start values, and the printers that put the parameter, beam and
+ * The banner version, the usage and example texts, the messages that end a
+ * run and the judgement of its final deviation, the refine marks of start
+ * values, the reading of an option that is one whole expression, and the
+ * printers that put the parameter, beam and
  * statistics vectors on one labelled line or show the start values and the
  * calibration points as tables.  All printers write to the stream given;
  * none of them allocates or fails.
@@ -10,6 +12,11 @@
 #include "vabo.h"
 
 #include "vabo_base.h"
+
+#include "numio.h"
+#include "strlib.h"
+
+#include <cmath>
 
 /* Every labelled line is formatted into a buffer of this size; the text
  * forms of a vector need at most 8 fields of 13 characters. */
@@ -68,6 +75,36 @@ const char *const VaboResultFilesHelpText =
     "                       errors and correlations from the covariance, statistics\n"
     "    wavelength=<expr>  the wavelength written to the PONI file, with a unit,\n"
     "                       e.g. wavelength=0.72932_Ao\n";
+
+bool vabo_option_expression(const char *rest, double *value, char *reason,
+                            size_t size)
+{
+  int errval = 0;
+  const char *tail = rest;
+  *value = num_str2double(rest, &tail, &errval);
+  if (!tail) tail = rest;
+  if (errval) {
+    num_errval2str(reason, size, errval);
+    return false;
+  }
+  if (!strlib_is_empty(tail)) {
+    snprintf(reason, size, "the text >>%s<< follows the value", tail);
+    return false;
+  }
+  return true;
+}
+
+const char *const VaboSuccessText = "succesfully completed";
+const char *const VaboRefineFailedText =
+    "The optimization loop did not terminate successfully.";
+const char *const VaboDeviationTooLargeText =
+    "Standard deviation of optimized parameters exceeds maximum accepted "
+    "deviation";
+
+bool vabo_deviation_accepted(double stddev, double maxdev)
+{
+  return !(std::isnan(stddev) || stddev > maxdev);
+}
 
 /* Mode from the refine mark: "~" refines (1), "=" and "[" keep (0), anything
  * else takes defval.  *pvalue gets the text behind the mark, or value. */

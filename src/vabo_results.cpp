@@ -2,12 +2,14 @@
  * vabo_results.cpp -- the PONI file and the JSON document of a run.
  *
  * Entry points: vabo_result_set_refined (records a refinement and its
- * covariance), vabo_result_json (the record as a JSON document, one builder
- * per section) and vabo_write_result_files (writes the files, reports those
- * that cannot be written).  The PONI file has version 2, with the point of
- * normal incidence in metres from the corner of the first pixel, as the
- * integration programs read it.  Numbers are written in the shortest form
- * that reads back to the same double.  No exception leaves this file.
+ * covariance), the accessors of its errors, covariance, correlation and
+ * message, vabo_result_json (the record as a JSON document, one builder per
+ * section), vabo_result_poni (the PONI text) and vabo_write_result_files
+ * (writes the files, reports those that cannot be written).  The PONI file
+ * has version 2, with the point of normal incidence in metres from the
+ * corner of the first pixel, as the integration programs read it.  Numbers
+ * are written in the shortest form that reads back to the same double.  No
+ * exception leaves this file.
  */
 #include "vabo_results.h"
 
@@ -32,11 +34,6 @@ using Json = nlohmann::ordered_json;
 /* Units of the parameters in natural order. */
 constexpr const char *kParamUnits[NParams] = {"m", "m",   "pixel", "pixel",
                                               "m", "rad", "rad",   "rad"};
-
-/* Names of the eight beam parameters, as on the BeamPar line. */
-constexpr const char *kBeamNames[NParams] = {
-    "pix1",          "pix2",  "beam_center1", "beam_center2",
-    "beam_distance", "tilt1", "tilt2",        "tilt3"};
 
 /* The geometry as integration programs describe it: the point of normal
  * incidence from the corner of the first pixel, whose centre lies half a
@@ -89,36 +86,14 @@ int refined_position(const VaboResult &r, int p)
   return j;
 }
 
-double covariance(const VaboResult &r, size_t row, size_t col)
-{
-  return r.cov[col * r.nopt + row];
-}
-
-bool has_covariance(const VaboResult &r)
-{
-  return r.refined && r.cov_status == VaboCovOk;
-}
-
-/* The run's message, with the reason why there are no standard errors when
- * a refined run has none. */
-std::string message_text(const VaboResult &r)
-{
-  if (!r.refined || r.cov_status == VaboCovOk) return r.message;
-  return r.message + "; no standard errors: " +
-         VaboCovStatusText(r.cov_status);
-}
-
 Json parameters_section(const VaboResult &r)
 {
   const char *const *names = VaboParamNamesArray();
   Json section = Json::object();
   for (int p = 0; p < NParams; ++p) {
     const int j = refined_position(r, p);
-    Json error = nullptr;
-    if (j < 0)
-      error = 0.0;
-    else if (has_covariance(r))
-      error = std::sqrt(covariance(r, j, j));
+    const double e = vabo_result_error(r, p);
+    const Json error = std::isnan(e) ? Json(nullptr) : Json(e);
     section[names[p]] = {
         {"value", r.refined ? Json(r.value[p]) : Json(nullptr)},
         {"unit", kParamUnits[p]},
@@ -165,16 +140,13 @@ Json refined_names(const VaboResult &r)
  * cov_ij / sqrt(cov_ii cov_jj); null without a covariance. */
 Json matrix_section(const VaboResult &r, bool correlation)
 {
-  if (!has_covariance(r)) return nullptr;
+  if (!vabo_result_has_covariance(r)) return nullptr;
   Json matrix = Json::array();
   for (size_t i = 0; i < r.nopt; ++i) {
     Json row = Json::array();
-    for (size_t j = 0; j < r.nopt; ++j) {
-      double v = covariance(r, i, j);
-      if (correlation)
-        v /= std::sqrt(covariance(r, i, i) * covariance(r, j, j));
-      row.push_back(v);
-    }
+    for (size_t j = 0; j < r.nopt; ++j)
+      row.push_back(correlation ? vabo_result_correlation(r, i, j)
+                                : vabo_result_covariance(r, i, j));
     matrix.push_back(std::move(row));
   }
   return {{"names", refined_names(r)}, {"matrix", std::move(matrix)}};
@@ -187,7 +159,7 @@ Json beam_section(const VaboResult &r)
   if (!r.refined) return nullptr;
   Json section = Json::object();
   for (int k = 0; k < NParams; ++k)
-    section[kBeamNames[k]] = r.has_beam[k] ? Json(r.beam[k]) : Json(nullptr);
+    section[VaboBeamNames[k]] = r.has_beam[k] ? Json(r.beam[k]) : Json(nullptr);
   return section;
 }
 
@@ -203,6 +175,40 @@ Json poni_section(const VaboResult &r)
   return section;
 }
 
+/* A number that may be NaN (a residual without refined parameters). */
+Json number_or_null(double value)
+{
+  return std::isfinite(value) ? Json(value) : Json(nullptr);
+}
+
+/* The rounds of sigma clipping and every point they rejected. */
+Json rejection_section(const VaboResult &r)
+{
+  const char *const ends[] = {"settled", "round limit", "half guard"};
+  const bool known_end = r.reject_end >= 0 && r.reject_end < 3;
+  Json rounds = Json::array();
+  for (const VaboRejectRound &round : r.reject_rounds)
+    rounds.push_back({{"round", round.round},
+                      {"median", number_or_null(round.median)},
+                      {"scale", number_or_null(round.scale)},
+                      {"candidates", round.candidates},
+                      {"rejected", round.rejected},
+                      {"kept", round.kept},
+                      {"stdev", number_or_null(round.stddev)}});
+  Json points = Json::array();
+  for (const VaboRejectedPoint &point : r.rejected)
+    points.push_back({{"line", point.line},
+                      {"angle", point.angle},
+                      {"i1", point.i1},
+                      {"i2", point.i2},
+                      {"residual", number_or_null(point.residual)},
+                      {"round", point.round}});
+  return {{"k", r.reject_k},
+          {"end", known_end ? ends[r.reject_end] : "unknown"},
+          {"rounds", std::move(rounds)},
+          {"points", std::move(points)}};
+}
+
 Json result_document(const VaboResult &r)
 {
   Json doc = Json::object();
@@ -211,10 +217,12 @@ Json result_document(const VaboResult &r)
   doc["arguments"] = r.arguments;
   doc["input"] = r.input;
   doc["status"] = r.status;
-  doc["message"] = message_text(r);
+  doc["message"] = vabo_result_message(r);
   doc["parameters"] = parameters_section(r);
   doc["statistics"] = statistics_section(r);
   doc["steps"] = r.steps;
+  if (!r.method.empty()) doc["method"] = r.method;
+  if (r.has_rejection) doc["rejection"] = rejection_section(r);
   doc["covariance"] = matrix_section(r, false);
   doc["correlation"] = matrix_section(r, true);
   doc["beam"] = beam_section(r);
@@ -251,24 +259,11 @@ struct FileCloser {
   void operator()(FILE *f) const { fclose(f); }
 };
 
-/* Writes text to file (replacing it).  0, or the errno of the failure. */
-int write_text(const char *file, const std::string &text)
-{
-  errno = 0;
-  std::unique_ptr<FILE, FileCloser> out(fopen(file, "w"));
-  if (!out) return errno ? errno : EIO;
-  if (fwrite(text.data(), 1, text.size(), out.get()) != text.size() ||
-      fflush(out.get()) != 0)
-    return errno ? errno : EIO;
-  if (fclose(out.release()) != 0) return errno ? errno : EIO;
-  return 0;
-}
-
 /* Writes one file; on failure reports it and records it in result. */
 int write_reported(const char *file, const std::string &text,
                    VaboResult &result)
 {
-  const int error = text.empty() ? ENOMEM : write_text(file, text);
+  const int error = text.empty() ? ENOMEM : vabo_write_text(file, text);
   if (error == 0) return 0;
   const char *reason = strerror(error);
   fprintf(stderr, "ERROR: writing %s: %s\n", file, reason);
@@ -284,6 +279,66 @@ int write_reported(const char *file, const std::string &text,
 }
 
 } // namespace
+
+const char *const VaboBeamNames[NParams] = {
+    "pix1",          "pix2",  "beam_center1", "beam_center2",
+    "beam_distance", "tilt1", "tilt2",        "tilt3"};
+
+bool vabo_result_has_covariance(const VaboResult &result)
+{
+  return result.refined && result.cov_status == VaboCovOk;
+}
+
+double vabo_result_covariance(const VaboResult &result, size_t row,
+                              size_t col)
+{
+  return result.cov[col * result.nopt + row];
+}
+
+double vabo_result_correlation(const VaboResult &result, size_t row,
+                               size_t col)
+{
+  return vabo_result_covariance(result, row, col) /
+         std::sqrt(vabo_result_covariance(result, row, row) *
+                   vabo_result_covariance(result, col, col));
+}
+
+double vabo_result_error(const VaboResult &result, int p)
+{
+  const int j = refined_position(result, p);
+  if (j < 0) return 0.0;
+  if (!vabo_result_has_covariance(result)) return std::nan("");
+  return std::sqrt(vabo_result_covariance(result, j, j));
+}
+
+std::string vabo_result_message(const VaboResult &result)
+{
+  if (!result.refined || result.cov_status == VaboCovOk) return result.message;
+  return result.message + "; no standard errors: " +
+         VaboCovStatusText(result.cov_status);
+}
+
+std::string vabo_result_poni(const VaboResult &result)
+{
+  if (!result.refined) return std::string();
+  try {
+    return poni_text(result);
+  } catch (const std::exception &) {
+    return std::string();
+  }
+}
+
+int vabo_write_text(const char *file, const std::string &text)
+{
+  errno = 0;
+  std::unique_ptr<FILE, FileCloser> out(fopen(file, "w"));
+  if (!out) return errno ? errno : EIO;
+  if (fwrite(text.data(), 1, text.size(), out.get()) != text.size() ||
+      fflush(out.get()) != 0)
+    return errno ? errno : EIO;
+  if (fclose(out.release()) != 0) return errno ? errno : EIO;
+  return 0;
+}
 
 void vabo_result_set_start(VaboResult &result, const double *ParStart,
                            const int *ParMode)
@@ -332,15 +387,9 @@ int vabo_write_result_files(const VaboResultFiles &files, VaboResult &result)
   int failed = 0;
   result.has_wavelength = files.has_wavelength;
   result.wavelength = files.wavelength;
-  if (files.poni && result.refined) {
-    std::string text;
-    try {
-      text = poni_text(result);
-    } catch (const std::exception &) {
-      text.clear();
-    }
-    if (write_reported(files.poni, text, result)) failed = -1;
-  }
+  if (files.poni && result.refined &&
+      write_reported(files.poni, vabo_result_poni(result), result))
+    failed = -1;
   if (files.json &&
       write_reported(files.json, vabo_result_json(result), result))
     failed = -1;

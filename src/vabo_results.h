@@ -8,6 +8,8 @@
  * JSON document is built from the record section by section
  * (vabo_results.cpp); a new piece of the result is a new field here and a
  * new section there.  Nothing of the JSON library shows in this header.
+ * The Python module fills the same record and reads it through the
+ * accessors below, so both report one result the same way.
  */
 #ifndef VABO_RESULTS_H
 #define VABO_RESULTS_H
@@ -26,6 +28,17 @@ struct VaboResultFiles {
   const char *json = nullptr;  /* json=FILE */
   bool has_wavelength = false; /* wavelength= was given */
   double wavelength = 0.0;     /* m, positive and finite when given */
+};
+
+/* A point that sigma clipping (reject=) took out of the fit. */
+struct VaboRejectedPoint {
+  size_t line = 0;       /* physical line of the input, from 1 */
+  double angle = 0.0;    /* measured TwoTheta, rad */
+  double i1 = 0.0;       /* pixel coordinates */
+  double i2 = 0.0;
+  double residual = 0.0; /* measured minus model angle at the refined
+                            parameters, rad (NaN when there are none) */
+  int round = 0;         /* the round that rejected it, from 1 */
 };
 
 /* Everything the writers report of one run.  When refined is false (the
@@ -57,6 +70,18 @@ struct VaboResult {
 
   bool has_wavelength = false; /* the PONI geometry carries a wavelength */
   double wavelength = 0.0;     /* m */
+
+  /* The robust options, reported only when given: method is "lm" for
+   * method=lm (empty: the default loop, not reported); the rejection when
+   * reject= was given, with the rounds done and the rejected points in
+   * input order.  The statistics and covariance above are then over the
+   * kept points. */
+  std::string method;
+  bool has_rejection = false;
+  double reject_k = 0.0;                    /* the factor K */
+  int reject_end = VaboRejectSettled;       /* VaboRejectEnd */
+  std::vector<VaboRejectRound> reject_rounds;
+  std::vector<VaboRejectedPoint> rejected;
 };
 
 /* Records the start values and the modes (which select the refined
@@ -79,6 +104,35 @@ void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
  * end; texts that are not UTF-8 have their bad bytes replaced).  Empty
  * when it cannot be built (no storage). */
 std::string vabo_result_json(const VaboResult &result);
+
+/* Names of the eight beam parameters of the BeamPar line, in its order:
+ * "pix1", "pix2", "beam_center1", "beam_center2", "beam_distance", "tilt1",
+ * "tilt2", "tilt3". */
+extern const char *const VaboBeamNames[NParams];
+
+/* Whether result carries a covariance (refined, and cov_status VaboCovOk). */
+bool vabo_result_has_covariance(const VaboResult &result);
+/* Element (row, col) of the covariance and of the correlation
+ * cov(row, col) / sqrt(cov(row, row) cov(col, col)), rows and columns
+ * numbering the refined parameters; both need a covariance. */
+double vabo_result_covariance(const VaboResult &result, size_t row,
+                              size_t col);
+double vabo_result_correlation(const VaboResult &result, size_t row,
+                               size_t col);
+/* Standard error of parameter p (natural order): 0 for a kept parameter,
+ * the root of its covariance diagonal for a refined one, NaN when there is
+ * no covariance. */
+double vabo_result_error(const VaboResult &result, int p);
+/* result.message, followed by why there are no standard errors when a
+ * refined result has none. */
+std::string vabo_result_message(const VaboResult &result);
+
+/* The PONI file's text of a refined result (with a Wavelength line when
+ * result.has_wavelength); empty when the result is not refined or there is
+ * no storage. */
+std::string vabo_result_poni(const VaboResult &result);
+/* Writes text to file, replacing it.  0, or the errno of the failure. */
+int vabo_write_text(const char *file, const std::string &text);
 
 /* Write the PONI file (only for a refined result) and the JSON file named in
  * files.  A file that cannot be written is reported on standard error as

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ using vabo_test::Params;
 using vabo_test::Points;
 using vabo_test::Result;
 using vabo_test::two_theta;
+using vabo_test::format;
 using Modes = std::array<int, NParams>;
 
 const Params kTrue = {75e-6, 74.6e-6, 1024.3, 987.6, 0.2013, 0.0312, -0.0207,
@@ -676,4 +678,157 @@ TEST(VaboRefine, OptimizeStepsCountsTheCompletedSteps)
   EXPECT_LT(converged, 100);
   // rot3 acts on no angle: the first step fails, none is completed.
   EXPECT_EQ(steps(start, {0, 0, 1, 1, 1, 1, 1, 1}, 0.0, 100, 1), 0);
+}
+
+/* ---- Levenberg-Marquardt -------------------------------------------------- */
+
+namespace {
+
+Result optimize_lm(const Params &start, const Modes &modes, const Points &pts,
+                   double maxdev, int maxstep)
+{
+  Result r;
+  r.par.fill(kUntouched);
+  r.dev.fill(kUntouched);
+  r.stat.fill(kUntouched);
+  VaboOptions options{};
+  options.method = VaboLevenbergMarquardt;
+  r.status = VaboOptimizeEx(r.par.data(), r.dev.data(), r.stat.data(),
+                            start.data(), modes.data(), pts.size(),
+                            pts.angle.data(), pts.i1.data(), pts.i2.data(),
+                            pts.weight.data(), maxdev, maxstep, &options,
+                            nullptr);
+  return r;
+}
+
+/* Centre 600 pixels off in both coordinates, distance 50 % long, tilts
+ * 0.13 and 0.12 rad off: Gauss-Newton's first steps run into a singular
+ * normal matrix. */
+const Params kFarStart = {75e-6, 74.6e-6, 424.3, 1587.6, 0.3, -0.1, 0.1, 0.011};
+/* Farther still: the damped descent rejects steps on its way and ends in a
+ * poor minimum (the detector turned edge-on). */
+const Params kLostStart = {75e-6, 74.6e-6, 1900, 1900, 0.3, 0.15, 0.12, 0.011};
+
+/* The lines of text. */
+std::vector<std::string> text_lines(const std::string &text)
+{
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+} // namespace
+
+TEST(VaboLevenbergMarquardt, ReachesTheTruthWhereGaussNewtonFails)
+{
+  const Points pts = make_points(kTrue);
+  const Result gn = optimize(kFarStart, &kDefaultModes, pts, 0.0, 100);
+  EXPECT_EQ(gn.status, 1);
+  const Result lm = optimize_lm(kFarStart, kDefaultModes, pts, 0.0, 100);
+  ASSERT_EQ(lm.status, 0);
+  expect_relative(lm.par, kTrue, 1e-9);
+  EXPECT_LT(lm.stat[RStdDev], 1e-12);
+}
+
+TEST(VaboLevenbergMarquardt, SameMinimumAsGaussNewtonFromAnEasyStart)
+{
+  Points pts = make_points(kTrue);
+  std::mt19937 rng(77);
+  std::normal_distribution<double> noise(0.0, 3.1e-5);
+  for (double &a : pts.angle) a += noise(rng);
+  const Params start = perturbed(kTrue, kDefaultModes);
+  const Result gn = optimize(start, &kDefaultModes, pts, 1e-7, 100);
+  const Result lm = optimize_lm(start, kDefaultModes, pts, 1e-7, 100);
+  ASSERT_EQ(gn.status, 0);
+  ASSERT_EQ(lm.status, 0);
+  expect_relative(lm.par, gn.par, 1e-9);
+  EXPECT_NEAR(lm.stat[RStdDev], gn.stat[RStdDev], 1e-12 * gn.stat[RStdDev]);
+  for (int k = 0; k < NParams; ++k)
+    EXPECT_NEAR(lm.dev[k], gn.dev[k], 1e-6 * gn.dev[k]) << VaboParamNames[k];
+}
+
+TEST(VaboLevenbergMarquardt, FailsWhereTheUndampedEquationsAreSingular)
+{
+  // Damping would make rot3 (a turn about the beam) look determined.
+  const Points pts = make_points(kTrue);
+  Modes modes = kDefaultModes;
+  modes[Rot3] = 1;
+  const Result r = optimize_lm(perturbed(kTrue, modes), modes, pts, 0.0, 100);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.par[Cen1], kUntouched);
+  // pix1, pix2 and dis act alike: each column has influence, the matrix
+  // is singular all the same.
+  const Modes alike = {1, 1, 1, 1, 1, 1, 1, 0};
+  EXPECT_EQ(optimize_lm(perturbed(kTrue, alike), alike, pts, 0.0, 100).status, 1);
+
+  VaboOptions unknown{};
+  unknown.method = 7;
+  double par[NParams] = {kUntouched};
+  EXPECT_EQ(VaboOptimizeEx(par, nullptr, nullptr, kTrue.data(), nullptr,
+                           pts.size(), pts.angle.data(), pts.i1.data(),
+                           pts.i2.data(), pts.weight.data(), 0.0, 10, &unknown,
+                           nullptr),
+            1);
+  EXPECT_EQ(par[0], kUntouched);
+}
+
+TEST_F(DebugWord, DampedStepsShowTheDampingTheyWereTriedWith)
+{
+  // The damping starts at 100, is halved after a step made and raised
+  // tenfold after a step rejected: checked on every line of the run.
+  const Points pts = make_points(kTrue);
+  VaboDebugSet(VABO_VERBOSE);
+  fflush(stdout);
+  testing::internal::CaptureStdout();
+  const Result r = optimize_lm(kLostStart, kDefaultModes, pts, 0.0, 100);
+  const std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(r.status, 0);
+  double expected = 100.0;
+  int made = 0, rejected = 0;
+  for (const std::string &line : text_lines(out)) {
+    const bool step = line.rfind("step=", 0) == 0;
+    const bool rejected_step = line.rfind("rejected step: stddev=", 0) == 0;
+    if (!step && !rejected_step) continue;
+    const size_t at = line.find(", lambda=");
+    ASSERT_NE(at, std::string::npos) << line;
+    EXPECT_NEAR(std::stod(line.substr(at + 9)), expected, 1e-5 * expected)
+        << line;
+    if (step) {
+      EXPECT_EQ(line.find("step=" + std::to_string(++made) + ", "), 0u);
+      expected /= 2.0;
+    } else {
+      ++rejected;
+      expected *= 10.0;
+    }
+  }
+  EXPECT_GE(made, 20);
+  EXPECT_GE(rejected, 5);
+}
+
+TEST_F(DebugWord, TenRejectedStepsInARowEndTheLoop)
+{
+  // Angles made by the module's own model: the residuals at kTrue are
+  // exactly 0, so is every damped step, and none lowers the deviation
+  // (which the threshold -1 asks for).
+  Points pts = make_points(kTrue);
+  VaboOrdered ordered;
+  order_Par(&ordered, kTrue.data(), kDefaultModes.data());
+  for (size_t i = 0; i < pts.size(); ++i) {
+    double X[3];
+    pts.angle[i] = Angle_3d(X_vector_3d(X, &ordered, pts.i1[i], pts.i2[i]));
+  }
+  VaboDebugSet(VABO_VERBOSE);
+  fflush(stdout);
+  testing::internal::CaptureStdout();
+  const Result r = optimize_lm(kTrue, kDefaultModes, pts, -1.0, 100);
+  const std::vector<std::string> lines =
+      text_lines(testing::internal::GetCapturedStdout());
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.par, kTrue);
+  ASSERT_GE(lines.size(), 10u);
+  double lambda = 100.0;
+  for (int k = 0; k < 10; ++k, lambda *= 10.0)
+    EXPECT_EQ(lines[k], format("rejected step: stddev=0, lambda=%lg", lambda));
+  EXPECT_EQ(lines.size(), 10u);
 }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -230,6 +231,47 @@ TEST_F(StepLog, AppendsOneScanPerCall)
   ASSERT_EQ(lines.size(), 29 + pts.size() + 29);
   expect_scan_rows(lines, 0, pts, kTrue);
   expect_scan_header(lines, 29 + pts.size(), 17, kTrue, kDefaultModes);
+}
+
+TEST_F(StepLog, DampedStepsNoteTheirDampingAndContinuedRunsNumberOn)
+{
+  // Two damped steps (damping 100, then halved), then a continued run of
+  // one Gauss-Newton step after the two: scans 0, 1, 2 and 3, the damping
+  // in the first of the empty lines of scans 1 and 2 only.
+  const Points pts = make_points();
+  VaboOptions options{};
+  options.method = VaboLevenbergMarquardt;
+  double par[NParams], more[NParams];
+  int steps = 0;
+  ASSERT_EQ(VaboOptimizeEx(par, nullptr, nullptr, kStart.data(), kDefaultModes,
+                           pts.size(), pts.angle.data(), pts.i1.data(),
+                           pts.i2.data(), pts.weight.data(), 0.0, 2, &options,
+                           &steps),
+            0);
+  ASSERT_EQ(steps, 2);
+  VaboOptions continued{};
+  continued.continued = 1;
+  continued.first_step = 2;
+  ASSERT_EQ(VaboOptimizeEx(more, nullptr, nullptr, par, kDefaultModes,
+                           pts.size(), pts.angle.data(), pts.i1.data(),
+                           pts.i2.data(), pts.weight.data(), 0.0, 1,
+                           &continued, nullptr),
+            0);
+
+  std::vector<std::string> lines;
+  ASSERT_TRUE(read_crlf_lines(VABO_ITERATION_LOG, &lines));
+  const size_t scan = 29 + pts.size();
+  ASSERT_EQ(lines.size(), 4 * scan);
+  const char *const damping[] = {"", "# Damping = 100", "# Damping = 50", ""};
+  for (int step = 0; step < 4; ++step) {
+    EXPECT_EQ(lines[step * scan + 1], "#S " + std::to_string(step));
+    EXPECT_EQ(lines[step * scan + 5], damping[step]) << step;
+    for (size_t k = 6; k < 27; ++k) EXPECT_EQ(lines[step * scan + k], "");
+    EXPECT_EQ(lines[step * scan + 27], "#N 6");
+  }
+  Params last;
+  std::copy(more, more + NParams, last.begin());
+  expect_scan_header(lines, 3 * scan, 3, last, kDefaultModes);
 }
 
 TEST_F(StepLog, UnwritableLogFailsTheRefinement)

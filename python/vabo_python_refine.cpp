@@ -1,0 +1,614 @@
+/*
+ * vabo_python_refine.cpp -- the refinement in the Python module:
+ * vabo.refine and the class vabo.Result.
+ *
+ * refine converts its arguments once (columns to contiguous float64 arrays,
+ * start values and thresholds through the expression reader, parameter
+ * names to modes), calls VaboOptimizeSteps with the GIL released, and fills
+ * the program's result record (vabo_results.h) as the program does, so that
+ * the Result, its dictionary and its PONI file say what the program's
+ * json= and poni= files say.  It judges the final deviation as the program
+ * does: status 0, 33 (refinement failed) or 65 (deviation above maxdev).
+ */
+#include "vabo_python.h"
+
+#include "vabo.h"
+#include "vabo_base.h"
+#include "vabo_results.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace vabo_python {
+
+namespace {
+
+/* Exit statuses of the program that a refinement can end with. */
+constexpr int kStatusSucceeded = 0;
+constexpr int kStatusRefineFailed = 33;
+constexpr int kStatusDeviationTooLarge = 65;
+
+/* What the result's dictionary names as its input. */
+constexpr const char *kArraysInput = "(arrays)";
+
+/* A calibration column as the refinement reads it: contiguous float64. */
+using Column = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+/* The result of one refinement: the program's record of a run. */
+struct Result {
+  VaboResult record;
+};
+
+/* str() of a Python object. */
+std::string python_text(py::handle object) { return py::str(object); }
+
+/* The number as Python shows it ("nan", "-inf", "0.5"). */
+std::string number_text(double value) { return py::repr(py::float_(value)); }
+
+/* values (an array-like of real numbers, any float or integer dtype, one
+ * dimension) as a contiguous float64 array: converted once, not copied
+ * when it already is one.  Every value must be finite.  Errors name the
+ * argument. */
+Column column(py::handle values, const std::string &name)
+{
+  py::array array = py::array::ensure(values);
+  if (!array) throw py::type_error(name + " must be an array of numbers");
+  const char kind = array.dtype().kind();
+  if (kind != 'f' && kind != 'i' && kind != 'u')
+    throw py::type_error(name + " must hold real numbers, not " +
+                         python_text(array.dtype()));
+  if (array.ndim() != 1)
+    throw py::value_error(name + " must be one-dimensional, not of shape " +
+                          python_text(array.attr("shape")));
+  Column converted = Column::ensure(array);
+  if (!converted)
+    throw py::type_error(name + " cannot be converted to float64");
+  const double *data = converted.data();
+  for (py::ssize_t i = 0; i < converted.size(); ++i)
+    if (!std::isfinite(data[i]))
+      throw py::value_error(name + "[" + std::to_string(i) + "] is " +
+                            number_text(data[i]) + ", not a finite number");
+  return converted;
+}
+
+/* The columns of the calibration points, all of the length of tth. */
+struct Points {
+  Column tth, i1, i2, weight;
+  std::vector<double> unit_weights; /* weight 1 each when none is given */
+  size_t n = 0;
+
+  const double *weights() const
+  {
+    return unit_weights.empty() ? weight.data() : unit_weights.data();
+  }
+};
+
+void require_length(const Column &values, const char *name, size_t n)
+{
+  if (static_cast<size_t>(values.size()) != n)
+    throw py::value_error(std::string(name) + " has " +
+                          std::to_string(values.size()) + " values, tth has " +
+                          std::to_string(n) +
+                          ": the columns must be of one length");
+}
+
+Points points(py::handle tth, py::handle i1, py::handle i2, py::handle weight)
+{
+  Points p;
+  p.tth = column(tth, "tth");
+  p.n = static_cast<size_t>(p.tth.size());
+  if (p.n == 0)
+    throw py::value_error("tth is empty: there are no calibration points");
+  p.i1 = column(i1, "i1");
+  require_length(p.i1, "i1", p.n);
+  p.i2 = column(i2, "i2");
+  require_length(p.i2, "i2", p.n);
+  if (weight.is_none()) {
+    p.unit_weights.assign(p.n, 1.0);
+    return p;
+  }
+  p.weight = column(weight, "weight");
+  require_length(p.weight, "weight", p.n);
+  const double *w = p.weight.data();
+  for (size_t i = 0; i < p.n; ++i)
+    if (w[i] < 0.0)
+      throw py::value_error("weight[" + std::to_string(i) + "] is " +
+                            number_text(w[i]) + ": weights must be >= 0");
+  return p;
+}
+
+/* The eight start values, each a number or an expression. */
+std::array<double, NParams> start_values(py::handle start)
+{
+  if (py::isinstance<py::str>(start) || py::isinstance<py::bytes>(start))
+    throw py::type_error("start must be a sequence of 8 numbers or "
+                         "expressions, not one text");
+  const py::list values(py::reinterpret_borrow<py::object>(start));
+  if (values.size() != NParams)
+    throw py::value_error("start must have 8 values (pix1 pix2 cen1 cen2 dis "
+                          "rot1 rot2 rot3), not " +
+                          std::to_string(values.size()));
+  const char *const *names = VaboParamNamesArray();
+  std::array<double, NParams> par{};
+  for (int p = 0; p < NParams; ++p) {
+    const std::string what = std::string("start value of ") + names[p];
+    par[p] = number_or_expression(values[p], what);
+    if (!std::isfinite(par[p]))
+      throw py::value_error(what + " is " + number_text(par[p]) +
+                            ", not a finite number");
+  }
+  return par;
+}
+
+/* Index of the parameter called name, or -1. */
+int parameter_index(const std::string &name)
+{
+  const char *const *names = VaboParamNamesArray();
+  for (int p = 0; p < NParams; ++p)
+    if (name == names[p]) return p;
+  return -1;
+}
+
+/* The parameters named by names: None (none), one name, or an iterable of
+ * names.  Errors name the argument what. */
+std::vector<int> named_parameters(py::handle names, const char *what)
+{
+  std::vector<int> indexes;
+  if (names.is_none()) return indexes;
+  py::list list;
+  if (py::isinstance<py::str>(names))
+    list.append(names);
+  else
+    list = py::list(py::reinterpret_borrow<py::object>(names));
+  for (py::handle item : list) {
+    if (!py::isinstance<py::str>(item))
+      throw py::type_error(std::string(what) + " takes parameter names, not " +
+                           python_text(py::repr(item)));
+    const int p = parameter_index(item.cast<std::string>());
+    if (p < 0)
+      throw py::value_error(std::string(what) + ": unknown parameter " +
+                            python_text(py::repr(item)) +
+                            " (the parameters are pix1 pix2 cen1 cen2 dis "
+                            "rot1 rot2 rot3)");
+    indexes.push_back(p);
+  }
+  return indexes;
+}
+
+/* The modes: the program's defaults, then 1 for the names in refine and 0
+ * for those in keep; a name in both is an error. */
+std::array<int, NParams> parameter_modes(py::handle refine, py::handle keep)
+{
+  const int *defaults = VaboParamDefaultArray();
+  std::array<int, NParams> mode{};
+  std::copy(defaults, defaults + NParams, mode.begin());
+  const std::vector<int> refined = named_parameters(refine, "refine");
+  for (int p : refined)
+    mode[p] = 1;
+  for (int p : named_parameters(keep, "keep")) {
+    if (std::find(refined.begin(), refined.end(), p) != refined.end())
+      throw py::value_error(std::string("parameter ") +
+                            VaboParamNamesArray()[p] +
+                            " is both in refine and in keep");
+    mode[p] = 0;
+  }
+  return mode;
+}
+
+/* A threshold (rad), a number or an expression; NaN is none. */
+double threshold(py::handle value, const char *name)
+{
+  const double v = number_or_expression(value, name);
+  if (std::isnan(v))
+    throw py::value_error(std::string(name) + " is not a number");
+  return v;
+}
+
+Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
+              py::handle weight, py::handle refine_names, py::handle keep_names,
+              int maxiter, py::handle mindev, py::handle maxdev)
+{
+  const Points p = points(tth, i1, i2, weight);
+  const std::array<double, NParams> par = start_values(start);
+  const std::array<int, NParams> mode =
+      parameter_modes(refine_names, keep_names);
+  const double stop_deviation = threshold(mindev, "mindev");
+  const double accepted_deviation = threshold(maxdev, "maxdev");
+
+  Result result;
+  VaboResult &record = result.record;
+  vabo_result_set_start(record, par.data(), mode.data());
+  record.input = kArraysInput;
+  const double *angle = p.tth.data(), *c1 = p.i1.data(), *c2 = p.i2.data(),
+               *w = p.weights();
+  const bool refined = with_library([&] {
+    double opt[NParams], dev[NParams], stat[NStats];
+    if (VaboOptimizeSteps(opt, dev, stat, par.data(), mode.data(), p.n, angle,
+                          c1, c2, w, stop_deviation, maxiter, &record.steps))
+      return false;
+    vabo_result_set_refined(record, opt, dev, stat, p.n, angle, c1, c2, w);
+    return true;
+  });
+
+  if (!refined) {
+    record.status = kStatusRefineFailed;
+    record.message = VaboRefineFailedText;
+  } else if (!vabo_deviation_accepted(record.stat[RStdDev],
+                                      accepted_deviation)) {
+    record.status = kStatusDeviationTooLarge;
+    record.message = VaboDeviationTooLargeText;
+  } else {
+    record.status = kStatusSucceeded;
+    record.message = VaboSuccessText;
+  }
+  return result;
+}
+
+/* ---- the attributes of Result ---- */
+
+py::array_t<double> vector(const double *values, size_t n)
+{
+  return py::array_t<double>(static_cast<py::ssize_t>(n), values);
+}
+
+int result_status(const Result &r) { return r.record.status; }
+std::string result_message(const Result &r)
+{
+  return vabo_result_message(r.record);
+}
+int result_steps(const Result &r) { return r.record.steps; }
+
+py::tuple parameter_names(const VaboResult &record, bool refined_only)
+{
+  const char *const *names = VaboParamNamesArray();
+  py::list list;
+  for (int p = 0; p < NParams; ++p)
+    if (!refined_only || record.mode[p] != 0) list.append(names[p]);
+  return py::tuple(list);
+}
+
+py::tuple result_names(const Result &r)
+{
+  return parameter_names(r.record, false);
+}
+py::tuple result_refined(const Result &r)
+{
+  return parameter_names(r.record, true);
+}
+
+py::array_t<double> result_start(const Result &r)
+{
+  return vector(r.record.start.data(), NParams);
+}
+
+py::object result_values(const Result &r)
+{
+  if (!r.record.refined) return py::none();
+  return vector(r.record.value.data(), NParams);
+}
+
+py::object result_deviations(const Result &r)
+{
+  if (!r.record.refined) return py::none();
+  return vector(r.record.deviation.data(), NParams);
+}
+
+py::object result_errors(const Result &r)
+{
+  if (!r.record.refined) return py::none();
+  std::array<double, NParams> error{};
+  for (int p = 0; p < NParams; ++p)
+    error[p] = vabo_result_error(r.record, p);
+  return vector(error.data(), NParams);
+}
+
+/* The covariance or the correlation, nopt x nopt, or None. */
+py::object matrix(const VaboResult &record, bool correlation)
+{
+  if (!vabo_result_has_covariance(record)) return py::none();
+  const auto n = static_cast<py::ssize_t>(record.nopt);
+  py::array_t<double> m({n, n});
+  auto cell = m.mutable_unchecked<2>();
+  for (py::ssize_t i = 0; i < n; ++i)
+    for (py::ssize_t j = 0; j < n; ++j)
+      cell(i, j) = correlation ? vabo_result_correlation(record, i, j)
+                               : vabo_result_covariance(record, i, j);
+  return m;
+}
+
+py::object result_covariance(const Result &r)
+{
+  return matrix(r.record, false);
+}
+py::object result_correlation(const Result &r)
+{
+  return matrix(r.record, true);
+}
+
+py::object result_statistics(const Result &r)
+{
+  if (!r.record.refined) return py::none();
+  py::dict section;
+  for (int k = 0; k < NStats; ++k) {
+    const double v = r.record.stat[k];
+    /* The counts as integers, as the JSON document writes them. */
+    if ((k == RNData || k == RNopt) && v >= 0.0 && v == std::floor(v))
+      section[VaboStatNames[k]] = static_cast<long long>(v);
+    else
+      section[VaboStatNames[k]] = v;
+  }
+  return section;
+}
+
+py::object result_beam(const Result &r)
+{
+  if (!r.record.refined) return py::none();
+  py::dict section;
+  for (int k = 0; k < NParams; ++k)
+    section[VaboBeamNames[k]] = r.record.has_beam[k]
+                                    ? py::object(py::float_(r.record.beam[k]))
+                                    : py::object(py::none());
+  return section;
+}
+
+/* The program's three result lines (refined values, deviations,
+ * statistics), written by its own printers, without the last line end; the
+ * message when the refinement failed. */
+std::string result_lines(const Result &r)
+{
+  const VaboResult &record = r.record;
+  if (!record.refined) return vabo_result_message(record);
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&text, &size);
+  if (!out) throw std::bad_alloc();
+  fprint_parameters(out, record.value.data(), nullptr);
+  fprint_parameters(out, record.deviation.data(), nullptr);
+  fprint_statistics(out, record.stat.data(), nullptr);
+  const bool written = fclose(out) == 0;
+  std::unique_ptr<char, decltype(&free)> owned(text, &free);
+  if (!written || !text) throw std::bad_alloc();
+  return std::string(text, size > 0 ? size - 1 : 0);
+}
+
+py::object to_dict(const Result &result)
+{
+  const std::string document = vabo_result_json(result.record);
+  if (document.empty()) throw std::bad_alloc();
+  return py::module_::import("json").attr("loads")(document);
+}
+
+void to_poni(const Result &result, py::handle path, py::handle wavelength)
+{
+  if (!result.record.refined)
+    throw py::value_error("no refined geometry to write: " +
+                          vabo_result_message(result.record));
+  VaboResult record = result.record;
+  if (!wavelength.is_none()) {
+    const double w = number_or_expression(wavelength, "wavelength");
+    if (!(w > 0.0) || !std::isfinite(w))
+      throw py::value_error("wavelength is " + number_text(w) +
+                            " m, not a positive length");
+    record.has_wavelength = true;
+    record.wavelength = w;
+  }
+  const std::string text = vabo_result_poni(record);
+  if (text.empty()) throw std::bad_alloc();
+
+  const py::object file = py::module_::import("os").attr("fspath")(path);
+  const std::string name = file.cast<std::string>();
+  if (name.find('\0') != std::string::npos)
+    throw py::value_error("path has an embedded null byte");
+  int error = 0;
+  {
+    py::gil_scoped_release release;
+    error = vabo_write_text(name.c_str(), text);
+  }
+  if (error != 0) {
+    errno = error;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, file.ptr());
+    throw py::error_already_set();
+  }
+}
+
+std::string result_repr(const Result &result)
+{
+  return "<vabo.Result status=" + std::to_string(result.record.status) +
+         " steps=" + std::to_string(result.record.steps) + ": " +
+         vabo_result_message(result.record) + ">";
+}
+
+constexpr const char *kRefineDoc =
+    R"doc(refine(tth, i1, i2, start, weight=None, refine=None, keep=None, maxiter=100, mindev=1e-07, maxdev=0.01745329252)
+
+Refine a detector geometry from calibration points.
+
+The refinement of the vabo program (weighted Gauss-Newton least squares),
+on arrays instead of a file: the same points and start values give the
+same numbers, bit for bit.
+
+Parameters
+----------
+tth : array_like
+    Scattering angles TwoTheta of the points, rad.  One dimension, real
+    numbers of any float or integer dtype (converted to float64 once; an
+    array that is float64 and contiguous is used as it is), all finite.
+i1, i2 : array_like
+    Pixel coordinates of the points along the first and the second image
+    axis, as tth and of its length.
+start : sequence of 8 numbers or str
+    Start values of pix1 pix2 (m), cen1 cen2 (pixels), dis (m), rot1 rot2
+    rot3 (rad), each a number or an expression ("75_um", "20_cm",
+    "-2_deg").
+weight : array_like, optional
+    Weights of the points, >= 0, as tth (default: 1 each).
+refine, keep : str or iterable of str, optional
+    Names of parameters to refine and to keep constant, changing the
+    defaults: cen1 cen2 dis rot1 rot2 refined, pix1 pix2 rot3 kept.
+maxiter : int, optional
+    Largest number of steps (100).
+mindev : float or str, optional
+    The refinement stops when the standard deviation of the residuals
+    (rad) is at or below it (1e-7).
+maxdev : float or str, optional
+    Largest accepted final standard deviation, rad (0.01745329252, the
+    program's default: one degree to eleven digits, "1_deg" in its usage).
+
+Returns
+-------
+Result
+    status 0 with the refined geometry; 65 when the final standard
+    deviation exceeds maxdev (the geometry is there all the same); 33 when
+    the refinement failed (the normal equations cannot be solved): then
+    only the start values and the steps are known.
+
+Raises
+------
+ValueError
+    Columns of different lengths, no points, a value that is not finite, a
+    negative weight, not 8 start values, an unknown parameter name.
+TypeError
+    A column that does not hold real numbers, a start value that is
+    neither a number nor a text.
+ExpressionError
+    A start value, mindev or maxdev that is not an expression.
+
+Notes
+-----
+The call releases the GIL while it refines.  The library is
+single-threaded: refinements from several threads run one after the
+other.
+)doc";
+
+constexpr const char *kResultDoc =
+    R"doc(The result of `refine`, as the vabo program reports it.
+
+Attributes
+----------
+status : int
+    0 success, 33 refinement failed, 65 final deviation above maxdev: the
+    program's exit status.
+message : str
+    The program's text for the status ("succesfully completed", spelled
+    as the program spells it), followed by why there are no standard
+    errors when the refined result has none.
+steps : int
+    Refinement steps made.
+names : tuple of str
+    The parameters, in the order of values, deviations and errors: pix1
+    pix2 cen1 cen2 dis rot1 rot2 rot3.
+refined : tuple of str
+    The refined parameters, in the order of the covariance's rows.
+start : numpy.ndarray
+    The start values (m, pixels, rad).
+values : numpy.ndarray or None
+    Refined values; None when the refinement failed.
+deviations : numpy.ndarray or None
+    The program's partial deviations (its second result line): each from
+    its own Jacobian column only; 0 for kept parameters.
+errors : numpy.ndarray or None
+    Standard errors from the covariance: 0 for kept parameters, NaN
+    without a covariance.
+covariance, correlation : numpy.ndarray or None
+    s2 (J^T W J)^-1 over the refined parameters and its correlations;
+    None when there are not more weighted points than refined parameters
+    or the normal matrix is singular.
+statistics : dict or None
+    stdev, mindev, maxdev (rad), total weight, ndata, nopt.
+beam : dict or None
+    The beam parameters by name (pix1 pix2 beam_center1 beam_center2
+    beam_distance tilt1 tilt2 tilt3), None for those that cannot be
+    derived.
+
+str(result) gives the program's three result lines.
+)doc";
+
+constexpr const char *kToPoniDoc = R"doc(to_poni(path, wavelength=None)
+
+Write the refined geometry as a PONI file (version 2).
+
+As the program's poni= option writes it, for pyFAI and the programs built
+on it: distance, point of normal incidence in m from the corner of the
+first pixel, rotations, pixel sizes.
+
+Parameters
+----------
+path : str or os.PathLike
+    The file, replaced if it exists.
+wavelength : float or str, optional
+    Wavelength in m, or an expression ("0.72932_Ao"); written when given.
+
+Raises
+------
+ValueError
+    The refinement failed (no geometry), or the wavelength is not a
+    positive finite length.
+OSError
+    The file cannot be written.
+)doc";
+
+constexpr const char *kToDictDoc = R"doc(to_dict()
+
+The result as a dict: the document of the program's json= option.
+
+Keys program, version, arguments (empty), input ("(arrays)"), status,
+message, parameters (value, unit, refined, start, deviation, error of
+each), statistics, steps, covariance and correlation (names and matrix),
+beam and poni; None where the program writes null.
+)doc";
+
+} // namespace
+
+void bind_refine(py::module_ &m)
+{
+  py::class_<Result>(m, "Result", kResultDoc)
+      .def_property_readonly("status", &result_status,
+                             "0 success, 33 refinement failed, 65 final "
+                             "deviation above maxdev.")
+      .def_property_readonly("message", &result_message,
+                             "The program's text for the status.")
+      .def_property_readonly("steps", &result_steps, "Refinement steps made.")
+      .def_property_readonly("names", &result_names,
+                             "The eight parameter names, pix1 ... rot3.")
+      .def_property_readonly("refined", &result_refined,
+                             "The refined parameters' names.")
+      .def_property_readonly("start", &result_start,
+                             "Start values (m, pixels, rad).")
+      .def_property_readonly("values", &result_values,
+                             "Refined values, or None after a failure.")
+      .def_property_readonly("deviations", &result_deviations,
+                             "The program's partial deviations, or None.")
+      .def_property_readonly("errors", &result_errors,
+                             "Standard errors from the covariance, or None.")
+      .def_property_readonly("covariance", &result_covariance,
+                             "Covariance over `refined`, or None.")
+      .def_property_readonly("correlation", &result_correlation,
+                             "Correlation over `refined`, or None.")
+      .def_property_readonly("statistics", &result_statistics,
+                             "stdev mindev maxdev total ndata nopt, or None.")
+      .def_property_readonly("beam", &result_beam,
+                             "Beam parameters by name, or None.")
+      .def("to_poni", &to_poni, py::arg("path"),
+           py::arg("wavelength") = py::none(), kToPoniDoc)
+      .def("to_dict", &to_dict, kToDictDoc)
+      .def("__str__", &result_lines, "The program's three result lines.")
+      .def("__repr__", &result_repr);
+
+  m.def("refine", &refine, py::arg("tth"), py::arg("i1"), py::arg("i2"),
+        py::arg("start"), py::arg("weight") = py::none(),
+        py::arg("refine") = py::none(), py::arg("keep") = py::none(),
+        py::arg("maxiter") = VaboDefaultMaxIter,
+        py::arg("mindev") = VaboDefaultMinDev,
+        py::arg("maxdev") = VaboDefaultMaxDev, kRefineDoc);
+}
+
+} // namespace vabo_python

@@ -1,0 +1,181 @@
+/*
+ * vabo_robust.cpp -- the options method= and reject= of the front end.
+ *
+ * Reads the two options, runs the refinement they ask for (VaboOptimizeEx
+ * for the method, VaboOptimizeRobust for the clipping; the plain
+ * VaboOptimizeSteps without them), writes one line per round of clipping
+ * to standard error and records the method, the rounds and the rejected
+ * points for the JSON result.  The numerical work is the refinement
+ * module's; nothing here changes a run that gives neither option.
+ */
+#include "vabo_robust.h"
+
+#include "vabo.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+const char *const VaboRobustHelpText =
+    "  Robust refinement (the two may be combined):\n"
+    "    method=gn|lm       gn: Gauss-Newton steps, the default; lm: Levenberg-\n"
+    "                       Marquardt damping, for start values far off\n"
+    "    reject=<K>         sigma clipping: after the fit, reject the points whose\n"
+    "                       residual lies more than K robust standard deviations\n"
+    "                       (1.4826 x median absolute deviation) from the median\n"
+    "                       and fit again, until nothing more is rejected (at most\n"
+    "                       10 rounds, never more than half of the points);\n"
+    "                       K > 0, typically 3 to 5.  One line per round on\n"
+    "                       standard error; the statistics are over the kept points\n";
+
+namespace {
+
+/* Names of the method= values, in VaboMethod order. */
+constexpr const char *kMethodNames[] = {"gn", "lm"};
+
+/* Reports a round of clipping as the users' scripts read it. */
+void report_round(const VaboRejectRound &round)
+{
+  fprintf(stderr, "reject: round %d: %zu points rejected, %zu kept, stdev %lg\n",
+          round.round, round.rejected, round.kept, round.stddev);
+}
+
+/* The lines of the rounds done, and why the clipping stopped when it did
+ * not settle. */
+void report_rounds(const VaboRejection &rejection)
+{
+  for (int r = 0; r < rejection.nrounds; ++r)
+    report_round(rejection.Rounds[r]);
+  if (rejection.nrounds == 0) return;
+  const VaboRejectRound &last = rejection.Rounds[rejection.nrounds - 1];
+  if (rejection.end == VaboRejectHalfGuard)
+    fprintf(stderr,
+            "reject: stopped: rejecting the %zu more points beyond %lg sigma "
+            "would reject more than half of the points\n",
+            last.candidates, rejection.k);
+  else if (rejection.end == VaboRejectRoundLimit)
+    fprintf(stderr,
+            "reject: stopped after %d rounds; more points may lie beyond %lg "
+            "sigma\n",
+            rejection.nrounds, rejection.k);
+}
+
+/* Sizes the arrays of the clipping; false when there is no storage. */
+bool prepare(VaboRobustRun &run, size_t ndata, const double *Weight)
+{
+  try {
+    run.round.assign(ndata, 0);
+    run.residual.assign(ndata, NAN);
+    run.weight.assign(Weight, Weight + ndata);
+    return true;
+  } catch (const std::exception &) {
+    return false;
+  }
+}
+
+} // namespace
+
+bool vabo_read_reject(const char *rest, VaboRobustOptions &options)
+{
+  double value = 0.0;
+  char reason[1024];
+  if (vabo_option_expression(rest, &value, reason, sizeof reason)) {
+    if (value > 0.0 && std::isfinite(value)) {
+      options.has_reject = true;
+      options.reject = value;
+      return true;
+    }
+    snprintf(reason, sizeof reason, "%lg is not a positive, finite factor",
+             value);
+  }
+  fprintf(stderr, "ERROR: reject=%s is not a factor of the robust scale: %s\n",
+          rest, reason);
+  return false;
+}
+
+bool vabo_read_method(const char *rest, VaboRobustOptions &options)
+{
+  for (int m = VaboGaussNewton; m <= VaboLevenbergMarquardt; ++m)
+    if (strcmp(rest, kMethodNames[m]) == 0) {
+      options.has_method = true;
+      options.method = m;
+      return true;
+    }
+  fprintf(stderr,
+          "ERROR: method=%s is not a method: use method=gn (Gauss-Newton) or "
+          "method=lm (Levenberg-Marquardt)\n",
+          rest);
+  return false;
+}
+
+int vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
+                         double *ParOpt, double *ParDev, double *ParStat,
+                         const double *ParStart, const int *ParMode,
+                         size_t ndata, const double *TwoTheta,
+                         const double *Coord1, const double *Coord2,
+                         const double *Weight, double mindev, int maxiter,
+                         int *psteps)
+{
+  if (!options.has_method && !options.has_reject)
+    return VaboOptimizeSteps(ParOpt, ParDev, ParStat, ParStart, ParMode, ndata,
+                             TwoTheta, Coord1, Coord2, Weight, mindev, maxiter,
+                             psteps);
+  VaboOptions method{};
+  method.method = options.method;
+  if (!options.has_reject)
+    return VaboOptimizeEx(ParOpt, ParDev, ParStat, ParStart, ParMode, ndata,
+                          TwoTheta, Coord1, Coord2, Weight, mindev, maxiter,
+                          &method, psteps);
+
+  if (!prepare(run, ndata, Weight)) return 1;
+  run.rejection.k = options.reject;
+  run.rejection.Round = run.round.data();
+  run.rejection.Residual = run.residual.data();
+  const int status = VaboOptimizeRobust(
+      ParOpt, ParDev, ParStat, ParStart, ParMode, ndata, TwoTheta, Coord1,
+      Coord2, Weight, mindev, maxiter, &method, &run.rejection, psteps);
+  for (size_t i = 0; i < ndata; ++i)
+    if (run.round[i] != 0) run.weight[i] = 0.0;
+  run.clipped = true;
+  run.refined = status == 0;
+  report_rounds(run.rejection);
+  return status;
+}
+
+const double *vabo_robust_weights(const VaboRobustRun &run,
+                                  const double *Weight)
+{
+  return run.clipped ? run.weight.data() : Weight;
+}
+
+void vabo_robust_set_result(VaboResult &result,
+                            const VaboRobustOptions &options,
+                            const VaboRobustRun &run, const double *TwoTheta,
+                            const double *Coord1, const double *Coord2)
+{
+  try {
+    if (options.has_method && options.method != VaboGaussNewton)
+      result.method = kMethodNames[options.method];
+    if (!run.clipped) return;
+    const VaboRejection &rejection = run.rejection;
+    result.has_rejection = true;
+    result.reject_k = rejection.k;
+    result.reject_end = rejection.end;
+    result.reject_rounds.assign(rejection.Rounds,
+                                rejection.Rounds + rejection.nrounds);
+    for (size_t i = 0; i < run.round.size(); ++i) {
+      if (run.round[i] == 0) continue;
+      VaboRejectedPoint point;
+      point.line = i < run.lines.size() ? run.lines[i] : 0;
+      point.angle = TwoTheta[i];
+      point.i1 = Coord1[i];
+      point.i2 = Coord2[i];
+      point.residual = run.refined ? run.residual[i] : NAN;
+      point.round = run.round[i];
+      result.rejected.push_back(point);
+    }
+  } catch (const std::exception &) {
+    /* Without storage the JSON lists fewer points; the run stands. */
+  }
+}
