@@ -10,7 +10,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+# Installs what building needs (scripts/deps.sh); tests and benchmarks, whose
+# packages belong to other sets, are left out of this build.
+scripts/deps.sh build
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVABO_TESTS=OFF -DVABO_BENCH=OFF > /dev/null
 cmake --build build -j2 --target vabo > /dev/null
 
 data=examples/points.dat

@@ -4,9 +4,9 @@
 # must load vabo's PONI files, whose JSON companions carry standard errors
 # that agree with numpy and scipy (results_crosscheck.py).
 # Usage: check_pyfai.sh <vabo binary> <source dir> <build dir>
-# The model is evaluated by <build dir>/tests/vabo_model_probe.  Exits 77
-# (skipped) when pyFAI or scipy cannot be imported, unless CI is set: there
-# it fails.
+# The model is evaluated by <build dir>/tests/vabo_model_probe.  Without
+# pyFAI or scipy it fails, or is skipped (77) when the optional packages were
+# declined (see script_support.sh).
 set -u
 if [ $# -ne 3 ]; then
   echo "usage: check_pyfai.sh <vabo binary> <source dir> <build dir>" >&2
@@ -17,15 +17,10 @@ source_dir=$2
 build_dir=$3
 python=/usr/bin/python3
 probe="$build_dir/tests/vabo_model_probe"
+name=check_pyfai
+. "$source_dir/tests/script_support.sh"
 
-if ! "$python" -c 'import numpy, scipy.optimize, pyFAI.geometry' >/dev/null 2>&1; then
-  if [ -n "${CI+set}" ]; then
-    echo "check_pyfai: pyFAI or scipy cannot be imported by $python (required in CI)" >&2
-    exit 1
-  fi
-  echo "check_pyfai: pyFAI or scipy cannot be imported by $python; skipped" >&2
-  exit 77
-fi
+require_python "pyFAI or scipy" "numpy, scipy.optimize, pyFAI.geometry"
 if [ ! -x "$probe" ]; then
   echo "check_pyfai: $probe not found (build the target vabo_model_probe)" >&2
   exit 1

@@ -6,7 +6,8 @@
 #
 #   check_robust.sh VABO_BINARY SOURCE_DIR BUILD_DIR
 #
-# Exit 0 pass, 1 fail, 77 skip (no python3 at /usr/bin, outside CI).
+# Exit 0 pass, 1 fail, 77 skip (no python3 at /usr/bin, when the optional
+# packages were declined; see script_support.sh).
 set -u
 vabo=$1
 source_dir=$2

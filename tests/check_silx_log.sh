@@ -3,7 +3,8 @@
 # exact synthetic points and reads vabo_iteration.spec back with silx's
 # SPEC-file reader (scan numbers, column labels, rows).
 # Usage: check_silx_log.sh <vabo binary> <source dir> <build dir>
-# Exit 77 (skipped) when silx is missing, unless CI is set.
+# Without silx it fails, or is skipped (77) when the optional packages were
+# declined (see script_support.sh).
 set -u
 # Absolute paths: the run happens in a temporary directory.
 vabo=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")

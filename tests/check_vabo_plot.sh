@@ -3,7 +3,8 @@
 # refines the shipped example calibration, with weights added, and writes
 # vabo_iteration.spec; vabo_plot_check.py then runs the tool on it.
 # Usage: check_vabo_plot.sh <vabo binary> <source dir> <build dir>
-# Exit 77 (skipped) when silx or matplotlib is missing, unless CI is set.
+# Without silx or matplotlib it fails, or is skipped (77) when the optional
+# packages were declined (see script_support.sh).
 set -u
 # Absolute paths: the run happens in a temporary directory.
 vabo=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")

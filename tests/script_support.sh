@@ -2,18 +2,27 @@
 # file after setting `python` and `name` (the test's name for its messages).
 # It defines functions only; it runs nothing itself.
 
-# require_python WHAT IMPORTS: returns when $python can run "import IMPORTS";
-# otherwise exits 77 (skipped), or 1 when CI is set, where every check runs.
+# require_python WHAT IMPORTS: returns when $python can run "import IMPORTS".
+# Otherwise the check ends with one line: skipped (77) with the line
+# "$name: skipped: <reason>", which scripts/test.sh shows, when the user
+# declined the optional packages (VABO_SKIP_OPTIONAL=1, see scripts/deps.sh);
+# failed (1) in every other case, and always when CI is set.
 require_python() {
   if "$python" -c "import $2" >/dev/null 2>&1; then
     return 0
   fi
+  local reason="$1 is not installed for $python"
   if [ -n "${CI:-}" ]; then
-    echo "$name: $1 is not installed for $python"
+    echo "$name: $reason (required in CI)"
     exit 1
   fi
-  echo "$name: skipped, $1 is not installed for $python"
-  exit 77
+  if [ "${VABO_SKIP_OPTIONAL:-0}" = 1 ]; then
+    echo "$name: skipped: $reason (VABO_SKIP_OPTIONAL=1)"
+    exit 77
+  fi
+  echo "$name: $reason; install it with scripts/deps.sh optional," \
+       "or set VABO_SKIP_OPTIONAL=1 to skip this check"
+  exit 1
 }
 
 # enter_work_dir: makes a temporary directory `work`, removed when the script
