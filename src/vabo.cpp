@@ -1,14 +1,17 @@
 /*
- * vabo.cpp -- the program's entry: command line, calibration data, run, report.
+ * vabo.cpp -- the program's run: command line, calibration data, run, report.
  *
- * main prints the banner, turns the arguments into options and start values
- * (kept as texts in the keyed list "start"), reads the calibration lines into
- * the list "data", converts both into the parameter and calibration tables,
- * runs VaboOptimize once, prints the three result lines and sets the exit
- * status: 0 success, 1 bad input, 33 refinement failed, 65 fit too poor.
- * The texts and printers live in vabo_print.cpp, the PONI and JSON result
- * files (options poni=, json=, wavelength=) in vabo_results.cpp; the numbers
- * are read by numio, the refinement is vabo_base's.
+ * vabo_main prints the banner, turns the arguments into options and start
+ * values (kept as texts in the keyed list "start"), reads the calibration
+ * lines into the list "data", converts both into the parameter and
+ * calibration tables, runs VaboOptimize once, prints the three result lines
+ * and returns the exit status: 0 success, 1 bad input, 33 refinement
+ * failed, 65 fit too poor.  The process entry main (vabo_main.cpp) calls it
+ * with standard input; it leaves the modules as it found them, so that it
+ * can run again in the same process.  The texts and printers live in
+ * vabo_print.cpp, the PONI and JSON result files (options poni=, json=,
+ * wavelength=) in vabo_results.cpp; the numbers are read by numio, the
+ * refinement is vabo_base's.
  */
 #include "vabo.h"
 #include "vabo_results.h"
@@ -267,16 +270,15 @@ bool is_stop_line(const char *line)
          (line[0] == 'q' && strncmp(line, "quit", 4) == 0);
 }
 
-/* Reads the calibration lines from finput (none: standard input) into the
+/* Reads the calibration lines from finput (none: the stream input) into the
  * new list "data", each non-empty cleaned line under its running number.
  * Lines are read whole, however long; a NUL byte inside a line ends the text
  * that the cleaning sees.  0, or -1 after reporting an open or read failure
  * (or without message when the list fails). */
-int read_calibration_lines(const char *finput)
+int read_calibration_lines(const char *finput, FILE *input)
 {
   const bool announce = (VABODebug() & VABO_VABO) != 0;
   InputFile owned;
-  FILE *input = stdin;
   if (finput) {
     if (announce) printf("opening >>%s<< for reading\n", finput);
     owned.reset(fopen(finput, "r"));
@@ -504,8 +506,10 @@ int write_result_files(int argc, char *argv[], const Settings &settings,
   return status;
 }
 
-/* Steps 2 to 9 of a run; returns the exit status. */
-int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
+/* Steps 2 to 9 of a run reading its calibration data from input (unless
+ * input= names a file); returns the exit status. */
+int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
+             RunArrays &run)
 {
   Settings settings;
   if (argc < 2) {
@@ -530,7 +534,7 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
     print_lists(stdout, VABOLevel() - 1, VABODebug() & VABO_VERBOSE);
 
   if (cnt_params(start, VaboParamNamesArray()) == NParams) {
-    if (read_calibration_lines(settings.finput))
+    if (read_calibration_lines(settings.finput, input))
       return common_error_exit(0, run);
   }
 
@@ -559,17 +563,32 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
   return 0;
 }
 
+/* Leaves the modules that a run sets up as they were before it: the debug
+ * word and the expression library's level at 0, no keyed lists (freed
+ * without a trace, also after the exits that leave them standing). */
+struct ModuleReset {
+  ModuleReset() = default;
+  ModuleReset(const ModuleReset &) = delete;
+  ModuleReset &operator=(const ModuleReset &) = delete;
+  ~ModuleReset()
+  {
+    reset_lists();
+    VaboDebugSet(0);
+    numio_debug(0);
+  }
+};
+
 } // namespace
 
-/* The program: returns the exit status 0, 1, 33 or 65. */
-int main(int argc, char *argv[])
+int vabo_main(int argc, char *argv[], FILE *input)
 {
+  ModuleReset reset;
   /* An empty argument vector has no program path; name the program. */
   const char *progname = (argc > 0 && argv[0]) ? argv[0] : "vabo";
   fprintf(stderr, "%s %s\n\n", progname, VaboVersion);
   RunArrays run;
   try {
-    return run_vabo(argc, argv, progname, run);
+    return run_vabo(argc, argv, progname, input ? input : stdin, run);
   } catch (...) {
     /* Nothing above throws but std::string on exhausted memory. */
     return common_error_exit(0, run);
