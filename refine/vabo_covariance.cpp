@@ -10,6 +10,7 @@
  * Owns its working arrays for one call; writes no output of its own.
  */
 #include "vabo_base.h"
+#include "vabo_scratch.h"
 
 #include <climits>
 #include <cmath>
@@ -78,9 +79,10 @@ int CholeskyInverse(int n, const double *A, double *Ainv)
   if (n > 0 && !(A && Ainv)) return -1;
   const size_t un = static_cast<size_t>(n);
 
-  std::vector<double> scale, G, Y, X;
-  if (!obtain(scale, un) || !obtain(G, un * un) || !obtain(Y, un) ||
-      !obtain(X, un * un))
+  ScratchArray<NParams> scale, Y;
+  ScratchArray<NParams * NParams> G, X;
+  if (!scale.obtain(un) || !G.obtain(un * un) || !Y.obtain(un) ||
+      !X.obtain(un * un))
     return -1;
 
   for (size_t i = 0; i < un; ++i) {
@@ -147,7 +149,7 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
   std::vector<double> A, B, ATA, inverse;
   if (!obtain(A, ndata * nopt) || !obtain(B, ndata) ||
       !obtain(ATA, nopt * nopt) || !obtain(inverse, nopt * nopt))
-    return VaboCovFailed;
+    return VaboCovNoMemory;
 
   const int rows = static_cast<int>(ndata);
   const int cols = static_cast<int>(nopt);
@@ -185,7 +187,9 @@ const char *VaboCovStatusText(int status)
   case VaboCovNotFinite:
     return "residuals or derivatives are not finite numbers";
   case VaboCovFailed:
-    return "missing argument or no storage";
+    return "missing argument";
+  case VaboCovNoMemory:
+    return "memory allocation failed";
   default:
     return "unknown status";
   }

@@ -16,6 +16,7 @@
  */
 #include "vabo_base.h"
 #include "vabo_geometry.h"
+#include "vabo_scratch.h"
 
 #include <algorithm>
 #include <climits>
@@ -38,6 +39,16 @@ constexpr double kMinPivotRatio = VABO_MIN_PIVOT_RATIO;
 
 /* Rows and columns of the derivative matrix DX of one point. */
 constexpr int kDXRows = 3;
+
+/* Why the last call of VaboOptimize failed (VaboOptimizeFailure). */
+int LastFailure = VaboOptimizeOk;
+
+/* Records why the refinement fails; returns VaboOptimize's failure 1. */
+int fail(VaboOptimizeFailure why)
+{
+  LastFailure = why;
+  return 1;
+}
 
 bool trace_on() { return (VABODebug() & VABO_VABO) != 0; }
 bool showtemp_on() { return (VABODebug() & VABO_SHOWTEMP) != 0; }
@@ -318,14 +329,12 @@ public:
     return 0;
   }
 
-  /* Deviations and statistics at the current parameters (get_VaboParDev;
-   * if its storage fails they stay -1). */
-  void deviations()
+  /* Deviations and statistics at the current parameters.  false when the
+   * storage of get_VaboParDev (the per-point path) cannot be obtained. */
+  bool deviations()
   {
-    if (per_point_) {
-      (void)get_VaboParDev(ndata_, &Ordered_, Angle_, I1_, I2_, Weight_);
-      return;
-    }
+    if (per_point_)
+      return get_VaboParDev(ndata_, &Ordered_, Angle_, I1_, I2_, Weight_) == 0;
     const double stddev = deviation_rule(total_, [this] { return sums_.squares; });
     const size_t nopt = refined_count(Ordered_);
     double parts[NParams];
@@ -333,6 +342,7 @@ public:
       parts[j] = deviation_rule(total_, [&] { return sums_.ATA[j * nopt + j]; });
     store_deviations(Ordered_, ndata_, stddev, sums_.mindev, sums_.maxdev,
                      total_, parts);
+    return true;
   }
 
 private:
@@ -369,8 +379,9 @@ private:
 
 /* 0 with ParOpt, ParDev and ParStat written (each may be null); 1 with them
  * untouched when an argument is missing, there are more points than the
- * arithmetic can index, storage fails, the normal matrix is not positive
- * definite or the iteration log cannot be written. */
+ * arithmetic can index, storage fails (for the steps or for the deviations),
+ * the normal matrix is not positive definite or the iteration log cannot be
+ * written; VaboOptimizeLastFailure then tells which. */
 int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
                  const double *Par, const int *ParMode, size_t ndata,
                  const double *Angle, const double *I1, const double *I2,
@@ -390,28 +401,30 @@ int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
   int unused_steps = 0;
   int &step = psteps ? *psteps : unused_steps;
   step = 0;
+  LastFailure = VaboOptimizeOk;
   if (trace_on()) printf("VaboOptimize\n");
-  if (!Par || !tables_given(ndata, Angle, I1, I2, Weight)) return 1;
-  if (ndata > kMaxPoints) return 1;
+  if (!Par || !tables_given(ndata, Angle, I1, I2, Weight))
+    return fail(VaboOptimizeBadArgument);
+  if (ndata > kMaxPoints) return fail(VaboOptimizeBadArgument);
 
   VaboOrdered Ordered;
   order_Par(&Ordered, Par, ParMode);
 
   Refinement refinement(Ordered, ndata, Angle, I1, I2, Weight);
-  if (!refinement.obtain()) return 1;
+  if (!refinement.obtain()) return fail(VaboOptimizeNoMemory);
 
   double stddev = refinement.evaluate();
   double diff_stddev = 1.0;
 
   if ((VABODebug() & VABO_SAVESTEPS) &&
       vabo_save_step(0, ndata, &Ordered, Angle, I1, I2, Weight, 1) != 0)
-    return 1;
+    return fail(VaboOptimizeLogFailed);
 
   /* A NaN deviation fails "stddev > maxdev" and a NaN change fails the last
    * test, so a diverging fit ends here too. */
   while (stddev > maxdev && step < maxstep &&
          std::fabs(diff_stddev) > VABO_MIN_CHANGE) {
-    if (refinement.step() != 0) return 1;
+    if (refinement.step() != 0) return fail(VaboOptimizeSingular);
 
     double previous_stddev = stddev;
     stddev = refinement.evaluate();
@@ -423,14 +436,17 @@ int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
 
     if ((VABODebug() & VABO_SAVESTEPS) &&
         vabo_save_step(step, ndata, &Ordered, Angle, I1, I2, Weight, 0) != 0)
-      return 1;
+      return fail(VaboOptimizeLogFailed);
   }
 
-  /* Without storage for the deviations they and the statistics stay -1. */
-  refinement.deviations();
+  /* Without storage for the deviations the refinement has no result to
+   * report: -1 for every deviation and statistic would pass for one. */
+  if (!refinement.deviations()) return fail(VaboOptimizeNoMemory);
   reorder_Par(&Ordered, ParOpt, ParDev, ParStat);
   return 0;
 }
+
+int VaboOptimizeLastFailure(void) { return LastFailure; }
 
 /* VaboB[i] = measured minus model angle of point i (rad).  Writes nothing
  * when an argument is missing. */
@@ -508,7 +524,9 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
  * the entries A[i*n + j] with j >= i are read) by A = G^T G, G upper
  * triangular.  0; -1 with X untouched when a pivot is not positive (or not
  * a number, or only rounding noise of its diagonal entry: A is singular to
- * working precision), an argument is missing or no workspace is obtained. */
+ * working precision), an argument is missing or no workspace is obtained.
+ * Up to NParams unknowns the workspace is local: the refinement's systems
+ * never fail for want of memory, which a -1 would report as singular. */
 int CholeskySolve(int n, const double *A, const double *B, double *X)
 {
   if (trace_on()) printf("CholeskySolve\n");
@@ -517,8 +535,9 @@ int CholeskySolve(int n, const double *A, const double *B, double *X)
 
   const size_t un = static_cast<size_t>(n);
   const bool showtemp = showtemp_on();
-  std::vector<double> G, Y, GTG;
-  if (!obtain({{&G, un * un}, {&Y, un}, {&GTG, showtemp ? un * un : 0}}))
+  ScratchArray<NParams * NParams> G, GTG;
+  ScratchArray<NParams> Y;
+  if (!G.obtain(un * un) || !Y.obtain(un) || !GTG.obtain(showtemp ? un * un : 0))
     return -1;
 
   for (size_t i = 0; i < un; ++i) {
