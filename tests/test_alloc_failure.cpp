@@ -28,7 +28,16 @@
 #include <functional>
 #include <initializer_list>
 
+/* The address sanitizer, as gcc and as clang announce it. */
 #if defined(__SANITIZE_ADDRESS__)
+#define VABO_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VABO_ASAN 1
+#endif
+#endif
+
+#if defined(VABO_ASAN)
 #define VABO_ALLOCATOR_REPLACED 0
 #else
 #define VABO_ALLOCATOR_REPLACED 1
