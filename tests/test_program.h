@@ -95,15 +95,19 @@ struct RunSetup {
 /* Starts vabo in dir with args, standard input from stdin_fd (if >= 0) or
  * the file setup.stdin_path, standard output into out_path, standard error
  * into the scratch file .stderr.  With an alarm, a child still running
- * after kRunTimeoutSeconds is killed by it.  Returns the pid, -1 when no
- * child could be made. */
+ * after kRunTimeoutSeconds is killed by it.  When the environment names a
+ * wrapper (VABO_TEST_WRAPPER, the memcheck tests' valgrind script), the
+ * wrapper runs with the program path and the arguments.  Returns the pid,
+ * -1 when no child could be made. */
 inline pid_t start_vabo(const ScratchDir &dir,
                         const std::vector<std::string> &args,
                         const RunSetup &setup, int stdin_fd,
                         const fs::path &out_path, bool with_alarm)
 {
   const fs::path err_path = dir.file(".stderr");
+  const char *wrapper = std::getenv("VABO_TEST_WRAPPER");
   std::vector<std::string> argv_store;
+  if (wrapper && *wrapper) argv_store.push_back(wrapper);
   argv_store.push_back(kVaboProgram);
   argv_store.insert(argv_store.end(), args.begin(), args.end());
   std::vector<char *> argv;
@@ -127,7 +131,7 @@ inline pid_t start_vabo(const ScratchDir &dir,
     dup2(out, 1);
     dup2(err, 2);
     if (with_alarm) alarm(kRunTimeoutSeconds);
-    execv(kVaboProgram.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   return pid;
