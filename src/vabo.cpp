@@ -22,10 +22,10 @@
 #include "vabo_list.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -210,9 +210,10 @@ bool standard_output_ok(RunState &run)
   if (fflush(stdout) == 0 && !ferror(stdout)) return true;
   const int error = errno ? errno : EIO;
   run.output_failed = true;
-  snprintf(run.failure, sizeof run.failure, "writing standard output: %s",
-           strerror(error));
-  fprintf(stderr, "ERROR: %s\n", run.failure);
+  char text[kFailureTextSize];
+  snprintf(text, sizeof text, "writing standard output: %s", strerror(error));
+  fprintf(stderr, "ERROR: %s\n", text);
+  if (!run.failure[0]) snprintf(run.failure, sizeof run.failure, "%s", text);
   return false;
 }
 
@@ -406,25 +407,29 @@ int read_calibration_lines(const char *finput, FILE *input)
   return 0;
 }
 
-/* Allocates the parameter vectors in their order; false when one cannot be
- * (those obtained are freed with the others at the exit). */
+/* *array = n zeroed elements from the heap; false when there is no memory
+ * for them (the arrays obtained before are freed at the exit). */
+template <typename T> bool allocate(T *&array, size_t n)
+{
+  array = static_cast<T *>(calloc(n, sizeof(T)));
+  return array != nullptr;
+}
+
+/* Allocates the parameter vectors in their order; false when one cannot
+ * be. */
 bool allocate_parameter_vectors(RunState &run)
 {
-  return (run.ParStart = static_cast<double *>(calloc(NParams, sizeof(double)))) &&
-         (run.ParMode = static_cast<int *>(calloc(NParams, sizeof(int)))) &&
-         (run.ParOpt = static_cast<double *>(calloc(NParams, sizeof(double)))) &&
-         (run.ParDev = static_cast<double *>(calloc(NParams, sizeof(double)))) &&
-         (run.ParStat = static_cast<double *>(calloc(NStats, sizeof(double))));
+  return allocate(run.ParStart, NParams) && allocate(run.ParMode, NParams) &&
+         allocate(run.ParOpt, NParams) && allocate(run.ParDev, NParams) &&
+         allocate(run.ParStat, NStats);
 }
 
 /* Allocates the four calibration tables of n points in their order; false
  * when one cannot be. */
 bool allocate_calibration_tables(RunState &run, size_t n)
 {
-  return (run.TwoTheta = static_cast<double *>(calloc(n, sizeof(double)))) &&
-         (run.Coord1 = static_cast<double *>(calloc(n, sizeof(double)))) &&
-         (run.Coord2 = static_cast<double *>(calloc(n, sizeof(double)))) &&
-         (run.Weight = static_cast<double *>(calloc(n, sizeof(double))));
+  return allocate(run.TwoTheta, n) && allocate(run.Coord1, n) &&
+         allocate(run.Coord2, n) && allocate(run.Weight, n);
 }
 
 /* Allocates the five parameter vectors and converts the start values.

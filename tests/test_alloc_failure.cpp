@@ -1,17 +1,20 @@
 /*
- * Allocation failure in the libraries, one allocation at a time: every
- * entry point that allocates is run once to count its calls of malloc,
- * calloc and realloc, then once for every N with the N-th of them failing.
- * Each run must end exactly like the clean one (when the allocation that
- * failed was not needed) or report the exhausted heap as such -- error
- * value 1, VaboOptimizeNoMemory, VaboCovNoMemory -- with the outputs
- * untouched and every byte it took given back.  The failing allocator is
+ * Allocation failure in the libraries and the front end, one allocation at
+ * a time: every entry point that allocates is run once to count its calls
+ * of malloc, calloc and realloc, then once for every N with the N-th of
+ * them failing.  Each run must end exactly like the clean one (when the
+ * allocation that failed was not needed) or report the exhausted heap as
+ * such -- error value 1, VaboOptimizeNoMemory, VaboCovNoMemory, a non-zero
+ * exit status of vabo_main (whose messages test_vabo_faults checks) -- with
+ * the outputs untouched and every byte it took given back.  The failing allocator is
  * this program's own malloc, which forwards to glibc's and keeps count of
  * the bytes in use; the sanitized build, whose allocator it would fight,
  * skips the sweep.
  */
 #include "numio.h"
+#include "vabo.h"
 #include "vabo_base.h"
+#include "vabo_results.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -25,8 +28,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 /* The address sanitizer, as gcc and as clang announce it. */
 #if defined(__SANITIZE_ADDRESS__)
@@ -124,31 +130,34 @@ struct Outcome {
   bool operator==(const Outcome &) const = default;
 };
 
-/* Standard output goes to /dev/null while it lives (file descriptors only:
- * nothing is allocated, so it may stand inside an armed run). */
-class SilentStdout {
+/* A standard stream goes to /dev/null while it lives (file descriptors
+ * only: nothing is allocated, so it may stand inside an armed run). */
+class Silenced {
 public:
-  SilentStdout() : saved_(dup(1))
+  explicit Silenced(FILE *stream)
+      : stream_(stream), fd_(fileno(stream)), saved_(dup(fd_))
   {
-    std::fflush(stdout);
+    std::fflush(stream_);
     const int null = open("/dev/null", O_WRONLY);
     if (null >= 0) {
-      dup2(null, 1);
+      dup2(null, fd_);
       close(null);
     }
   }
-  ~SilentStdout()
+  ~Silenced()
   {
-    std::fflush(stdout);
+    std::fflush(stream_);
     if (saved_ >= 0) {
-      dup2(saved_, 1);
+      dup2(saved_, fd_);
       close(saved_);
     }
   }
-  SilentStdout(const SilentStdout &) = delete;
-  SilentStdout &operator=(const SilentStdout &) = delete;
+  Silenced(const Silenced &) = delete;
+  Silenced &operator=(const Silenced &) = delete;
 
 private:
+  FILE *stream_;
+  int fd_;
   int saved_;
 };
 
@@ -344,11 +353,11 @@ TEST(RefineAllocation, RefinementReportsNoMemoryWithOutputsUntouched)
   /* The path point by point, with its showtemp printouts. */
   vabo_test::DebugGuard showtemp(VABO_SHOWTEMP);
   sweep("VaboOptimize point by point", [&pts] {
-    SilentStdout silent;
+    Silenced silent(stdout);
     return refine(pts);
   });
   sweep("VaboCovariance", [&pts, &modes] {
-    SilentStdout silent;
+    Silenced silent(stdout);
     double cov[NParams * NParams];
     size_t nopt = 0;
     const int status =
@@ -358,6 +367,72 @@ TEST(RefineAllocation, RefinementReportsNoMemoryWithOutputsUntouched)
     if (status == VaboCovNoMemory) return Outcome{true, {}};
     return Outcome{false, {double(status), cov[0], cov[nopt * nopt - 1]}};
   });
+}
+
+/* ---- the front end ------------------------------------------------------ */
+
+/* Destroying a tree of the JSON library allocates, and a failure there ended
+ * the process; the document is now written as text. */
+TEST(ResultAllocation, JsonDocumentSurvivesEveryFailedAllocation)
+{
+  const vabo_test::Points pts = grid_points();
+  VaboResult result;
+  const int modes[NParams] = {0, 0, 1, 1, 1, 1, 1, 0};
+  vabo_result_set_start(result, kTruth.data(), modes);
+  double dev[NParams] = {0, 0, 0.25, 0.5, 1e-5, 2e-5, 3e-5, 0};
+  double stat[NStats] = {1e-5, -2e-6, 3e-5, 9, 12, 5};
+  vabo_result_set_refined(result, kTruth.data(), dev, stat, pts.size(),
+                          pts.angle.data(), pts.i1.data(), pts.i2.data(),
+                          pts.weight.data());
+  result.arguments = {"vabo", "x\xff", "json=r.json"};
+  result.message = "succesfully completed";
+  sweep("vabo_result_json", [&result] {
+    const std::string text = vabo_result_json(result);
+    if (text.empty()) return Outcome{true, {}};
+    return Outcome{false, {static_cast<double>(text.size()),
+                           static_cast<double>(std::hash<std::string>{}(text))}};
+  });
+}
+
+/* The first 30 points of the shipped example calibration. */
+std::string example_points()
+{
+  std::ifstream in(std::string(VABO_SOURCE_DIR) + "/examples/points.dat");
+  std::string line, points;
+  for (int n = 30; n > 0 && std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    points += line + "\n";
+    --n;
+  }
+  return points;
+}
+
+/* A whole run of vabo_main may fail anywhere -- lists, readers, tables,
+ * refinement, covariance, result files -- and must leave nothing behind. */
+TEST(FrontEndAllocation, EveryFailureGivesEveryByteBack)
+{
+  std::string points = example_points();
+  FILE *input = fmemopen(points.data(), points.size(), "r");
+  ASSERT_NE(input, nullptr);
+  setvbuf(input, nullptr, _IONBF, 0); /* no buffer made inside a run */
+  const std::vector<std::vector<std::string>> cases = {
+      {"vabo", "75_um", "75_um", "1000", "1000", "20_cm", "0", "0", "0"},
+      {"vabo", "75_um", "75_um", "1000", "1000", "20_cm", "0", "0", "0",
+       "debug=0x13", "maxdev=2_deg", "json=/dev/null", "poni=/dev/null"},
+  };
+  for (auto args : cases) {
+    std::vector<char *> argv;
+    for (auto &arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    sweep(args.back().c_str(), [&argv, input] {
+      Silenced out(stdout), err(stderr);
+      std::rewind(input);
+      const int status =
+          vabo_main(static_cast<int>(argv.size() - 1), argv.data(), input);
+      return Outcome{status != 0, {static_cast<double>(status)}};
+    });
+  }
+  std::fclose(input);
 }
 
 } // namespace
