@@ -6,10 +6,10 @@
  * allocation that failed was not needed) or report the exhausted heap as
  * such -- error value 1, VaboOptimizeNoMemory, VaboCovNoMemory, a non-zero
  * exit status of vabo_main (whose messages test_vabo_faults checks) -- with
- * the outputs untouched and every byte it took given back.  The failing allocator is
- * this program's own malloc, which forwards to glibc's and keeps count of
- * the bytes in use; the sanitized build, whose allocator it would fight,
- * skips the sweep.
+ * the outputs untouched and every byte it took given back.  The failing
+ * allocator (tools/failing_allocator.h) is this program's own malloc, which
+ * forwards to glibc's and keeps count of the bytes in use; the sanitized
+ * build, whose allocator it would fight, skips the sweep.
  */
 #include "numio.h"
 #include "vabo.h"
@@ -24,7 +24,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -48,65 +47,20 @@
 #else
 #define VABO_ALLOCATOR_REPLACED 1
 
-extern "C" {
-void *__libc_malloc(size_t size);
-void *__libc_calloc(size_t count, size_t size);
-void *__libc_realloc(void *block, size_t size);
-void __libc_free(void *block);
-}
+#include "tools/failing_allocator.h"
 
 namespace {
 long FailAt = 0;    /* the counted call that fails; 0: none */
 long Counted = 0;   /* calls counted while armed */
 bool Armed = false;
 size_t InUse = 0;   /* usable bytes of the blocks not yet freed */
-
-bool fails_now() { return Armed && ++Counted == FailAt; }
-
-void *taken(void *block)
-{
-  if (block) InUse += malloc_usable_size(block);
-  return block;
-}
 } // namespace
 
-extern "C" {
-void *malloc(size_t size)
-{
-  if (fails_now()) {
-    errno = ENOMEM;
-    return nullptr;
-  }
-  return taken(__libc_malloc(size));
-}
-
-void *calloc(size_t count, size_t size)
-{
-  if (fails_now()) {
-    errno = ENOMEM;
-    return nullptr;
-  }
-  return taken(__libc_calloc(count, size));
-}
-
-void *realloc(void *block, size_t size)
-{
-  if (size > 0 && fails_now()) {
-    errno = ENOMEM;
-    return nullptr;
-  }
-  const size_t old = block ? malloc_usable_size(block) : 0;
-  void *moved = __libc_realloc(block, size);
-  if (moved || size == 0) InUse -= old;
-  return taken(moved);
-}
-
-void free(void *block)
-{
-  if (block) InUse -= malloc_usable_size(block);
-  __libc_free(block);
-}
-} // extern "C"
+namespace vabo_alloc {
+bool fails_now() { return Armed && ++Counted == FailAt; }
+void taken(void *block) { InUse += malloc_usable_size(block); }
+void released(size_t usable_bytes) { InUse -= usable_bytes; }
+} // namespace vabo_alloc
 #endif
 
 namespace {

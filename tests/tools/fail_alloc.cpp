@@ -11,24 +11,16 @@
  *
  * What the C and C++ runtimes allocate while the process starts is neither
  * counted nor failed: counting begins when __libc_start_main hands over to
- * main.  The allocations themselves are glibc's (__libc_malloc ...), so
- * nothing here calls dlsym from inside an allocation and free needs no
- * wrapper.  A realloc to size 0 (a release) is passed on uncounted.
+ * main.  The allocation functions themselves are failing_allocator.h's.
  */
+#include "failing_allocator.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-
-extern "C" {
-void *__libc_malloc(size_t size);
-void *__libc_calloc(size_t count, size_t size);
-void *__libc_realloc(void *block, size_t size);
-}
 
 namespace {
 
@@ -38,13 +30,6 @@ bool Counting = false; /* main has started */
 
 using MainFunction = int (*)(int, char **, char **);
 MainFunction RealMain = nullptr;
-
-/* Counts one call; true when it is the one to fail. */
-bool fails_now()
-{
-  if (!Counting) return false;
-  return ++Counted == FailAt;
-}
 
 int counting_main(int argc, char **argv, char **envp)
 {
@@ -73,34 +58,17 @@ __attribute__((destructor)) void report_count()
 
 } // namespace
 
+namespace vabo_alloc {
+bool fails_now()
+{
+  if (!Counting) return false;
+  return ++Counted == FailAt;
+}
+void taken(void *) {}
+void released(size_t) {}
+} // namespace vabo_alloc
+
 extern "C" {
-
-void *malloc(size_t size)
-{
-  if (fails_now()) {
-    errno = ENOMEM;
-    return nullptr;
-  }
-  return __libc_malloc(size);
-}
-
-void *calloc(size_t count, size_t size)
-{
-  if (fails_now()) {
-    errno = ENOMEM;
-    return nullptr;
-  }
-  return __libc_calloc(count, size);
-}
-
-void *realloc(void *block, size_t size)
-{
-  if (size > 0 && fails_now()) {
-    errno = ENOMEM;
-    return nullptr;
-  }
-  return __libc_realloc(block, size);
-}
 
 /* Hands main over wrapped, so that counting starts with it. */
 int __libc_start_main(MainFunction main, int argc, char **argv,
