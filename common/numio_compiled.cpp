@@ -20,27 +20,39 @@ namespace {
 /* Initial value of every declared variable. */
 constexpr double kInitialVariableValue = 1.0;
 
+/* Why the variable key could not be declared in program: 13 for a name
+ * that is not valid or is declared already, otherwise 1 (no memory). */
+int declaration_error(NumProg *program, const char *key)
+{
+  NumVar *existing = nullptr;
+  if (numprog_checkvar(key) != 0 ||
+      numprog_search_variable(program, key, &existing, 0) == 0)
+    return NUM_EBADVAR;
+  return NUM_ENOMEM;
+}
+
 } // namespace
 
 /* Translates str (none reads as the empty text) under name with the nvar
  * variable names that follow, each starting at 1.0, and folds its constant
  * parts.  Returns the program, or none with *perrval set: 13 for a bad or
- * repeated name, 14 when the program cannot be made, any grammar or folding
- * error; on failure no program of that name is left in the registry. */
+ * repeated name, 14 for a missing name, 1 when memory runs out, any grammar
+ * or folding error; on failure no program of that name is left in the
+ * registry. */
 NumProg *num_str2prog(const char *name, const char *str, const char **tail,
                       int *perrval, int nvar, ...)
 {
   int errval = NUM_SUCCESS;
   const char *s = numio_skip_white(str ? str : "");
   NumProg *program = numprog_new(name);
-  if (!program) errval = NUM_EPROGRAM;
+  if (!program) errval = name ? NUM_ENOMEM : NUM_EPROGRAM;
 
   va_list names;
   va_start(names, nvar);
   for (int i = 0; i < nvar && errval == NUM_SUCCESS; ++i) {
     const char *key = va_arg(names, const char *);
     if (numprog_append_variable(program, key, kInitialVariableValue, nullptr) != 0)
-      errval = NUM_EBADVAR;
+      errval = declaration_error(program, key);
   }
   va_end(names);
 

@@ -130,14 +130,14 @@ bool is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool is_alnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-/* Appends one instruction to the program's InstructionList; false (error 14)
- * when the append fails. */
+/* Appends one instruction to the program's InstructionList; false (error 1)
+ * when the append fails, which for list 0 means no memory was left. */
 bool append(NumProg *program, NumCommand command, int nargs, double value,
             double *address, int *perrval)
 {
   if (numprog_append_instruction(program, 0, command, nargs, value, address,
                                  nullptr) != 0) {
-    *perrval = NUM_EPROGRAM;
+    *perrval = NUM_ENOMEM;
     return false;
   }
   return true;
@@ -185,14 +185,15 @@ long double_to_int32(double v, int *perrval)
 enum class FloatPart { UnitProduct, Function, Constant };
 
 /* Translates one floating-point part into a temporary program, runs it and
- * returns its value; errors of translation, run and registry stand. */
+ * returns its value; errors of translation, run and registry stand (a
+ * temporary that cannot be made is error 1: its name is never missing). */
 double evaluate_float_part(FloatPart part, const char **ps, int level,
                            int *perrval)
 {
   TemporaryProgram temporary;
   NumProg *program = temporary.get();
   if (!program) {
-    *perrval = NUM_EPROGRAM;
+    *perrval = NUM_ENOMEM;
     return 0.0;
   }
   switch (part) {
@@ -512,11 +513,16 @@ void dpvariable(NumProg *program, const char **ps, int *perrval)
   append(program, PUSHADDR, 0, variable->Value, &variable->Value, perrval);
 }
 
-/* constant := longest key of the units table that starts the text */
+/* constant := longest key of the units table that starts the text
+ * A table that cannot be built completely is error 1 and is not searched:
+ * with "cm" missing, "c" would match the text "cm". */
 void dpconstant(NumProg *program, const char **ps, int *perrval)
 {
   if (!enter_level(ps, perrval)) return;
-  if (DPConstantInit == 0) dpconstant_init();
+  if (DPConstantInit == 0 && dpconstant_init() != 0) {
+    *perrval = NUM_ENOMEM;
+    return;
+  }
   DPConstant *constant = nullptr;
   if (dpconstant_search(*ps, &constant, 1) != 0 || !constant) {
     *perrval = NUM_ENOTFLOAT;
@@ -706,7 +712,7 @@ double numio_str2double_grammar(const char *str, const char **tail,
   const char *s = numio_skip_white(str ? str : "");
   NumProg *program = numprog_new(kStr2DoubleName);
   if (!program)
-    errval = NUM_EPROGRAM;
+    errval = NUM_ENOMEM; /* the name is given: only memory can be missing */
   else
     dpcondition(program, &s, 0, &errval);
   if (tail) *tail = s;

@@ -270,8 +270,8 @@ int execute(NumProg *program, const NumInstr *ins)
       if (ins->Address == nullptr) return NUM_EINSTRUCTION;
       value = *ins->Address;
     }
-    return numprog_up_accumulator(program, value) ? NUM_SUCCESS
-                                                  : NUM_EREGISTERS;
+    /* The program is given, so a push fails only for want of memory. */
+    return numprog_up_accumulator(program, value) ? NUM_SUCCESS : NUM_ENOMEM;
   }
 
   if (command == IF) {
@@ -722,7 +722,7 @@ int dpprogram_step(NumProg *program, NumInstr *instruction, int *perrval)
     errval = execute(program, instruction);
   if (perrval) *perrval = errval;
   const bool fatal = errval == NUM_EPROGRAM || errval == NUM_EINSTRUCTION ||
-                     errval == NUM_EREGISTERS;
+                     errval == NUM_EREGISTERS || errval == NUM_ENOMEM;
   return fatal ? -1 : 0;
 }
 
@@ -773,12 +773,13 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
     ins = ins->Next;
   }
 
-  /* The folded values become constants of the compiled program. */
+  /* The folded values become constants of the compiled program.  Appending
+   * to a given program fails only for want of memory. */
   NumAccu *reg = base_register ? base_register->Next : program->AccumulatorList;
   for (; reg && reg->Number <= top; reg = reg->Next) {
     if (numprog_append_instruction(program, 1, PUSHVAL, 0, reg->Value,
                                    nullptr, nullptr) != 0) {
-      errval = NUM_EPROGRAM;
+      errval = NUM_ENOMEM;
       return ins ? ins : firstinstruction;
     }
   }
@@ -786,7 +787,7 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
 
   if (numprog_append_instruction(program, 1, ins->Command, ins->Nargs,
                                  ins->Value, ins->Address, nullptr) != 0) {
-    errval = NUM_EPROGRAM;
+    errval = NUM_ENOMEM;
     return ins;
   }
 
@@ -794,7 +795,7 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
   if (ins->Nargs == 0) {
     const double value = ins->Address ? *ins->Address : ins->Value;
     if (numprog_up_accumulator(program, value) == nullptr) {
-      errval = NUM_EREGISTERS;
+      errval = NUM_ENOMEM;
       return ins;
     }
   } else {
@@ -805,7 +806,8 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
 
 /* Folds every constant part of InstructionList, which is then replaced by
  * the compiled list.  A folding error (7, 10, ...) returns 0 with the error
- * in *perrval and leaves InstructionList as it was, CompiledList empty. */
+ * in *perrval and leaves InstructionList as it was, CompiledList empty; so
+ * does running out of memory (error 1), but with -1. */
 int dpprogram_compile(NumProg *program, int *perrval)
 {
   int local_errval = NUM_SUCCESS;
@@ -829,7 +831,7 @@ int dpprogram_compile(NumProg *program, int *perrval)
     if (errval != NUM_SUCCESS) {
       /* InstructionList stays as it was; the partial result is dropped. */
       numprog_free_instruction_list(program, 1);
-      return errval == NUM_EPROGRAM ? -1 : 0;
+      return (errval == NUM_EPROGRAM || errval == NUM_ENOMEM) ? -1 : 0;
     }
     next = stop ? stop->Next : nullptr;
   }

@@ -255,7 +255,8 @@ int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
  * values Par until the standard deviation is at most maxdev, it stops
  * changing, or maxstep steps are done.  0 success with ParOpt, ParDev,
  * ParStat written; 1 failure (no storage, normal equations not positive
- * definite, log not writable) with the outputs untouched. */
+ * definite, log not writable) with the outputs untouched, the reason kept
+ * for VaboOptimizeLastFailure. */
 int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
                  const double *Par, const int *ParMode, size_t ndata,
                  const double *Angle, const double *I1, const double *I2,
@@ -320,6 +321,18 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
                    const double *Angle, const double *I1, const double *I2,
                    const double *Weight, double maxdev, int maxstep,
                    const VaboOptions *Options, int *psteps);
+/* Why the last call of VaboOptimize, VaboOptimizeSteps or VaboOptimizeEx
+ * in this process returned 1: a caller tells a refinement that failed on its data from one
+ * that ran out of memory. */
+typedef enum VaboOptimizeFailure {
+  VaboOptimizeOk = 0,      /* the last call succeeded (or none was made) */
+  VaboOptimizeBadArgument, /* missing tables, more points than indexable,
+                              or an unknown method */
+  VaboOptimizeNoMemory,    /* working storage (steps or deviations) failed */
+  VaboOptimizeSingular,    /* normal equations not positive definite */
+  VaboOptimizeLogFailed    /* the iteration log could not be written */
+} VaboOptimizeFailure;
+int VaboOptimizeLastFailure(void);
 /* VaboB[i] = DiffAngle at point i. */
 void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
                const double *Angle, const double *I1, const double *I2);
@@ -327,7 +340,8 @@ void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
 int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
               const double *Angle, const double *I1, const double *I2);
 /* Solves A X = B for symmetric positive definite A (n x n); 0, or -1 when
- * A is not positive definite or no workspace can be obtained. */
+ * A is not positive definite or no workspace can be obtained (which needs
+ * no heap up to NParams unknowns). */
 int CholeskySolve(int n, const double *A, const double *B, double *X);
 /* Fills Ordered->ParDev and Ordered->Stat at the current parameters; -1
  * (record unchanged) when its working storage cannot be obtained. */
@@ -350,7 +364,8 @@ typedef enum VaboCovStatus {
   VaboCovTooFewPoints, /* no more weighted points than refined parameters */
   VaboCovSingular,     /* the normal matrix J^T W J cannot be inverted */
   VaboCovNotFinite,    /* residuals or derivatives are not finite numbers */
-  VaboCovFailed,       /* an argument is missing or storage failed */
+  VaboCovFailed,       /* an argument is missing */
+  VaboCovNoMemory,     /* storage for the Jacobian could not be obtained */
   NVaboCovStatus
 } VaboCovStatus;
 
@@ -376,7 +391,8 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
  * exactly symmetric.  0; -1 with Ainv
  * untouched when A is not positive definite to working precision (the pivot
  * test of CholeskySolve), holds a value that is not a number, an argument
- * is missing or no workspace is obtained.  Plain algebra. */
+ * is missing or no workspace is obtained (which needs no heap up to NParams
+ * unknowns).  Plain algebra. */
 int CholeskyInverse(int n, const double *A, double *Ainv);
 /* One line saying what a VaboCovStatus means ("unknown status" for any
  * other value); a static text. */
@@ -460,7 +476,8 @@ typedef struct VaboRejection {
  * of weight 0 take no part in the scale and are never rejected.  0 success
  * with the outputs written (each may be null; *psteps counts the steps of
  * all rounds); 1 when a refinement fails or storage fails, with ParOpt,
- * ParDev and ParStat untouched and Rejection holding the rounds done. */
+ * ParDev and ParStat untouched, Rejection holding the rounds done and the
+ * reason kept for VaboOptimizeLastFailure. */
 int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
                        const double *Par, const int *ParMode, size_t ndata,
                        const double *Angle, const double *I1,

@@ -12,6 +12,7 @@
  */
 #include "vabo_base.h"
 #include "vabo_geometry.h"
+#include "vabo_scratch.h"
 
 #include <algorithm>
 #include <climits>
@@ -113,9 +114,10 @@ int CholeskyInverse(int n, const double *A, double *Ainv)
   if (n > 0 && !(A && Ainv)) return -1;
   const size_t un = static_cast<size_t>(n);
 
-  std::vector<double> scale, G, Y, X;
-  if (!obtain(scale, un) || !obtain(G, un * un) || !obtain(Y, un) ||
-      !obtain(X, un * un))
+  ScratchArray<NParams> scale, Y;
+  ScratchArray<NParams * NParams> G, X;
+  if (!scale.obtain(un) || !G.obtain(un * un) || !Y.obtain(un) ||
+      !X.obtain(un * un))
     return -1;
 
   for (size_t i = 0; i < un; ++i) {
@@ -181,12 +183,12 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
 
   std::vector<double> ATA, inverse;
   if (!obtain(ATA, nopt * nopt) || !obtain(inverse, nopt * nopt))
-    return VaboCovFailed;
+    return VaboCovNoMemory;
   const int rows = static_cast<int>(ndata);
   const int cols = static_cast<int>(nopt);
   double squares = 0.0;
   if (!normal_matrix(squares, ATA, Ordered, ndata, Angle, I1, I2, Weight))
-    return VaboCovFailed;
+    return VaboCovNoMemory;
   const double s2 = squares / static_cast<double>(npoints - nopt);
   if (ps2) *ps2 = s2;
   if (!std::isfinite(s2) || !all_finite(ATA)) return VaboCovNotFinite;
@@ -215,7 +217,9 @@ const char *VaboCovStatusText(int status)
   case VaboCovNotFinite:
     return "residuals or derivatives are not finite numbers";
   case VaboCovFailed:
-    return "missing argument or no storage";
+    return "missing argument";
+  case VaboCovNoMemory:
+    return "memory allocation failed";
   default:
     return "unknown status";
   }

@@ -389,6 +389,17 @@ int free_lists(void)
   return 0;
 }
 
+/* Tracing goes off first, so the deletions write nothing.  Always 0. */
+int reset_lists(void)
+{
+  ListDebug = 0;
+  LList *list = ListRoot;
+  while (list != nullptr) delete_list(list, &list);
+  ListRoot = nullptr;
+  ListInit = 0;
+  return 0;
+}
+
 /* ------------------------------------------------------------- elements */
 
 /* The element of list with a key equal to Key, made (without value) if there

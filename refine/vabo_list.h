@@ -65,6 +65,10 @@ int delete_list(LList *list, LList **pnext);
  * greater than Key, or null. */
 int remove_list(const char *Key, LList **pnext);
 int free_lists(void);
+/* Deletes every list and switches tracing off without writing a trace, so
+ * that the module is as at program start: for a caller that runs its work
+ * more than once in one process.  Always 0. */
+int reset_lists(void);
 
 /* Elements. */
 int insert_element(LList *list, const char *Key, LElement **pelement);

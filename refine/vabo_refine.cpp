@@ -17,7 +17,9 @@
  * same order, so the same bits.
  */
 #include "vabo_base.h"
+#include "vabo_internal.h"
 #include "vabo_geometry.h"
+#include "vabo_scratch.h"
 
 #include <algorithm>
 #include <climits>
@@ -40,6 +42,11 @@ constexpr double kMinPivotRatio = VABO_MIN_PIVOT_RATIO;
 
 /* Rows and columns of the derivative matrix DX of one point. */
 constexpr int kDXRows = 3;
+
+/* Why the last call of VaboOptimize failed (VaboOptimizeFailure). */
+int LastFailure = VaboOptimizeOk;
+
+int fail(VaboOptimizeFailure why) { return vabo_optimize_fail(why); }
 
 bool trace_on() { return (VABODebug() & VABO_VABO) != 0; }
 bool showtemp_on() { return (VABODebug() & VABO_SHOWTEMP) != 0; }
@@ -308,14 +315,12 @@ public:
     return correct(damped);
   }
 
-  /* Deviations and statistics at the current parameters (get_VaboParDev;
-   * if its storage fails they stay -1). */
-  void deviations()
+  /* Deviations and statistics at the current parameters.  false when the
+   * storage of get_VaboParDev (the per-point path) cannot be obtained. */
+  bool deviations()
   {
-    if (per_point_) {
-      (void)get_VaboParDev(ndata_, &Ordered_, Angle_, I1_, I2_, Weight_);
-      return;
-    }
+    if (per_point_)
+      return get_VaboParDev(ndata_, &Ordered_, Angle_, I1_, I2_, Weight_) == 0;
     const double stddev = deviation_rule(total_, [this] { return sums_.squares; });
     const size_t nopt = refined_count(Ordered_);
     double parts[NParams];
@@ -323,6 +328,7 @@ public:
       parts[j] = deviation_rule(total_, [&] { return sums_.ATA[j * nopt + j]; });
     store_deviations(Ordered_, ndata_, stddev, sums_.mindev, sums_.maxdev,
                      total_, parts);
+    return true;
   }
 
 private:
@@ -408,14 +414,14 @@ struct Loop {
  * stddev, while it is above maxdev, fewer than maxstep steps are done and
  * the last step changed it by more than VABO_MIN_CHANGE.  A NaN deviation
  * fails "stddev > maxdev" and a NaN change fails the last test, so a
- * diverging fit ends here too.  0, or 1 when a step cannot be solved or
- * logged. */
-int gauss_newton(Loop &loop, double stddev, int &step)
+ * diverging fit ends here too.  VaboOptimizeOk, or the failure: a step
+ * that cannot be solved or logged. */
+VaboOptimizeFailure gauss_newton(Loop &loop, double stddev, int &step)
 {
   double diff_stddev = 1.0;
   while (stddev > loop.maxdev && step < loop.maxstep &&
          std::fabs(diff_stddev) > VABO_MIN_CHANGE) {
-    if (loop.refinement.step() != 0) return 1;
+    if (loop.refinement.step() != 0) return VaboOptimizeSingular;
 
     double previous_stddev = stddev;
     stddev = loop.refinement.evaluate();
@@ -423,17 +429,17 @@ int gauss_newton(Loop &loop, double stddev, int &step)
     ++step;
 
     loop.show(step, stddev, diff_stddev, nullptr);
-    if (!loop.save(step, nullptr)) return 1;
+    if (!loop.save(step, nullptr)) return VaboOptimizeLogFailed;
   }
-  return 0;
+  return VaboOptimizeOk;
 }
 
 /* Damped steps under the same rules, each taken only when it lowers the
  * standard deviation; the loop also ends after VABO_LM_MAX_REJECTED
  * rejected steps in a row.  Ends with the model evaluated at the
- * parameters it keeps.  0, or 1 when the undamped equations are singular
- * at a point reached or a step cannot be logged. */
-int levenberg_marquardt(Loop &loop, double stddev, int &step)
+ * parameters it keeps.  VaboOptimizeOk, or the failure: undamped equations
+ * that are singular at a point reached, or a step that cannot be logged. */
+VaboOptimizeFailure levenberg_marquardt(Loop &loop, double stddev, int &step)
 {
   Refinement &refinement = loop.refinement;
   double damping = loop.options.damping > 0.0 ? loop.options.damping
@@ -447,7 +453,7 @@ int levenberg_marquardt(Loop &loop, double stddev, int &step)
          rejected < VABO_LM_MAX_REJECTED) {
     if (!equations_here) {
       if (refinement.normal_equations() != 0 || !refinement.solvable())
-        return 1;
+        return VaboOptimizeSingular;
       equations_here = true;
     }
     double saved[NParams];
@@ -465,7 +471,7 @@ int levenberg_marquardt(Loop &loop, double stddev, int &step)
       equations_here = false;
       rejected = 0;
       loop.show(step, stddev, diff_stddev, &damping);
-      if (!loop.save(step, &damping)) return 1;
+      if (!loop.save(step, &damping)) return VaboOptimizeLogFailed;
       damping /= VABO_LM_LOWER;
     } else {
       if (VABODebug() & VABO_VERBOSE)
@@ -476,7 +482,7 @@ int levenberg_marquardt(Loop &loop, double stddev, int &step)
     }
   }
   if (!evaluated_here) refinement.evaluate();
-  return 0;
+  return VaboOptimizeOk;
 }
 
 } // namespace
@@ -509,8 +515,9 @@ void vabo_point_sums(VaboPointSums *psums, const VaboOrdered *Ordered,
 
 /* 0 with ParOpt, ParDev and ParStat written (each may be null); 1 with them
  * untouched when an argument is missing, there are more points than the
- * arithmetic can index, storage fails, the normal matrix is not positive
- * definite or the iteration log cannot be written. */
+ * arithmetic can index, storage fails (for the steps or for the deviations),
+ * the normal matrix is not positive definite or the iteration log cannot be
+ * written; VaboOptimizeLastFailure then tells which. */
 int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
                  const double *Par, const int *ParMode, size_t ndata,
                  const double *Angle, const double *I1, const double *I2,
@@ -542,37 +549,49 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
   int unused_steps = 0;
   int &step = psteps ? *psteps : unused_steps;
   step = 0;
+  LastFailure = VaboOptimizeOk;
   if (trace_on()) printf("VaboOptimize\n");
   const VaboOptions options = Options ? *Options : VaboOptions{};
   if (options.method != VaboGaussNewton &&
       options.method != VaboLevenbergMarquardt)
-    return 1;
-  if (!Par || !tables_given(ndata, Angle, I1, I2, Weight)) return 1;
-  if (ndata > kMaxPoints) return 1;
+    return fail(VaboOptimizeBadArgument);
+  if (!Par || !tables_given(ndata, Angle, I1, I2, Weight))
+    return fail(VaboOptimizeBadArgument);
+  if (ndata > kMaxPoints) return fail(VaboOptimizeBadArgument);
 
   VaboOrdered Ordered;
   order_Par(&Ordered, Par, ParMode);
 
   Refinement refinement(Ordered, ndata, Angle, I1, I2, Weight);
-  if (!refinement.obtain()) return 1;
+  if (!refinement.obtain()) return fail(VaboOptimizeNoMemory);
 
   const double stddev = refinement.evaluate();
 
   if ((VABODebug() & VABO_SAVESTEPS) && !options.continued &&
       vabo_save_step(0, ndata, &Ordered, Angle, I1, I2, Weight, 1) != 0)
-    return 1;
+    return fail(VaboOptimizeLogFailed);
 
   Loop loop{refinement, Ordered, ndata, Angle, I1, I2, Weight, maxdev, maxstep,
             options};
-  const int failed = options.method == VaboLevenbergMarquardt
-                         ? levenberg_marquardt(loop, stddev, step)
-                         : gauss_newton(loop, stddev, step);
-  if (failed) return 1;
+  const VaboOptimizeFailure failure =
+      options.method == VaboLevenbergMarquardt
+          ? levenberg_marquardt(loop, stddev, step)
+          : gauss_newton(loop, stddev, step);
+  if (failure != VaboOptimizeOk) return fail(failure);
 
-  /* Without storage for the deviations they and the statistics stay -1. */
-  refinement.deviations();
+  /* Without storage for the deviations the refinement has no result to
+   * report: -1 for every deviation and statistic would pass for one. */
+  if (!refinement.deviations()) return fail(VaboOptimizeNoMemory);
   reorder_Par(&Ordered, ParOpt, ParDev, ParStat);
   return 0;
+}
+
+int VaboOptimizeLastFailure(void) { return LastFailure; }
+
+int vabo_optimize_fail(VaboOptimizeFailure why)
+{
+  LastFailure = why;
+  return 1;
 }
 
 /* VaboB[i] = measured minus model angle of point i (rad).  Writes nothing
@@ -651,7 +670,9 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
  * the entries A[i*n + j] with j >= i are read) by A = G^T G, G upper
  * triangular.  0; -1 with X untouched when a pivot is not positive (or not
  * a number, or only rounding noise of its diagonal entry: A is singular to
- * working precision), an argument is missing or no workspace is obtained. */
+ * working precision), an argument is missing or no workspace is obtained.
+ * Up to NParams unknowns the workspace is local: the refinement's systems
+ * never fail for want of memory, which a -1 would report as singular. */
 int CholeskySolve(int n, const double *A, const double *B, double *X)
 {
   if (trace_on()) printf("CholeskySolve\n");
@@ -660,8 +681,9 @@ int CholeskySolve(int n, const double *A, const double *B, double *X)
 
   const size_t un = static_cast<size_t>(n);
   const bool showtemp = showtemp_on();
-  std::vector<double> G, Y, GTG;
-  if (!obtain({{&G, un * un}, {&Y, un}, {&GTG, showtemp ? un * un : 0}}))
+  ScratchArray<NParams * NParams> G, GTG;
+  ScratchArray<NParams> Y;
+  if (!G.obtain(un * un) || !Y.obtain(un) || !GTG.obtain(showtemp ? un * un : 0))
     return -1;
 
   for (size_t i = 0; i < un; ++i) {

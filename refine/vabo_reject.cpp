@@ -13,6 +13,7 @@
  * one call; prints nothing (the caller reports the rounds).
  */
 #include "vabo_base.h"
+#include "vabo_internal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -200,16 +201,17 @@ int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
   int unused_steps = 0;
   int &steps = psteps ? *psteps : unused_steps;
   steps = 0;
-  if (!Rejection || !(Rejection->k > 0.0) || !Par) return 1;
+  if (!Rejection || !(Rejection->k > 0.0) || !Par)
+    return vabo_optimize_fail(VaboOptimizeBadArgument);
   Rejection->nrounds = 0;
   Rejection->end = VaboRejectSettled;
   if (ndata > 0 && !(Rejection->Round && Angle && I1 && I2 && Weight))
-    return 1;
+    return vabo_optimize_fail(VaboOptimizeBadArgument);
   try {
     return optimize_robust(ParOpt, ParDev, ParStat, Par, ParMode, ndata,
                            Angle, I1, I2, Weight, maxdev, maxstep, Options,
                            Rejection, steps);
   } catch (const std::exception &) { /* no storage: outputs untouched */
-    return 1;
+    return vabo_optimize_fail(VaboOptimizeNoMemory);
   }
 }

@@ -1,15 +1,18 @@
 /*
- * vabo.cpp -- the program's entry: command line, calibration data, run, report.
+ * vabo.cpp -- the program's run: command line, calibration data, run, report.
  *
- * main prints the banner, turns the arguments into options and start values
- * (kept as texts in the keyed list "start"), reads the calibration lines into
- * the list "data", converts both into the parameter and calibration tables,
- * runs VaboOptimize once, prints the three result lines and sets the exit
- * status: 0 success, 1 bad input, 33 refinement failed, 65 fit too poor.
- * The texts and printers live in vabo_print.cpp, the PONI and JSON result
- * files (options poni=, json=, wavelength=) in vabo_results.cpp, the robust
- * options (method=, reject=) in vabo_robust.cpp; the numbers are read by
- * numio, the refinement is vabo_base's.
+ * vabo_main prints the banner, turns the arguments into options and start
+ * values (kept as texts in the keyed list "start"), reads the calibration
+ * lines into the list "data", converts both into the parameter and
+ * calibration tables, runs the refinement once, prints the three result
+ * lines and returns the exit status: 0 success, 1 bad input, 33 refinement
+ * failed, 65 fit too poor.  The process entry main (vabo_main.cpp) calls it
+ * with standard input; it leaves the modules as it found them, so that it
+ * can run again in the same process.  The texts and printers live in
+ * vabo_print.cpp, the PONI and JSON result files (options poni=, json=,
+ * wavelength=) in vabo_results.cpp, the robust options (method=, reject=)
+ * in vabo_robust.cpp; the numbers are read by numio, the refinement is
+ * vabo_base's.
  */
 #include "vabo.h"
 #include "vabo_results.h"
@@ -24,11 +27,13 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -46,6 +51,9 @@ constexpr size_t kKeyBufferSize = 32;
 /* Name of standard input in error messages and the JSON result. */
 constexpr const char *kStdinName = "(stdin)";
 
+/* Room for the message of a failure that the JSON result repeats. */
+constexpr size_t kFailureTextSize = 256;
+
 /* Settings of one run, from the options. */
 struct Settings {
   int maxiter = VaboDefaultMaxIter;
@@ -56,9 +64,10 @@ struct Settings {
   VaboRobustOptions robust;     /* method=, reject= */
 };
 
-/* The heap arrays of one run.  Every pointer starts null; release() frees
- * those that were allocated, in the order the exits name them. */
-struct RunArrays {
+/* The heap arrays of one run and what it has reported beyond its status.
+ * Every pointer starts null; release() frees those that were allocated, in
+ * the order the exits name them. */
+struct RunState {
   double *TwoTheta = nullptr;
   double *Coord1 = nullptr;
   double *Coord2 = nullptr;
@@ -70,11 +79,16 @@ struct RunArrays {
   double *ParStat = nullptr;
   size_t ndata = 0;
   VaboRobustRun robust; /* input lines and clipping of reject= */
+  /* Standard output lost what was written to it (reported once). */
+  bool output_failed = false;
+  /* Why the status is 1 where no status bit says it, for the JSON result's
+   * message; empty when there is no such failure. */
+  char failure[kFailureTextSize] = "";
 
-  RunArrays() = default;
-  RunArrays(const RunArrays &) = delete;
-  RunArrays &operator=(const RunArrays &) = delete;
-  ~RunArrays() { release(); }
+  RunState() = default;
+  RunState(const RunState &) = delete;
+  RunState &operator=(const RunState &) = delete;
+  ~RunState() { release(); }
 
   void release()
   {
@@ -134,11 +148,61 @@ int truncate_to_int(double value)
   return static_cast<int>(value);
 }
 
-/* The value of an option's text; a text that cannot be read gives 0 (the
- * conversion returns 0 on error), silently. */
-double option_value(const char *rest)
+/* Reports that memory ran out while doing what (a printf format and its
+ * arguments), in the library's text for error value 1. */
+[[gnu::format(printf, 1, 2)]] void report_no_memory(const char *what, ...)
 {
-  return num_str2double(rest, nullptr, nullptr);
+  char text[kFailureTextSize];
+  va_list args;
+  va_start(args, what);
+  vsnprintf(text, sizeof text, what, args);
+  va_end(args);
+  char reason[64];
+  fprintf(stderr, "ERROR: %s: %s\n", text,
+          num_errval2str(reason, sizeof reason, NUM_ENOMEM));
+}
+
+/* A keyed list into which nothing could be stored: with the keys always
+ * given, only memory for a record or a copy can have been missing. */
+void report_list_failure(const char *list)
+{
+  report_no_memory("keyed list %s", list);
+}
+
+/* A look-up in a keyed list that failed (it cannot, with the keys always
+ * given and no list changed while it is walked). */
+void report_list_lookup_failure(const char *list)
+{
+  fprintf(stderr, "ERROR: keyed list %s: lookup failed\n", list);
+}
+
+/* The value of an option's text into *value; a text that cannot be read
+ * gives 0 (the conversion returns 0 on error), silently.  false, after
+ * reporting, when memory ran out, which would turn the option into 0 too. */
+bool option_value(const char *arg, const char *rest, double *value)
+{
+  int errval = 0;
+  *value = num_str2double(rest, nullptr, &errval);
+  if (errval != NUM_ENOMEM) return true;
+  report_no_memory("reading %s", arg);
+  return false;
+}
+
+/* Flushes standard output.  When anything written to it was lost (a full
+ * disk, a closed file), reports "ERROR: writing standard output: <reason>"
+ * once per run and returns false. */
+bool standard_output_ok(RunState &run)
+{
+  if (run.output_failed) return false;
+  errno = 0;
+  if (fflush(stdout) == 0 && !ferror(stdout)) return true;
+  const int error = errno ? errno : EIO;
+  run.output_failed = true;
+  char text[kFailureTextSize];
+  snprintf(text, sizeof text, "writing standard output: %s", strerror(error));
+  fprintf(stderr, "ERROR: %s\n", text);
+  if (!run.failure[0]) snprintf(run.failure, sizeof run.failure, "%s", text);
+  return false;
 }
 
 /* The help on standard error: usage, debug switches, example, result
@@ -156,8 +220,9 @@ void print_help()
 /* The exit every failure after the command line leaves through: reports the
  * status (with the failure bit added), frees the arrays and all keyed lists
  * and returns the status. */
-int common_error_exit(int status, RunArrays &run)
+int common_error_exit(int status, RunState &run)
 {
+  standard_output_ok(run);
   status |= kStatusFailed;
   fprintf(stderr, "ERROR: status=%d\n", status);
   if (status & kStatusRefineFailed) {
@@ -170,7 +235,7 @@ int common_error_exit(int status, RunArrays &run)
 }
 
 /* Outcome of classifying the command line. */
-enum class ArgsOutcome { Proceed, Help, ListFailed, BadOption };
+enum class ArgsOutcome { Proceed, Help, Failed };
 
 /* The option wavelength=: the whole text must be one expression of a
  * positive, finite length, since a wrong wavelength in a PONI file would
@@ -178,8 +243,15 @@ enum class ArgsOutcome { Proceed, Help, ListFailed, BadOption };
 bool read_wavelength(const char *rest, VaboResultFiles &files)
 {
   double value = 0.0;
+  int errval = 0;
   char reason[1024];
-  if (vabo_option_expression(rest, &value, reason, sizeof reason)) {
+  const bool read =
+      vabo_option_expression(rest, &value, &errval, reason, sizeof reason);
+  if (errval == NUM_ENOMEM) {
+    report_no_memory("reading wavelength=%s", rest);
+    return false;
+  }
+  if (read) {
     if (value > 0.0 && std::isfinite(value)) {
       files.has_wavelength = true;
       files.wavelength = value;
@@ -203,31 +275,38 @@ ArgsOutcome classify_arguments(int argc, char *argv[], LList *start,
     const char *arg = argv[a];
     if (begins_with(arg, "-h") || begins_with(arg, "--help"))
       return ArgsOutcome::Help;
+    double value = 0.0;
     if (begins_with(arg, "debug=")) {
-      int debug = truncate_to_int(option_value(arg + strlen("debug=")));
+      if (!option_value(arg, arg + strlen("debug="), &value))
+        return ArgsOutcome::Failed;
+      int debug = truncate_to_int(value);
       VaboDebugSet(debug);
       list_debug_set(debug & VABO_LIST);
     } else if (begins_with(arg, "input=")) {
       settings.finput = arg + strlen("input=");
     } else if (begins_with(arg, "maxiter=")) {
-      settings.maxiter = truncate_to_int(option_value(arg + strlen("maxiter=")));
+      if (!option_value(arg, arg + strlen("maxiter="), &value))
+        return ArgsOutcome::Failed;
+      settings.maxiter = truncate_to_int(value);
     } else if (begins_with(arg, "mindev=")) {
-      settings.mindev = option_value(arg + strlen("mindev="));
+      if (!option_value(arg, arg + strlen("mindev="), &settings.mindev))
+        return ArgsOutcome::Failed;
     } else if (begins_with(arg, "maxdev=")) {
-      settings.maxdev = option_value(arg + strlen("maxdev="));
+      if (!option_value(arg, arg + strlen("maxdev="), &settings.maxdev))
+        return ArgsOutcome::Failed;
     } else if (begins_with(arg, "poni=")) {
       settings.files.poni = arg + strlen("poni=");
     } else if (begins_with(arg, "json=")) {
       settings.files.json = arg + strlen("json=");
     } else if (begins_with(arg, "wavelength=")) {
       if (!read_wavelength(arg + strlen("wavelength="), settings.files))
-        return ArgsOutcome::BadOption;
+        return ArgsOutcome::Failed;
     } else if (begins_with(arg, "method=")) {
       if (!vabo_read_method(arg + strlen("method="), settings.robust))
-        return ArgsOutcome::BadOption;
+        return ArgsOutcome::Failed;
     } else if (begins_with(arg, "reject=")) {
       if (!vabo_read_reject(arg + strlen("reject="), settings.robust))
-        return ArgsOutcome::BadOption;
+        return ArgsOutcome::Failed;
     } else {
       char keybuf[kKeyBufferSize];
       const char *key = keybuf;
@@ -235,7 +314,10 @@ ArgsOutcome classify_arguments(int argc, char *argv[], LList *start,
         key = names[nstart];
       else
         snprintf(keybuf, sizeof keybuf, "%d", nstart);
-      if (write_element_value(start, key, arg)) return ArgsOutcome::ListFailed;
+      if (write_element_value(start, key, arg)) {
+        report_list_failure("start");
+        return ArgsOutcome::Failed;
+      }
       nstart++;
     }
   }
@@ -267,30 +349,34 @@ bool is_stop_line(const char *line)
          (line[0] == 'q' && strncmp(line, "quit", 4) == 0);
 }
 
-/* Reads the calibration lines from finput (none: standard input) into the
+/* Reads the calibration lines from finput (none: the stream input) into the
  * new list "data", each non-empty cleaned line under its running number,
  * and its physical line number (from 1) into *lines when lines is given.
  * Lines are read whole, however long; a NUL byte inside a line ends the text
- * that the cleaning sees.  0, or -1 after reporting an open or read failure
- * (or without message when the list or the line numbers fail). */
-int read_calibration_lines(const char *finput, std::vector<size_t> *lines)
+ * that the cleaning sees.  0, or -1 after reporting an open, read or list
+ * failure. */
+int read_calibration_lines(const char *finput, FILE *input,
+                           std::vector<size_t> *lines)
 {
   const bool announce = (VABODebug() & VABO_VABO) != 0;
   InputFile owned;
-  FILE *input = stdin;
   if (finput) {
     if (announce) printf("opening >>%s<< for reading\n", finput);
+    errno = 0;
     owned.reset(fopen(finput, "r"));
     if (!owned) {
-      std::string errbuf = std::string("fopen(") + finput + ",\"r\")";
-      perror(errbuf.c_str());
+      /* As perror would write it, without a copy of the name. */
+      fprintf(stderr, "fopen(%s,\"r\"): %s\n", finput, strerror(errno));
       return -1;
     }
     input = owned.get();
   }
 
   LList *data = nullptr;
-  if (new_list("data", &data)) return -1;
+  if (new_list("data", &data)) {
+    report_list_failure("data");
+    return -1;
+  }
 
   LineBuffer buffer;
   size_t num = 1;
@@ -313,8 +399,14 @@ int read_calibration_lines(const char *finput, std::vector<size_t> *lines)
     /* The decimal text of num, as "%zu" writes it. */
     char keybuf[kKeyBufferSize];
     *std::to_chars(keybuf, keybuf + sizeof keybuf - 1, num).ptr = '\0';
-    if (write_element_value(data, keybuf, line)) return -1;
-    if (lines && !append_line_number(*lines, physical)) return -1;
+    if (write_element_value(data, keybuf, line)) {
+      report_list_failure("data");
+      return -1;
+    }
+    if (lines && !append_line_number(*lines, physical)) {
+      report_no_memory("input line numbers");
+      return -1;
+    }
     num++;
   }
 
@@ -326,31 +418,55 @@ int read_calibration_lines(const char *finput, std::vector<size_t> *lines)
   return 0;
 }
 
+/* *array = n zeroed elements from the heap; false when there is no memory
+ * for them (the arrays obtained before are freed at the exit). */
+template <typename T> bool allocate(T *&array, size_t n)
+{
+  array = static_cast<T *>(calloc(n, sizeof(T)));
+  return array != nullptr;
+}
+
+/* Allocates the parameter vectors in their order; false when one cannot
+ * be. */
+bool allocate_parameter_vectors(RunState &run)
+{
+  return allocate(run.ParStart, NParams) && allocate(run.ParMode, NParams) &&
+         allocate(run.ParOpt, NParams) && allocate(run.ParDev, NParams) &&
+         allocate(run.ParStat, NStats);
+}
+
+/* Allocates the four calibration tables of n points in their order; false
+ * when one cannot be. */
+bool allocate_calibration_tables(RunState &run, size_t n)
+{
+  return allocate(run.TwoTheta, n) && allocate(run.Coord1, n) &&
+         allocate(run.Coord2, n) && allocate(run.Weight, n);
+}
+
 /* Allocates the five parameter vectors and converts the start values.
- * Returns the number of start values found (0 ... 8), or -1 after a list,
- * allocation or conversion failure (reported where it is a conversion). */
-int build_start_table(RunArrays &run)
+ * Returns the number of start values found (0 ... 8), or -1 after reporting
+ * a list, allocation or conversion failure. */
+int build_start_table(RunState &run)
 {
   LList *start = nullptr;
-  if (search_list("start", &start)) return -1;
-
-  run.ParStart = static_cast<double *>(calloc(NParams, sizeof(double)));
-  if (!run.ParStart) return -1;
-  run.ParMode = static_cast<int *>(calloc(NParams, sizeof(int)));
-  if (!run.ParMode) return -1;
-  run.ParOpt = static_cast<double *>(calloc(NParams, sizeof(double)));
-  if (!run.ParOpt) return -1;
-  run.ParDev = static_cast<double *>(calloc(NParams, sizeof(double)));
-  if (!run.ParDev) return -1;
-  run.ParStat = static_cast<double *>(calloc(NStats, sizeof(double)));
-  if (!run.ParStat) return -1;
+  if (search_list("start", &start)) {
+    report_list_lookup_failure("start");
+    return -1;
+  }
+  if (!allocate_parameter_vectors(run)) {
+    report_no_memory("parameter vectors");
+    return -1;
+  }
 
   const char *const *names = VaboParamNamesArray();
   const int *defaults = VaboParamDefaultArray();
   int cnt = 0;
   for (int i = 0; i < NParams; i++) {
     const char *value = nullptr;
-    if (read_element_value(start, names[i], &value)) return -1;
+    if (read_element_value(start, names[i], &value)) {
+      report_list_lookup_failure("start");
+      return -1;
+    }
     if (!value) {
       run.ParMode[i] = -1;
       continue;
@@ -361,6 +477,10 @@ int build_start_table(RunArrays &run)
     const char *tail = ps;
     run.ParStart[i] = num_str2double(ps, &tail, &errval);
     if (tail) ps = tail;
+    if (errval == NUM_ENOMEM) {
+      report_no_memory("reading %s", names[i]);
+      return -1;
+    }
     if (errval) {
       fprintf(stderr, "ERROR %d in numio reading %s\n", errval, names[i]);
       fprintf(stderr,
@@ -382,6 +502,10 @@ bool read_column(const char **pstr, double *value, const char *column,
   const char *tail = *pstr;
   *value = num_str2double(*pstr, &tail, &errval);
   if (tail) *pstr = tail;
+  if (errval == NUM_ENOMEM) {
+    report_no_memory("reading %s[%zu]", column, index);
+    return false;
+  }
   if (errval) {
     fprintf(stderr, "ERROR %d in numio reading %s[%zu]\n", errval, column,
             index);
@@ -393,12 +517,15 @@ bool read_column(const char **pstr, double *value, const char *column,
 }
 
 /* Converts the lines of "data" into the four calibration tables.  0, or -1
- * after reporting missing data or a value that cannot be read (list and
- * allocation failures leave without a message of their own). */
-int build_data_tables(RunArrays &run)
+ * after reporting missing data, a value that cannot be read, or a list or
+ * allocation failure. */
+int build_data_tables(RunState &run)
 {
   LList *data = nullptr;
-  if (search_list("data", &data)) return -1;
+  if (search_list("data", &data)) {
+    report_list_lookup_failure("data");
+    return -1;
+  }
   run.ndata = number_of_elements(data);
   if (run.ndata == 0) {
     fprintf(stderr, "%s\nMissing input data\n\n", VaboUsageText);
@@ -406,21 +533,21 @@ int build_data_tables(RunArrays &run)
   }
 
   const size_t n = run.ndata;
-  run.TwoTheta = static_cast<double *>(calloc(n, sizeof(double)));
-  if (!run.TwoTheta) return -1;
-  run.Coord1 = static_cast<double *>(calloc(n, sizeof(double)));
-  if (!run.Coord1) return -1;
-  run.Coord2 = static_cast<double *>(calloc(n, sizeof(double)));
-  if (!run.Coord2) return -1;
-  run.Weight = static_cast<double *>(calloc(n, sizeof(double)));
-  if (!run.Weight) return -1;
+  if (!allocate_calibration_tables(run, n)) {
+    report_no_memory("calibration tables");
+    return -1;
+  }
 
+  /* The walk fails only on a list that changed under it, which no code
+   * here does. */
   LElement *element = nullptr;
-  if (first_element(data, &element)) return -1;
+  first_element(data, &element);
   for (size_t i = 0; i < n; i++) {
-    if (!element) return -1; /* fewer elements than counted */
     const char *text = nullptr;
-    if (get_element_value(element, &text)) return -1;
+    if (!element || get_element_value(element, &text)) {
+      report_list_lookup_failure("data");
+      return -1;
+    }
     const char *str = text ? text : "";
     if (!read_column(&str, &run.TwoTheta[i], "TwoTheta", i)) return -1;
     if (!read_column(&str, &run.Coord1[i], "Coord1", i)) return -1;
@@ -435,17 +562,32 @@ int build_data_tables(RunArrays &run)
         run.Weight[i] = 0.0;
       }
     }
-    if (next_element(data, &element)) return -1;
+    if (next_element(data, &element)) {
+      report_list_lookup_failure("data");
+      return -1;
+    }
   }
   return 0;
 }
 
+/* Reports that memory ran out in the stage named what and keeps the failure
+ * for the JSON result; returns the status of such a failure. */
+int record_no_memory(RunState &run, const char *what)
+{
+  report_no_memory("%s", what);
+  char reason[64];
+  snprintf(run.failure, sizeof run.failure, "%s: %s", what,
+           num_errval2str(reason, sizeof reason, NUM_ENOMEM));
+  return kStatusFailed;
+}
+
 /* Step 8: debug tables, refinement, result lines, deviation check.  Returns
- * 0 when the run succeeded, else the status bit of the failure.  result (if
+ * 0 when the run succeeded, else the status bits of the failures (1 when
+ * memory ran out in the refinement or its covariance).  result (if
  * given) receives the start values, the steps and the refined values with
  * their covariance, computed before the result lines so that these stay the
  * last lines of standard output under every debug switch. */
-int refine_and_report(RunArrays &run, const Settings &settings,
+int refine_and_report(RunState &run, const Settings &settings,
                       VaboResult *result)
 {
   const int debug = VABODebug();
@@ -455,19 +597,25 @@ int refine_and_report(RunArrays &run, const Settings &settings,
                       run.Weight);
   }
   if (result) vabo_result_set_start(*result, run.ParStart, run.ParMode);
-  const int failed = vabo_robust_optimize(
+  const VaboOptimizeFailure failure = vabo_robust_optimize(
       settings.robust, run.robust, run.ParOpt, run.ParDev, run.ParStat,
       run.ParStart, run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
       run.Coord2, run.Weight, settings.mindev, settings.maxiter,
       result ? &result->steps : nullptr);
-  if (result)
-    vabo_robust_set_result(*result, settings.robust, run.robust, run.TwoTheta,
-                           run.Coord1, run.Coord2);
-  if (failed) return kStatusRefineFailed;
-  if (result)
+  if (result && !vabo_robust_set_result(*result, settings.robust, run.robust,
+                                        run.TwoTheta, run.Coord1, run.Coord2))
+    return record_no_memory(run, "result files");
+  if (failure == VaboOptimizeNoMemory)
+    return record_no_memory(run, "refinement");
+  if (failure != VaboOptimizeOk) return kStatusRefineFailed;
+  int status = 0;
+  if (result) {
     vabo_result_set_refined(*result, run.ParOpt, run.ParDev, run.ParStat,
                             run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
                             vabo_robust_weights(run.robust, run.Weight));
+    if (result->cov_status == VaboCovNoMemory)
+      status = record_no_memory(run, "covariance");
+  }
 
   if (VABODebug() & VABO_DATA)
     fprint_parameters_verbose(stdout, run.ParOpt, run.ParMode);
@@ -489,30 +637,38 @@ int refine_and_report(RunArrays &run, const Settings &settings,
             stddev, settings.maxdev);
     fprintf(stderr, "The maximum accepted deviation can be changed with the "
                     "option maxdev=<deviation>\n");
-    return kStatusDeviationTooLarge;
+    status |= kStatusDeviationTooLarge;
   }
-  return 0;
+  return status;
 }
 
 /* The files of poni= and json= for a run that reached the refinement, whose
- * status bit so far is status and whose result was recorded by
+ * status bits so far are status and whose result was recorded by
  * refine_and_report.  Returns status, with kStatusFailed added when a file
- * cannot be written. */
+ * cannot be written or the record cannot be completed. */
 int write_result_files(int argc, char *argv[], const Settings &settings,
-                       int status, VaboResult &result)
+                       int status, const RunState &run, VaboResult &result)
 {
   result.status = status ? (status | kStatusFailed) : 0;
-  result.message = (status & kStatusRefineFailed)   ? VaboRefineFailedText
-                   : (status & kStatusDeviationTooLarge) ? VaboDeviationTooLargeText
-                                                         : VaboSuccessText;
-  result.arguments.assign(argv, argv + argc);
-  result.input = settings.finput ? settings.finput : kStdinName;
+  try {
+    result.message = (status & kStatusRefineFailed)        ? VaboRefineFailedText
+                     : (status & kStatusDeviationTooLarge) ? VaboDeviationTooLargeText
+                     : run.failure[0]                      ? run.failure
+                                                           : VaboSuccessText;
+    result.arguments.assign(argv, argv + argc);
+    result.input = settings.finput ? settings.finput : kStdinName;
+  } catch (const std::bad_alloc &) {
+    report_no_memory("result files");
+    return status | kStatusFailed;
+  }
   if (vabo_write_result_files(settings.files, result)) status |= kStatusFailed;
   return status;
 }
 
-/* Steps 2 to 9 of a run; returns the exit status. */
-int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
+/* Steps 2 to 9 of a run reading its calibration data from input (unless
+ * input= names a file); returns the exit status. */
+int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
+             RunState &run)
 {
   Settings settings;
   if (argc < 2) {
@@ -521,13 +677,15 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
   }
 
   LList *start = nullptr;
-  if (new_list("start", &start)) return common_error_exit(0, run);
+  if (new_list("start", &start)) {
+    report_list_failure("start");
+    return common_error_exit(0, run);
+  }
   switch (classify_arguments(argc, argv, start, settings)) {
   case ArgsOutcome::Help:
     print_help();
     return kStatusFailed;
-  case ArgsOutcome::ListFailed:
-  case ArgsOutcome::BadOption:
+  case ArgsOutcome::Failed:
     return common_error_exit(0, run);
   case ArgsOutcome::Proceed:
     break;
@@ -537,9 +695,9 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
     print_lists(stdout, VABOLevel() - 1, VABODebug() & VABO_VERBOSE);
 
   if (cnt_params(start, VaboParamNamesArray()) == NParams) {
-    if (read_calibration_lines(settings.finput, settings.robust.has_reject
-                                                    ? &run.robust.lines
-                                                    : nullptr))
+    if (read_calibration_lines(settings.finput, input,
+                               settings.robust.has_reject ? &run.robust.lines
+                                                          : nullptr))
       return common_error_exit(0, run);
   }
 
@@ -559,28 +717,54 @@ int run_vabo(int argc, char *argv[], const char *progname, RunArrays &run)
   const bool with_files = settings.files.poni || settings.files.json;
   VaboResult result;
   int status = refine_and_report(run, settings, with_files ? &result : nullptr);
-  if (with_files) status = write_result_files(argc, argv, settings, status, result);
+  /* Lost result lines fail the run before the files say it succeeded. */
+  if (!standard_output_ok(run)) status |= kStatusFailed;
+  if (with_files)
+    status = write_result_files(argc, argv, settings, status, run, result);
   if (status) return common_error_exit(status, run);
 
   run.release();
   free_lists();
+  if (!standard_output_ok(run)) return common_error_exit(0, run);
   fprintf(stderr, "%s %s\n", progname, VaboSuccessText);
   return 0;
 }
 
+/* Leaves the modules that a run sets up as they were before it: the debug
+ * word and the expression library's level at 0, no keyed lists (freed
+ * without a trace, also after the exits that leave them standing). */
+struct ModuleReset {
+  ModuleReset() = default;
+  ModuleReset(const ModuleReset &) = delete;
+  ModuleReset &operator=(const ModuleReset &) = delete;
+  ~ModuleReset()
+  {
+    reset_lists();
+    VaboDebugSet(0);
+    numio_debug(0);
+  }
+};
+
 } // namespace
 
-/* The program: returns the exit status 0, 1, 33 or 65. */
-int main(int argc, char *argv[])
+int vabo_main(int argc, char *argv[], FILE *input)
 {
+  ModuleReset reset;
   /* An empty argument vector has no program path; name the program. */
   const char *progname = (argc > 0 && argv[0]) ? argv[0] : "vabo";
   fprintf(stderr, "%s %s\n\n", progname, VaboVersion);
-  RunArrays run;
+  RunState run;
+  int status = kStatusFailed;
   try {
-    return run_vabo(argc, argv, progname, run);
+    status = run_vabo(argc, argv, progname, input ? input : stdin, run);
   } catch (...) {
-    /* Nothing above throws but std::string on exhausted memory. */
-    return common_error_exit(0, run);
+    /* Nothing above throws but the standard library on exhausted memory,
+     * and every such place catches it itself. */
+    report_no_memory("vabo");
+    status = common_error_exit(0, run);
   }
+  /* The exits that do not pass the common one (usage, help, missing start
+   * values) may have lost standard output too. */
+  if (!standard_output_ok(run) && status == 0) status = kStatusFailed;
+  return status;
 }

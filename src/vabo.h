@@ -1,10 +1,11 @@
 /*
  * vabo -- the front end: command line, calibration data, run and report.
  *
- * main (vabo.cpp) prints the banner, classifies the arguments into options
- * and start values, reads the calibration lines, builds the parameter and
- * calibration tables, calls VaboOptimize once, prints the three result lines
- * and sets the exit status (0, 1, 33 or 65).  This header declares the
+ * vabo_main (vabo.cpp) prints the banner, classifies the arguments into
+ * options and start values, reads the calibration lines, builds the
+ * parameter and calibration tables, calls VaboOptimize once, prints the
+ * three result lines and returns the exit status (0, 1, 33 or 65); main
+ * (vabo_main.cpp) is nothing but its call.  This header declares it and the
  * front end's texts and printers (vabo_print.cpp), which tests and other
  * programs can call.
  */
@@ -13,6 +14,15 @@
 
 #include <cstddef>
 #include <cstdio>
+
+/* One run of the program with the argument vector argv (argv[0] the
+ * program path) and the calibration data from input when no input= option
+ * names a file (null: standard input, which is never closed).  Writes to
+ * standard output and standard error as the program does and returns its
+ * exit status.  Every keyed list, the debug word and the expression
+ * library's debug level are back at their start when it returns, so it may
+ * be called again in the same process. */
+int vabo_main(int argc, char *argv[], FILE *input);
 
 /* The program's version, shown in the banner. */
 extern const char *const VaboVersion;
@@ -48,11 +58,12 @@ bool vabo_deviation_accepted(double stddev, double maxdev);
  * defval.  *pvalue (if given) receives the text after the mark, or value. */
 int get_par_mode(const char *value, const char **pvalue, int defval);
 
-/* Reads the whole text of an option as one expression into *value.  true;
- * false with the reason written into reason (size characters: the error
- * value's text, or the text that follows the value). */
-bool vabo_option_expression(const char *rest, double *value, char *reason,
-                            size_t size);
+/* Reads the whole text of an option as one expression into *value, its
+ * error value into *perrval (if given).  true; false with the reason written
+ * into reason (size characters: the error value's text, or the text that
+ * follows the value). */
+bool vabo_option_expression(const char *rest, double *value, int *perrval,
+                            char *reason, size_t size);
 
 /* Table of the eight parameters with value and refine mode ("missing" for a
  * negative mode).  Returns 0. */

@@ -76,12 +76,13 @@ const char *const VaboResultFilesHelpText =
     "    wavelength=<expr>  the wavelength written to the PONI file, with a unit,\n"
     "                       e.g. wavelength=0.72932_Ao\n";
 
-bool vabo_option_expression(const char *rest, double *value, char *reason,
-                            size_t size)
+bool vabo_option_expression(const char *rest, double *value, int *perrval,
+                            char *reason, size_t size)
 {
   int errval = 0;
   const char *tail = rest;
   *value = num_str2double(rest, &tail, &errval);
+  if (perrval) *perrval = errval;
   if (!tail) tail = rest;
   if (errval) {
     num_errval2str(reason, size, errval);

@@ -3,13 +3,14 @@
  *
  * Entry points: vabo_result_set_refined (records a refinement and its
  * covariance), the accessors of its errors, covariance, correlation and
- * message, vabo_result_json (the record as a JSON document, one builder per
- * section), vabo_result_poni (the PONI text) and vabo_write_result_files
- * (writes the files, reports those that cannot be written).  The PONI file
- * has version 2, with the point of normal incidence in metres from the
- * corner of the first pixel, as the integration programs read it.  Numbers
- * are written in the shortest form that reads back to the same double.  No
- * exception leaves this file.
+ * message, vabo_result_json (the record as a JSON document, written as text
+ * section by section), vabo_result_poni (the PONI text) and
+ * vabo_write_result_files (writes the files, reports those that cannot be
+ * written).  The PONI file has version 2, with the point of normal
+ * incidence in metres from the corner of the first pixel, as the
+ * integration programs read it.  Numbers are written in the shortest form
+ * that reads back to the same double.  No exception leaves this file, and
+ * running out of memory anywhere in it is reported.
  */
 #include "vabo_results.h"
 
@@ -86,23 +87,110 @@ int refined_position(const VaboResult &r, int p)
   return j;
 }
 
-Json parameters_section(const VaboResult &r)
+/* A JSON document written as text as it is made, in the layout of the JSON
+ * library's dump with an indentation of two blanks (one member or element
+ * a line, empty containers as {} and []).  Each scalar is formatted by the
+ * library as a value of its own -- numbers in its shortest form, strings
+ * escaped, bytes that are not UTF-8 replaced -- but no tree of the library
+ * is ever built: destroying one allocates, and an allocation that fails
+ * there ends the process.  Running out of memory while the text grows
+ * throws std::bad_alloc, which leaves nothing behind but the text. */
+class JsonWriter {
+public:
+  explicit JsonWriter(std::string &text) : text_(text) {}
+
+  void begin_object() { open('{'); }
+  void end_object() { close('}'); }
+  void begin_array() { open('['); }
+  void end_array() { close(']'); }
+
+  /* The name of the next member of the open object. */
+  void key(const char *name)
+  {
+    next_item();
+    scalar(Json(name));
+    text_ += ": ";
+    after_key_ = true;
+  }
+
+  void value(const Json &scalar_value)
+  {
+    next_item();
+    scalar(scalar_value);
+  }
+
+  /* A member whose value is a scalar. */
+  void member(const char *name, const Json &scalar_value)
+  {
+    key(name);
+    value(scalar_value);
+  }
+
+private:
+  /* Deepest nesting of the result document, with room to spare. */
+  static constexpr size_t kMaxDepth = 8;
+
+  void scalar(const Json &v)
+  {
+    text_ += v.dump(-1, ' ', false, Json::error_handler_t::replace);
+  }
+
+  /* Starts an element or member: after a key nothing, otherwise the comma
+   * behind the one before and a new indented line. */
+  void next_item()
+  {
+    if (after_key_) {
+      after_key_ = false;
+      return;
+    }
+    if (depth_ == 0) return;
+    if (items_[depth_ - 1]++ > 0) text_ += ',';
+    text_ += '\n';
+    text_.append(2 * depth_, ' ');
+  }
+
+  void open(char bracket)
+  {
+    next_item();
+    text_ += bracket;
+    if (depth_ < kMaxDepth) items_[depth_] = 0;
+    ++depth_;
+  }
+
+  void close(char bracket)
+  {
+    --depth_;
+    if (depth_ < kMaxDepth && items_[depth_] > 0) {
+      text_ += '\n';
+      text_.append(2 * depth_, ' ');
+    }
+    text_ += bracket;
+  }
+
+  std::string &text_;
+  size_t items_[kMaxDepth] = {};
+  size_t depth_ = 0;
+  bool after_key_ = false;
+};
+
+void write_parameters(JsonWriter &w, const VaboResult &r)
 {
   const char *const *names = VaboParamNamesArray();
-  Json section = Json::object();
+  w.begin_object();
   for (int p = 0; p < NParams; ++p) {
     const int j = refined_position(r, p);
     const double e = vabo_result_error(r, p);
-    const Json error = std::isnan(e) ? Json(nullptr) : Json(e);
-    section[names[p]] = {
-        {"value", r.refined ? Json(r.value[p]) : Json(nullptr)},
-        {"unit", kParamUnits[p]},
-        {"refined", j >= 0},
-        {"start", r.start[p]},
-        {"deviation", r.refined ? Json(r.deviation[p]) : Json(nullptr)},
-        {"error", error}};
+    w.key(names[p]);
+    w.begin_object();
+    w.member("value", r.refined ? Json(r.value[p]) : Json(nullptr));
+    w.member("unit", kParamUnits[p]);
+    w.member("refined", j >= 0);
+    w.member("start", r.start[p]);
+    w.member("deviation", r.refined ? Json(r.deviation[p]) : Json(nullptr));
+    w.member("error", std::isnan(e) ? Json(nullptr) : Json(e));
+    w.end_object();
   }
-  return section;
+  w.end_object();
 }
 
 /* A count kept in a statistics vector, as a JSON integer when it is one
@@ -115,64 +203,69 @@ Json count_value(double value)
   return value;
 }
 
-Json statistics_section(const VaboResult &r)
+void write_statistics(JsonWriter &w, const VaboResult &r)
 {
-  if (!r.refined) return nullptr;
+  if (!r.refined) return w.value(nullptr);
   const char *const names[NStats] = {"stdev", "mindev", "maxdev",
                                      "total", "ndata",  "nopt"};
-  Json section = Json::object();
+  w.begin_object();
   for (int k = 0; k < NStats; ++k)
-    section[names[k]] =
-        (k == RNData || k == RNopt) ? count_value(r.stat[k]) : Json(r.stat[k]);
-  return section;
-}
-
-Json refined_names(const VaboResult &r)
-{
-  const char *const *names = VaboParamNamesArray();
-  Json list = Json::array();
-  for (int p = 0; p < NParams; ++p)
-    if (r.mode[p] != 0) list.push_back(names[p]);
-  return list;
+    w.member(names[k], (k == RNData || k == RNopt) ? count_value(r.stat[k])
+                                                   : Json(r.stat[k]));
+  w.end_object();
 }
 
 /* {"names", "matrix"} of the covariance, or of the correlation
  * cov_ij / sqrt(cov_ii cov_jj); null without a covariance. */
-Json matrix_section(const VaboResult &r, bool correlation)
+void write_matrix(JsonWriter &w, const VaboResult &r, bool correlation)
 {
-  if (!vabo_result_has_covariance(r)) return nullptr;
-  Json matrix = Json::array();
+  if (!vabo_result_has_covariance(r)) return w.value(nullptr);
+  const char *const *names = VaboParamNamesArray();
+  w.begin_object();
+  w.key("names");
+  w.begin_array();
+  for (int p = 0; p < NParams; ++p)
+    if (r.mode[p] != 0) w.value(names[p]);
+  w.end_array();
+  w.key("matrix");
+  w.begin_array();
   for (size_t i = 0; i < r.nopt; ++i) {
-    Json row = Json::array();
+    w.begin_array();
     for (size_t j = 0; j < r.nopt; ++j)
-      row.push_back(correlation ? vabo_result_correlation(r, i, j)
-                                : vabo_result_covariance(r, i, j));
-    matrix.push_back(std::move(row));
+      w.value(correlation ? vabo_result_correlation(r, i, j)
+                          : vabo_result_covariance(r, i, j));
+    w.end_array();
   }
-  return {{"names", refined_names(r)}, {"matrix", std::move(matrix)}};
+  w.end_array();
+  w.end_object();
 }
 
 /* The beam parameters of the BeamPar line; null for those that cannot be
  * derived (beam parallel to the detector, no tilt decomposition). */
-Json beam_section(const VaboResult &r)
+void write_beam(JsonWriter &w, const VaboResult &r)
 {
-  if (!r.refined) return nullptr;
-  Json section = Json::object();
+  if (!r.refined) return w.value(nullptr);
+  w.begin_object();
   for (int k = 0; k < NParams; ++k)
-    section[VaboBeamNames[k]] = r.has_beam[k] ? Json(r.beam[k]) : Json(nullptr);
-  return section;
+    w.member(VaboBeamNames[k], r.has_beam[k] ? Json(r.beam[k]) : Json(nullptr));
+  w.end_object();
 }
 
-Json poni_section(const VaboResult &r)
+void write_poni(JsonWriter &w, const VaboResult &r)
 {
-  if (!r.refined) return nullptr;
+  if (!r.refined) return w.value(nullptr);
   const PoniGeometry g = poni_geometry(r.value);
-  Json section = {{"dist", g.dist},     {"poni1", g.poni1},
-                  {"poni2", g.poni2},   {"rot1", g.rot1},
-                  {"rot2", g.rot2},     {"rot3", g.rot3},
-                  {"pixel1", g.pixel1}, {"pixel2", g.pixel2}};
-  if (r.has_wavelength) section["wavelength"] = r.wavelength;
-  return section;
+  w.begin_object();
+  w.member("dist", g.dist);
+  w.member("poni1", g.poni1);
+  w.member("poni2", g.poni2);
+  w.member("rot1", g.rot1);
+  w.member("rot2", g.rot2);
+  w.member("rot3", g.rot3);
+  w.member("pixel1", g.pixel1);
+  w.member("pixel2", g.pixel2);
+  if (r.has_wavelength) w.member("wavelength", r.wavelength);
+  w.end_object();
 }
 
 /* A number that may be NaN (a residual without refined parameters). */
@@ -182,52 +275,74 @@ Json number_or_null(double value)
 }
 
 /* The rounds of sigma clipping and every point they rejected. */
-Json rejection_section(const VaboResult &r)
+void write_rejection(JsonWriter &w, const VaboResult &r)
 {
   const char *const ends[] = {"settled", "round limit", "half guard"};
   const bool known_end = r.reject_end >= 0 && r.reject_end < 3;
-  Json rounds = Json::array();
-  for (const VaboRejectRound &round : r.reject_rounds)
-    rounds.push_back({{"round", round.round},
-                      {"median", number_or_null(round.median)},
-                      {"scale", number_or_null(round.scale)},
-                      {"candidates", round.candidates},
-                      {"rejected", round.rejected},
-                      {"kept", round.kept},
-                      {"stdev", number_or_null(round.stddev)}});
-  Json points = Json::array();
-  for (const VaboRejectedPoint &point : r.rejected)
-    points.push_back({{"line", point.line},
-                      {"angle", point.angle},
-                      {"i1", point.i1},
-                      {"i2", point.i2},
-                      {"residual", number_or_null(point.residual)},
-                      {"round", point.round}});
-  return {{"k", r.reject_k},
-          {"end", known_end ? ends[r.reject_end] : "unknown"},
-          {"rounds", std::move(rounds)},
-          {"points", std::move(points)}};
+  w.begin_object();
+  w.member("k", r.reject_k);
+  w.member("end", known_end ? ends[r.reject_end] : "unknown");
+  w.key("rounds");
+  w.begin_array();
+  for (const VaboRejectRound &round : r.reject_rounds) {
+    w.begin_object();
+    w.member("round", round.round);
+    w.member("median", number_or_null(round.median));
+    w.member("scale", number_or_null(round.scale));
+    w.member("candidates", round.candidates);
+    w.member("rejected", round.rejected);
+    w.member("kept", round.kept);
+    w.member("stdev", number_or_null(round.stddev));
+    w.end_object();
+  }
+  w.end_array();
+  w.key("points");
+  w.begin_array();
+  for (const VaboRejectedPoint &point : r.rejected) {
+    w.begin_object();
+    w.member("line", point.line);
+    w.member("angle", point.angle);
+    w.member("i1", point.i1);
+    w.member("i2", point.i2);
+    w.member("residual", number_or_null(point.residual));
+    w.member("round", point.round);
+    w.end_object();
+  }
+  w.end_array();
+  w.end_object();
 }
 
-Json result_document(const VaboResult &r)
+void write_document(JsonWriter &w, const VaboResult &r)
 {
-  Json doc = Json::object();
-  doc["program"] = "vabo";
-  doc["version"] = VaboVersion;
-  doc["arguments"] = r.arguments;
-  doc["input"] = r.input;
-  doc["status"] = r.status;
-  doc["message"] = vabo_result_message(r);
-  doc["parameters"] = parameters_section(r);
-  doc["statistics"] = statistics_section(r);
-  doc["steps"] = r.steps;
-  if (!r.method.empty()) doc["method"] = r.method;
-  if (r.has_rejection) doc["rejection"] = rejection_section(r);
-  doc["covariance"] = matrix_section(r, false);
-  doc["correlation"] = matrix_section(r, true);
-  doc["beam"] = beam_section(r);
-  doc["poni"] = poni_section(r);
-  return doc;
+  w.begin_object();
+  w.member("program", "vabo");
+  w.member("version", VaboVersion);
+  w.key("arguments");
+  w.begin_array();
+  for (const std::string &argument : r.arguments) w.value(argument);
+  w.end_array();
+  w.member("input", r.input);
+  w.member("status", r.status);
+  w.member("message", vabo_result_message(r));
+  w.key("parameters");
+  write_parameters(w, r);
+  w.key("statistics");
+  write_statistics(w, r);
+  w.member("steps", r.steps);
+  if (!r.method.empty()) w.member("method", r.method);
+  if (r.has_rejection) {
+    w.key("rejection");
+    write_rejection(w, r);
+  }
+  w.key("covariance");
+  write_matrix(w, r, false);
+  w.key("correlation");
+  write_matrix(w, r, true);
+  w.key("beam");
+  write_beam(w, r);
+  w.key("poni");
+  write_poni(w, r);
+  w.end_object();
 }
 
 /* The PONI file's text. */
@@ -374,9 +489,11 @@ void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
 std::string vabo_result_json(const VaboResult &result)
 {
   try {
-    return result_document(result).dump(2, ' ', false,
-                                        Json::error_handler_t::replace) +
-           "\n";
+    std::string text;
+    JsonWriter writer(text);
+    write_document(writer, result);
+    text += '\n';
+    return text;
   } catch (const std::exception &) {
     return std::string();
   }

@@ -12,6 +12,8 @@
 
 #include "vabo.h"
 
+#include "numio.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -79,8 +81,15 @@ bool prepare(VaboRobustRun &run, size_t ndata, const double *Weight)
 bool vabo_read_reject(const char *rest, VaboRobustOptions &options)
 {
   double value = 0.0;
+  int errval = 0;
   char reason[1024];
-  if (vabo_option_expression(rest, &value, reason, sizeof reason)) {
+  const bool read =
+      vabo_option_expression(rest, &value, &errval, reason, sizeof reason);
+  if (errval == NUM_ENOMEM) {
+    fprintf(stderr, "ERROR: reading reject=%s: %s\n", rest, reason);
+    return false;
+  }
+  if (read) {
     if (value > 0.0 && std::isfinite(value)) {
       options.has_reject = true;
       options.reject = value;
@@ -109,26 +118,29 @@ bool vabo_read_method(const char *rest, VaboRobustOptions &options)
   return false;
 }
 
-int vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
-                         double *ParOpt, double *ParDev, double *ParStat,
-                         const double *ParStart, const int *ParMode,
-                         size_t ndata, const double *TwoTheta,
-                         const double *Coord1, const double *Coord2,
-                         const double *Weight, double mindev, int maxiter,
-                         int *psteps)
+VaboOptimizeFailure vabo_robust_optimize(
+    const VaboRobustOptions &options, VaboRobustRun &run, double *ParOpt,
+    double *ParDev, double *ParStat, const double *ParStart,
+    const int *ParMode, size_t ndata, const double *TwoTheta,
+    const double *Coord1, const double *Coord2, const double *Weight,
+    double mindev, int maxiter, int *psteps)
 {
+  auto outcome = [](int status) {
+    return status ? static_cast<VaboOptimizeFailure>(VaboOptimizeLastFailure())
+                  : VaboOptimizeOk;
+  };
   if (!options.has_method && !options.has_reject)
-    return VaboOptimizeSteps(ParOpt, ParDev, ParStat, ParStart, ParMode, ndata,
-                             TwoTheta, Coord1, Coord2, Weight, mindev, maxiter,
-                             psteps);
+    return outcome(VaboOptimizeSteps(ParOpt, ParDev, ParStat, ParStart,
+                                     ParMode, ndata, TwoTheta, Coord1, Coord2,
+                                     Weight, mindev, maxiter, psteps));
   VaboOptions method{};
   method.method = options.method;
   if (!options.has_reject)
-    return VaboOptimizeEx(ParOpt, ParDev, ParStat, ParStart, ParMode, ndata,
-                          TwoTheta, Coord1, Coord2, Weight, mindev, maxiter,
-                          &method, psteps);
+    return outcome(VaboOptimizeEx(ParOpt, ParDev, ParStat, ParStart, ParMode,
+                                  ndata, TwoTheta, Coord1, Coord2, Weight,
+                                  mindev, maxiter, &method, psteps));
 
-  if (!prepare(run, ndata, Weight)) return 1;
+  if (!prepare(run, ndata, Weight)) return VaboOptimizeNoMemory;
   run.rejection.k = options.reject;
   run.rejection.Round = run.round.data();
   run.rejection.Residual = run.residual.data();
@@ -140,7 +152,7 @@ int vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
   run.clipped = true;
   run.refined = status == 0;
   report_rounds(run.rejection);
-  return status;
+  return outcome(status);
 }
 
 const double *vabo_robust_weights(const VaboRobustRun &run,
@@ -149,7 +161,7 @@ const double *vabo_robust_weights(const VaboRobustRun &run,
   return run.clipped ? run.weight.data() : Weight;
 }
 
-void vabo_robust_set_result(VaboResult &result,
+bool vabo_robust_set_result(VaboResult &result,
                             const VaboRobustOptions &options,
                             const VaboRobustRun &run, const double *TwoTheta,
                             const double *Coord1, const double *Coord2)
@@ -157,7 +169,7 @@ void vabo_robust_set_result(VaboResult &result,
   try {
     if (options.has_method && options.method != VaboGaussNewton)
       result.method = kMethodNames[options.method];
-    if (!run.clipped) return;
+    if (!run.clipped) return true;
     const VaboRejection &rejection = run.rejection;
     result.has_rejection = true;
     result.reject_k = rejection.k;
@@ -175,7 +187,8 @@ void vabo_robust_set_result(VaboResult &result,
       point.round = run.round[i];
       result.rejected.push_back(point);
     }
-  } catch (const std::exception &) {
-    /* Without storage the JSON lists fewer points; the run stands. */
+  } catch (const std::exception &) { /* no storage for the list */
+    return false;
   }
+  return true;
 }

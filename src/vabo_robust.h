@@ -51,15 +51,14 @@ bool vabo_read_method(const char *rest, VaboRobustOptions &options);
 
 /* Refines as the options ask, with the arguments of VaboOptimizeSteps (the
  * same outputs and results), and with reject= reports the rounds on
- * standard error, also when a refinement fails.  0 success, 1 failure
- * (no storage counts as a failed refinement, as in VaboOptimize). */
-int vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
-                         double *ParOpt, double *ParDev, double *ParStat,
-                         const double *ParStart, const int *ParMode,
-                         size_t ndata, const double *TwoTheta,
-                         const double *Coord1, const double *Coord2,
-                         const double *Weight, double mindev, int maxiter,
-                         int *psteps);
+ * standard error, also when a refinement fails.  VaboOptimizeOk, or why the
+ * refinement failed (VaboOptimizeNoMemory when storage ran out). */
+VaboOptimizeFailure vabo_robust_optimize(
+    const VaboRobustOptions &options, VaboRobustRun &run, double *ParOpt,
+    double *ParDev, double *ParStat, const double *ParStart,
+    const int *ParMode, size_t ndata, const double *TwoTheta,
+    const double *Coord1, const double *Coord2, const double *Weight,
+    double mindev, int maxiter, int *psteps);
 
 /* The weights the final fit used: Weight, or with the rejected points at 0
  * after clipping (for the covariance over the kept points). */
@@ -67,8 +66,9 @@ const double *vabo_robust_weights(const VaboRobustRun &run,
                                   const double *Weight);
 
 /* Records the method and the clipping (rounds, rejected points with their
- * input lines) in result; nothing without the options. */
-void vabo_robust_set_result(VaboResult &result,
+ * input lines) in result; nothing without the options.  false when there is
+ * no storage for the record. */
+bool vabo_robust_set_result(VaboResult &result,
                             const VaboRobustOptions &options,
                             const VaboRobustRun &run, const double *TwoTheta,
                             const double *Coord1, const double *Coord2);

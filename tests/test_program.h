@@ -5,7 +5,8 @@
  * A scratch directory per test (ScratchDir), a run of the binary with
  * arguments and standard input in such a directory (run_in, run_vabo; a run
  * that takes longer than a minute is killed and reported as a test
- * failure), and small helpers that read files and split the output.  The
+ * failure), a run with its own standard output and environment (run_with),
+ * and small helpers that read files and split the output.  The
  * tests that run the program get its path as VABO_BINARY.
  */
 #ifndef VABO_TEST_PROGRAM_H
@@ -26,6 +27,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vabo_test {
@@ -81,14 +83,31 @@ inline std::string slurp(const fs::path &p)
 /* A child that runs longer than this is taken to hang and killed. */
 constexpr int kRunTimeoutSeconds = 60;
 
-/* Runs vabo in dir with args; standard input comes from stdin_path (a file
- * or a directory; empty: /dev/null).  If stdin_fd >= 0 it is used as is. */
-inline RunOutput run_in(const ScratchDir &dir, const std::vector<std::string> &args,
-              const std::string &stdin_path, int stdin_fd = -1)
+/* How run_with starts the program: standard input from stdin_path (empty:
+ * /dev/null), standard output into stdout_path (empty: a file of the
+ * scratch directory, returned as out), and these environment variables. */
+struct RunSetup {
+  std::string stdin_path;
+  std::string stdout_path;
+  std::vector<std::pair<std::string, std::string>> env;
+};
+
+/* Starts vabo in dir with args, standard input from stdin_fd (if >= 0) or
+ * the file setup.stdin_path, standard output into out_path, standard error
+ * into the scratch file .stderr.  With an alarm, a child still running
+ * after kRunTimeoutSeconds is killed by it.  When the environment names a
+ * wrapper (VABO_TEST_WRAPPER, the memcheck tests' valgrind script), the
+ * wrapper runs with the program path and the arguments.  Returns the pid,
+ * -1 when no child could be made. */
+inline pid_t start_vabo(const ScratchDir &dir,
+                        const std::vector<std::string> &args,
+                        const RunSetup &setup, int stdin_fd,
+                        const fs::path &out_path, bool with_alarm)
 {
-  const fs::path out_path = dir.file(".stdout");
   const fs::path err_path = dir.file(".stderr");
+  const char *wrapper = std::getenv("VABO_TEST_WRAPPER");
   std::vector<std::string> argv_store;
+  if (wrapper && *wrapper) argv_store.push_back(wrapper);
   argv_store.push_back(kVaboProgram);
   argv_store.insert(argv_store.end(), args.begin(), args.end());
   std::vector<char *> argv;
@@ -98,9 +117,12 @@ inline RunOutput run_in(const ScratchDir &dir, const std::vector<std::string> &a
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.path().c_str()) != 0) _exit(126);
+    for (const auto &[name, value] : setup.env)
+      setenv(name.c_str(), value.c_str(), 1);
     int in = stdin_fd >= 0 ? stdin_fd
-                           : open(stdin_path.empty() ? "/dev/null"
-                                                     : stdin_path.c_str(),
+                           : open(setup.stdin_path.empty()
+                                      ? "/dev/null"
+                                      : setup.stdin_path.c_str(),
                                   O_RDONLY);
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -108,9 +130,22 @@ inline RunOutput run_in(const ScratchDir &dir, const std::vector<std::string> &a
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    execv(kVaboProgram.c_str(), argv.data());
+    if (with_alarm) alarm(kRunTimeoutSeconds);
+    execv(argv[0], argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+/* Runs vabo in dir with args; standard input comes from stdin_path (a file
+ * or a directory; empty: /dev/null).  If stdin_fd >= 0 it is used as is. */
+inline RunOutput run_in(const ScratchDir &dir, const std::vector<std::string> &args,
+              const std::string &stdin_path, int stdin_fd = -1)
+{
+  const fs::path out_path = dir.file(".stdout");
+  RunSetup setup;
+  setup.stdin_path = stdin_path;
+  pid_t pid = start_vabo(dir, args, setup, stdin_fd, out_path, false);
   RunOutput r;
   if (pid < 0) return r;
   int wstatus = 0;
@@ -130,7 +165,28 @@ inline RunOutput run_in(const ScratchDir &dir, const std::vector<std::string> &a
   }
   if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
   r.out = slurp(out_path);
-  r.err = slurp(err_path);
+  r.err = slurp(dir.file(".stderr"));
+  return r;
+}
+
+/* Runs vabo in dir with args as setup says.  Unlike run_in it waits for the
+ * child without polling (a child that hangs is ended by an alarm after
+ * kRunTimeoutSeconds and counts as crashed, status -1), which keeps the
+ * thousands of runs of a sweep fast. */
+inline RunOutput run_with(const ScratchDir &dir,
+                          const std::vector<std::string> &args,
+                          const RunSetup &setup)
+{
+  const fs::path out_path = setup.stdout_path.empty()
+                                ? dir.file(".stdout")
+                                : fs::path(setup.stdout_path);
+  pid_t pid = start_vabo(dir, args, setup, -1, out_path, true);
+  RunOutput r;
+  int wstatus = 0;
+  if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) return r;
+  if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
+  if (setup.stdout_path.empty()) r.out = slurp(out_path);
+  r.err = slurp(dir.file(".stderr"));
   return r;
 }
 

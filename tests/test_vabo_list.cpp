@@ -657,6 +657,25 @@ TEST_F(Lists, ListInitReleasesListsLeftFromBefore)
   EXPECT_EQ(printed([](FILE *out) { print_lists(out, 1, 0); }), "");
 }
 
+TEST_F(Lists, ResetFreesEveryListAndSwitchesTracingOffSilently)
+{
+  LList *start = nullptr;
+  ASSERT_EQ(new_list("start", &start), 0);
+  ASSERT_EQ(write_element_value(start, "pix1", "50_um"), 0);
+  std::string trace;
+  {
+    StreamCapture capture(stdout);
+    list_debug_set(0x40);
+    EXPECT_EQ(reset_lists(), 0);
+    LList *found = nullptr;
+    EXPECT_EQ(search_list("start", &found), 0);
+    EXPECT_EQ(found, nullptr);
+    trace = capture.text();
+  }
+  /* Switching tracing on writes nothing, and neither does the reset. */
+  EXPECT_EQ(trace, "");
+}
+
 TEST(ListHelpers, NewstrCopiesToTheHeap)
 {
   char *copy = newstr("0.2385 512.5");
