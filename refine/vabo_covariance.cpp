@@ -12,6 +12,7 @@
  */
 #include "vabo_base.h"
 #include "vabo_geometry.h"
+#include "vabo_internal.h"
 #include "vabo_scratch.h"
 
 #include <algorithm>
@@ -23,23 +24,6 @@
 #include <vector>
 
 namespace {
-
-/* Most calibration points a covariance takes: the matrix arithmetic indexes
- * the ndata x nopt Jacobian with int, nopt is at most NParams. */
-constexpr size_t kMaxPoints = static_cast<size_t>(INT_MAX) / NParams;
-
-/* Sizes every vector; false when the storage cannot be obtained. */
-bool obtain(std::vector<double> &v, size_t size)
-{
-  try {
-    v.assign(size, 0.0);
-    return true;
-  } catch (const std::bad_alloc &) {
-    return false;
-  } catch (const std::length_error &) {
-    return false;
-  }
-}
 
 bool all_finite(const std::vector<double> &v)
 {
@@ -55,19 +39,6 @@ size_t weighted_points(size_t ndata, const double *Weight)
   for (size_t i = 0; i < ndata; ++i)
     if (Weight[i] > 0.0) ++n;
   return n;
-}
-
-/* 1 when a refined parameter acts on no angle, by the test the refinement
- * applies before each step (the weighted root mean square of its Jacobian
- * column at or below VABO_MIN_INFLUENCE).  Its column is rounding noise,
- * which the pivots of the inversion cannot tell from a real column. */
-bool has_parameter_without_influence(const std::vector<double> &ATA,
-                                     size_t nopt, double total)
-{
-  for (size_t j = 0; j < nopt; ++j)
-    if (!(std::sqrt(ATA[j * nopt + j] / total) > VABO_MIN_INFLUENCE))
-      return true;
-  return false;
 }
 
 /* The weighted sum of squared residuals and the normal matrix J^T W J
@@ -91,7 +62,7 @@ bool normal_matrix(double &squares, std::vector<double> &ATA,
     return true;
   }
   std::vector<double> A, B;
-  if (!obtain(A, ndata * nopt) || !obtain(B, ndata)) return false;
+  if (!vabo_obtain(A, ndata * nopt) || !vabo_obtain(B, ndata)) return false;
   const int rows = static_cast<int>(ndata);
   const int cols = static_cast<int>(nopt);
   get_VaboB(ndata, B.data(), &Ordered, Angle, I1, I2);
@@ -175,14 +146,14 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
   VaboOrdered Ordered;
   const size_t nopt = order_Par(&Ordered, Par, ParMode);
   if (pnopt) *pnopt = nopt;
-  if (ndata > 0 && !(Angle && I1 && I2 && Weight)) return VaboCovFailed;
-  if (ndata > kMaxPoints) return VaboCovFailed;
+  if (!vabo_tables_given(ndata, Angle, I1, I2, Weight)) return VaboCovFailed;
+  if (ndata > kVaboMaxPoints) return VaboCovFailed;
 
   const size_t npoints = weighted_points(ndata, Weight);
   if (npoints <= nopt) return VaboCovTooFewPoints;
 
   std::vector<double> ATA, inverse;
-  if (!obtain(ATA, nopt * nopt) || !obtain(inverse, nopt * nopt))
+  if (!vabo_obtain(ATA, nopt * nopt) || !vabo_obtain(inverse, nopt * nopt))
     return VaboCovNoMemory;
   const int rows = static_cast<int>(ndata);
   const int cols = static_cast<int>(nopt);
@@ -194,7 +165,10 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
   if (!std::isfinite(s2) || !all_finite(ATA)) return VaboCovNotFinite;
 
   const double total = scalar_components_sum(Weight, rows);
-  if (has_parameter_without_influence(ATA, nopt, total))
+  /* The test the refinement applies before each step: a parameter that acts
+   * on no angle has a column of rounding noise, which the pivots of the
+   * inversion cannot tell from a real column. */
+  if (vabo_without_influence(ATA.data(), nopt, total))
     return VaboCovSingular;
   if (CholeskyInverse(cols, ATA.data(), inverse.data()) != 0)
     return VaboCovSingular;

@@ -9,18 +9,13 @@
  * detectors; dimensions and storage are the caller's responsibility.
  */
 #include "vabo_base.h"
+#include "vabo_internal.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 
 namespace {
-
-/* With the vabo switch every arithmetic entry point names itself on entry. */
-void trace(const char *name)
-{
-  if (VABODebug() & VABO_VABO) printf("%s\n", name);
-}
 
 /* Flat index of a (minor, major) pair, computed wide so that large
  * dimensions cannot overflow an int. */
@@ -34,7 +29,7 @@ inline std::ptrdiff_t flat(int major, int stride, int minor)
 void mat_mul(double *Out, const double *A, const double *B, int L, int M,
              int N)
 {
-  trace("mat_mul");
+  vabo_trace("mat_mul");
   for (int l = 0; l < L; ++l)
     for (int n = 0; n < N; ++n) {
       double &out = Out[flat(l, N, n)];
@@ -46,7 +41,7 @@ void mat_mul(double *Out, const double *A, const double *B, int L, int M,
 void transpose_mul(double *Out, const double *A, const double *B, int L,
                    int M, int N)
 {
-  trace("transpose_mul");
+  vabo_trace("transpose_mul");
   for (int l = 0; l < L; ++l)
     for (int n = 0; n < N; ++n) {
       double &out = Out[flat(l, N, n)];
@@ -58,7 +53,7 @@ void transpose_mul(double *Out, const double *A, const double *B, int L,
 void transpose_mul_weight(double *Out, const double *A, const double *B,
                           const double *W, int L, int M, int N)
 {
-  trace("transpose_mul_weight");
+  vabo_trace("transpose_mul_weight");
   for (int l = 0; l < L; ++l)
     for (int n = 0; n < N; ++n) {
       double &out = Out[flat(l, N, n)];
@@ -70,19 +65,19 @@ void transpose_mul_weight(double *Out, const double *A, const double *B,
 
 void vec_mul(double *VOut, const double *A, const double *V, int N)
 {
-  trace("vec_mul");
+  vabo_trace("vec_mul");
   mat_mul(VOut, A, V, 1, N, N);
 }
 
 void vec_add(double *VOut, const double *A, const double *B, int N)
 {
-  trace("vec_add");
+  vabo_trace("vec_add");
   for (int i = 0; i < N; ++i) VOut[i] = A[i] + B[i];
 }
 
 double scalar_product(const double *V, const double *W, int N)
 {
-  trace("scalar_product");
+  vabo_trace("scalar_product");
   double sum = 0.0;
   for (int i = 0; i < N; ++i) sum += V[i] * W[i];
   return sum;
@@ -91,7 +86,7 @@ double scalar_product(const double *V, const double *W, int N)
 double scalar_product_weight(const double *V, const double *W,
                              const double *Weight, int N)
 {
-  trace("scalar_product_weight");
+  vabo_trace("scalar_product_weight");
   double sum = 0.0;
   for (int i = 0; i < N; ++i) sum += V[i] * W[i] * Weight[i];
   return sum;
@@ -99,7 +94,7 @@ double scalar_product_weight(const double *V, const double *W,
 
 double scalar_components_sum(const double *W, int N)
 {
-  trace("scalar_components_sum");
+  vabo_trace("scalar_components_sum");
   double sum = 0.0;
   for (int i = 0; i < N; ++i) sum += W[i];
   return sum;
@@ -107,7 +102,7 @@ double scalar_components_sum(const double *W, int N)
 
 double scalar_absmin(const double *V, int N)
 {
-  trace("scalar_absmin");
+  vabo_trace("scalar_absmin");
   if (N <= 0) return 0.0;
   double candidate = V[0];
   for (int i = 1; i < N; ++i)
@@ -117,7 +112,7 @@ double scalar_absmin(const double *V, int N)
 
 double scalar_absmax(const double *V, int N)
 {
-  trace("scalar_absmax");
+  vabo_trace("scalar_absmax");
   if (N <= 0) return 0.0;
   double candidate = V[0];
   for (int i = 1; i < N; ++i)

@@ -13,6 +13,7 @@
  */
 #include "vabo_base.h"
 #include "vabo_geometry.h"
+#include "vabo_internal.h"
 
 #include <cmath>
 #include <cstdio>
@@ -21,14 +22,6 @@ namespace {
 
 /* Number of rows of a derivative column (the three components of X). */
 constexpr int kDim = 3;
-
-/* With the vabo switch every entry point names itself on entry. */
-void trace(const char *name)
-{
-  if (VABODebug() & VABO_VABO) printf("%s\n", name);
-}
-
-bool showtemp() { return (VABODebug() & VABO_SHOWTEMP) != 0; }
 
 /* The parameters of the model, read from an ordered record. */
 struct ModelParams {
@@ -66,7 +59,7 @@ void set_column(double *DX, const VaboOrdered *Ordered, VaboParam p,
 
 void rotation_matrix_3d(double R[3][3], double rot1, double rot2, double rot3)
 {
-  trace("rotation_matrix_3d");
+  vabo_trace("rotation_matrix_3d");
   const double c1 = std::cos(rot1), s1 = std::sin(rot1);
   const double c2 = std::cos(rot2), s2 = std::sin(rot2);
   const double c3 = std::cos(rot3), s3 = std::sin(rot3);
@@ -85,7 +78,7 @@ void rotation_matrix_3d(double R[3][3], double rot1, double rot2, double rot3)
 void i2normal_3d(double *VOut, double pix1, double pix2, double cen1,
                  double cen2, double dis, double i1, double i2)
 {
-  trace("i2normal_3d");
+  vabo_trace("i2normal_3d");
   if (!VOut) return;
   VOut[0] = (i1 - cen1) * pix1;
   VOut[1] = (i2 - cen2) * pix2;
@@ -95,12 +88,12 @@ void i2normal_3d(double *VOut, double pix1, double pix2, double cen1,
 double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1,
                     double i2)
 {
-  trace("X_vector_3d");
+  vabo_trace("X_vector_3d");
   const ModelParams m = read_params(Ordered);
 
   double Normal[3];
   i2normal_3d(Normal, m.pix1, m.pix2, m.cen1, m.cen2, m.dis, i1, i2);
-  if (showtemp()) {
+  if (vabo_showtemp()) {
     char label[128];
     snprintf(label, sizeof label, "Normal (i1=%lg, i2=%lg)", i1, i2);
     fprint_vector(stdout, 3, Normal, label);
@@ -108,7 +101,7 @@ double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1,
 
   double R[3][3];
   rotation_matrix_3d(R, m.rot1, m.rot2, m.rot3);
-  if (showtemp()) fprint_matrix_3d(stdout, &R[0][0], "R");
+  if (vabo_showtemp()) fprint_matrix_3d(stdout, &R[0][0], "R");
 
   /* The row-filled array read column-major is the matrix applied to the
    * pixel vector: X[k] = sum_j R[j][k] Normal[j]. */
@@ -119,10 +112,10 @@ double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1,
 void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
                   double i2)
 {
-  trace("DX_matrix_3d");
+  vabo_trace("DX_matrix_3d");
   const ModelParams m = read_params(Ordered);
   const int *I = Ordered->Index;
-  if (showtemp()) {
+  if (vabo_showtemp()) {
     printf("pix1=%lg, pix2=%lg, cen1=%lg, cen2=%lg, dis=%lg, rot1=%lg, "
            "rot2=%lg, rot3=%lg\n",
            m.pix1, m.pix2, m.cen1, m.cen2, m.dis, m.rot1, m.rot2, m.rot3);
@@ -182,7 +175,7 @@ void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
 
 double Azimuth_3d(const double *X)
 {
-  trace("Azimuth_3d");
+  vabo_trace("Azimuth_3d");
   if (std::fabs(X[0]) > 0.0 || std::fabs(X[1]) > 0.0)
     return std::atan2(X[1], X[0]);
   return 0.0;
@@ -190,13 +183,13 @@ double Azimuth_3d(const double *X)
 
 double Angle_3d(const double *X)
 {
-  trace("Angle_3d");
+  vabo_trace("Angle_3d");
   return std::atan2(std::sqrt(X[0] * X[0] + X[1] * X[1]), -X[2]);
 }
 
 double DAngle_3d(const double *X, const double *DX, int Param)
 {
-  trace("DAngle_3d");
+  vabo_trace("DAngle_3d");
   if (!X || !DX || Param < 0 || Param >= NParams) return 0.0;
   const double *dX = DX + kDim * Param;
 
@@ -214,10 +207,10 @@ double DAngle_3d(const double *X, const double *DX, int Param)
 double DiffAngle(const VaboOrdered *Ordered, double angle, double i1,
                  double i2)
 {
-  trace("DiffAngle");
+  vabo_trace("DiffAngle");
   double X[3];
   X_vector_3d(X, Ordered, i1, i2);
-  if (showtemp()) fprint_vector(stdout, 3, X, "X");
+  if (vabo_showtemp()) fprint_vector(stdout, 3, X, "X");
   return angle - Angle_3d(X);
 }
 

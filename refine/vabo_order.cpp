@@ -10,9 +10,9 @@
  * computes nothing and never fails (a text that does not fit is cut).
  */
 #include "vabo_base.h"
+#include "vabo_internal.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 const char *const VaboParamNames[NParams + 1] = {
@@ -28,44 +28,6 @@ namespace {
 /* Size of the local buffer of fprint_ordered: the size every caller of the
  * text forms uses, far above the longest line (8 fields of < 40 chars). */
 constexpr size_t kOrderedLineSize = 1024;
-
-/* Appends formatted pieces to a caller's buffer: never writes past
- * bufsiz - 1, keeps the text terminated, and drops what does not fit. */
-class TextAppender {
-public:
-  TextAppender(char *buffer, size_t bufsiz) : buffer_(buffer), bufsiz_(bufsiz)
-  {
-    if (buffer_ && bufsiz_ > 0) buffer_[0] = '\0';
-  }
-
-  [[gnu::format(printf, 2, 3)]] void append(const char *format, ...)
-  {
-    if (!buffer_ || used_ + 1 >= bufsiz_) return;
-    size_t room = bufsiz_ - used_;
-    va_list args;
-    va_start(args, format);
-    int written = vsnprintf(buffer_ + used_, room, format, args);
-    va_end(args);
-    if (written < 0) {
-      buffer_[used_] = '\0';
-      return;
-    }
-    size_t n = static_cast<size_t>(written);
-    used_ += (n < room) ? n : room - 1;
-  }
-
-  /* The terminating null at bufsiz - 1 is stored in any case. */
-  char *finish()
-  {
-    if (buffer_ && bufsiz_ > 0) buffer_[bufsiz_ - 1] = '\0';
-    return buffer_;
-  }
-
-private:
-  char *buffer_;
-  size_t bufsiz_;
-  size_t used_ = 0;
-};
 
 /* Ordered position of parameter p, or -1 when the record's Index entry is
  * not a valid position (a record not made by order_Par). */
@@ -96,7 +58,7 @@ const int *VaboParamDefaultArray(void) { return VaboParamDefault; }
  * deviations and statistics -1.  Returns nopt (0 for a null record). */
 size_t order_Par(VaboOrdered *Ordered, const double *Par, const int *ParMode)
 {
-  if (VABODebug() & VABO_VABO) printf("order_Par\n");
+  vabo_trace("order_Par");
   if (!Ordered) return 0;
 
   size_t j = 0;
@@ -132,7 +94,7 @@ size_t order_Par(VaboOrdered *Ordered, const double *Par, const int *ParMode)
 size_t reorder_Par(const VaboOrdered *Ordered, double *Par, double *ParDev,
                    double *Stat)
 {
-  if (VABODebug() & VABO_VABO) printf("reorder_Par\n");
+  vabo_trace("reorder_Par");
   if (!Ordered) return 0;
 
   for (int p = 0; p < NParams; ++p) {
@@ -149,7 +111,7 @@ size_t reorder_Par(const VaboOrdered *Ordered, double *Par, double *ParDev,
 /* Eight "%12lg " fields; returns buffer (cut at bufsiz - 1). */
 char *sprint_parameters(char *buffer, size_t bufsiz, const double *Par)
 {
-  TextAppender text(buffer, bufsiz);
+  VaboTextAppender text(buffer, bufsiz);
   if (Par)
     for (int p = 0; p < NParams; ++p) text.append("%12lg ", Par[p]);
   return text.finish();
@@ -158,7 +120,7 @@ char *sprint_parameters(char *buffer, size_t bufsiz, const double *Par)
 /* Six "%12lg " fields; returns buffer (cut at bufsiz - 1). */
 char *sprint_statistics(char *buffer, size_t bufsiz, const double *Stat)
 {
-  TextAppender text(buffer, bufsiz);
+  VaboTextAppender text(buffer, bufsiz);
   if (Stat)
     for (int k = 0; k < NStats; ++k) text.append("%12lg ", Stat[k]);
   return text.finish();
@@ -169,7 +131,7 @@ char *sprint_statistics(char *buffer, size_t bufsiz, const double *Stat)
 char *sprint_ordered_par(char *buffer, size_t bufsiz,
                          const VaboOrdered *Ordered)
 {
-  TextAppender text(buffer, bufsiz);
+  VaboTextAppender text(buffer, bufsiz);
   if (Ordered) {
     for (int p = 0; p < NParams; ++p) {
       int j = ordered_position(Ordered, p);
@@ -188,7 +150,7 @@ char *sprint_ordered_par(char *buffer, size_t bufsiz,
 char *sprint_ordered_dev(char *buffer, size_t bufsiz,
                          const VaboOrdered *Ordered)
 {
-  TextAppender text(buffer, bufsiz);
+  VaboTextAppender text(buffer, bufsiz);
   if (Ordered) {
     for (int p = 0; p < NParams; ++p) {
       int j = ordered_position(Ordered, p);

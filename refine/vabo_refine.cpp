@@ -25,17 +25,11 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <initializer_list>
 #include <new>
 #include <stdexcept>
-#include <utility>
 #include <vector>
 
 namespace {
-
-/* Most calibration points one refinement takes: the matrix arithmetic
- * indexes the ndata x nopt Jacobian with int, nopt is at most NParams. */
-constexpr size_t kMaxPoints = static_cast<size_t>(INT_MAX) / NParams;
 
 /* Smallest pivot of CholeskySolve relative to its diagonal entry of A. */
 constexpr double kMinPivotRatio = VABO_MIN_PIVOT_RATIO;
@@ -47,9 +41,6 @@ constexpr int kDXRows = 3;
 int LastFailure = VaboOptimizeOk;
 
 int fail(VaboOptimizeFailure why) { return vabo_optimize_fail(why); }
-
-bool trace_on() { return (VABODebug() & VABO_VABO) != 0; }
-bool showtemp_on() { return (VABODebug() & VABO_SHOWTEMP) != 0; }
 
 /* Value of the statistics for arguments they cannot sum (a count beyond the
  * int range of the arithmetic, missing arrays): not a number, which fails
@@ -64,20 +55,6 @@ size_t refined_count(const VaboOrdered &Ordered)
 }
 
 bool countable(size_t n) { return n <= static_cast<size_t>(INT_MAX); }
-
-/* Resizes every vector to its size; false (vectors left empty or partly
- * sized, released by their owner) when the storage cannot be obtained. */
-bool obtain(std::initializer_list<std::pair<std::vector<double> *, size_t>> parts)
-{
-  try {
-    for (const auto &part : parts) part.first->assign(part.second, 0.0);
-    return true;
-  } catch (const std::bad_alloc &) {
-    return false;
-  } catch (const std::length_error &) {
-    return false;
-  }
-}
 
 /* Deviation of one refined parameter from the standard deviation and the
  * weighted norm of its Jacobian column.  Either one without a value (-1,
@@ -98,34 +75,11 @@ struct Workspace {
   bool obtain_for(size_t ndata, size_t nopt, bool per_point)
   {
     const size_t npoints = per_point ? ndata : 0;
-    return obtain({{&A, npoints * nopt},
-                   {&B, npoints},
-                   {&ATA, nopt * nopt},
-                   {&ATB, nopt},
-                   {&DOpt, nopt}});
+    return vabo_obtain(A, npoints * nopt) && vabo_obtain(B, npoints) &&
+           vabo_obtain(ATA, nopt * nopt) && vabo_obtain(ATB, nopt) &&
+           vabo_obtain(DOpt, nopt);
   }
 };
-
-bool tables_given(size_t ndata, const double *Angle, const double *I1,
-                  const double *I2, const double *Weight)
-{
-  return ndata == 0 || (Angle && I1 && I2 && Weight);
-}
-
-/* 1 when a refined parameter acts on no angle: the weighted root mean
- * square of its Jacobian column, sqrt(ATA(j, j) / total), is at or below
- * VABO_MIN_INFLUENCE.  Such a column is rounding noise (rot3 at any tilt)
- * which the Cholesky pivots cannot tell from a real column, and solving with
- * it sends the parameter off by orders of magnitude. */
-bool refines_a_parameter_without_influence(const std::vector<double> &ATA,
-                                           size_t nopt, double total)
-{
-  if (!(total > 0.0)) return false; /* no weight: the solve fails anyway */
-  for (size_t j = 0; j < nopt; ++j)
-    if (!(std::sqrt(ATA[j * nopt + j] / total) > VABO_MIN_INFLUENCE))
-      return true;
-  return false;
-}
 
 /* Sum of the weights, without the arithmetic's trace line. */
 double total_weight(size_t ndata, const double *Weight)
@@ -202,7 +156,7 @@ void store_deviations(VaboOrdered &Ordered, size_t ndata, double stddev,
     Ordered.ParDev[j] = parameter_deviation(stddev, parts[j]);
   for (size_t j = nopt; j < NParams; ++j) Ordered.ParDev[j] = 0.0;
 
-  if (showtemp_on()) {
+  if (vabo_showtemp()) {
     printf("stddev=%lg, mindev=%lg, maxdev=%lg\n", stddev, mindev, maxdev);
     fprint_ordered(stdout, &Ordered);
   }
@@ -245,7 +199,7 @@ public:
       return deviation_rule(total_, [this] { return sums_.squares; });
     }
     get_VaboB(ndata_, ws_.B.data(), &Ordered_, Angle_, I1_, I2_);
-    if (showtemp_on()) fprint_vector(stdout, ndata_, ws_.B.data(), "B");
+    if (vabo_showtemp()) fprint_vector(stdout, ndata_, ws_.B.data(), "B");
     return VaboStdDev(ndata_, ws_.B.data(), Weight_);
   }
 
@@ -277,7 +231,10 @@ public:
       std::copy(sums_.ATB, sums_.ATB + nopt, ws_.ATB.begin());
       std::copy(sums_.ATA, sums_.ATA + nopt * nopt, ws_.ATA.begin());
     }
-    if (refines_a_parameter_without_influence(ws_.ATA, nopt, total_))
+    /* Without weight the solution fails anyway; with it, solving with a
+     * parameter that acts on no angle would send that parameter off by
+     * orders of magnitude. */
+    if (total_ > 0.0 && vabo_without_influence(ws_.ATA.data(), nopt, total_))
       return -1;
     return 0;
   }
@@ -340,10 +297,10 @@ private:
     const int n = static_cast<int>(nopt);
     if (CholeskySolve(n, matrix, ws_.ATB.data(), ws_.DOpt.data()) != 0)
       return -1;
-    if (showtemp_on()) fprint_vector(stdout, nopt, ws_.DOpt.data(), "DOpt");
+    if (vabo_showtemp()) fprint_vector(stdout, nopt, ws_.DOpt.data(), "DOpt");
 
     vec_add(Ordered_.Par, Ordered_.Par, ws_.DOpt.data(), n);
-    if (showtemp_on()) fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
+    if (vabo_showtemp()) fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
     return 0;
   }
 
@@ -353,17 +310,17 @@ private:
     const int nopt = static_cast<int>(Ordered_.nopt);
     const int npoints = static_cast<int>(ndata_);
     get_VaboA(ndata_, ws_.A.data(), &Ordered_, Angle_, I1_, I2_);
-    if (showtemp_on())
+    if (vabo_showtemp())
       fprint_matrix(stdout, ndata_, Ordered_.nopt, ws_.A.data(), "A");
 
     transpose_mul_weight(ws_.ATB.data(), ws_.A.data(), ws_.B.data(), Weight_,
                          1, npoints, nopt);
-    if (showtemp_on())
+    if (vabo_showtemp())
       fprint_vector(stdout, Ordered_.nopt, ws_.ATB.data(), "ATB");
 
     transpose_mul_weight(ws_.ATA.data(), ws_.A.data(), ws_.A.data(), Weight_,
                          nopt, npoints, nopt);
-    if (showtemp_on())
+    if (vabo_showtemp())
       fprint_matrix(stdout, Ordered_.nopt, Ordered_.nopt, ws_.ATA.data(), "ATA");
   }
 
@@ -550,14 +507,14 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
   int &step = psteps ? *psteps : unused_steps;
   step = 0;
   LastFailure = VaboOptimizeOk;
-  if (trace_on()) printf("VaboOptimize\n");
+  vabo_trace("VaboOptimize");
   const VaboOptions options = Options ? *Options : VaboOptions{};
   if (options.method != VaboGaussNewton &&
       options.method != VaboLevenbergMarquardt)
     return fail(VaboOptimizeBadArgument);
-  if (!Par || !tables_given(ndata, Angle, I1, I2, Weight))
+  if (!Par || !vabo_tables_given(ndata, Angle, I1, I2, Weight))
     return fail(VaboOptimizeBadArgument);
-  if (ndata > kMaxPoints) return fail(VaboOptimizeBadArgument);
+  if (ndata > kVaboMaxPoints) return fail(VaboOptimizeBadArgument);
 
   VaboOrdered Ordered;
   order_Par(&Ordered, Par, ParMode);
@@ -599,7 +556,7 @@ int vabo_optimize_fail(VaboOptimizeFailure why)
 void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
                const double *Angle, const double *I1, const double *I2)
 {
-  if (trace_on()) printf("get_VaboB\n");
+  vabo_trace("get_VaboB");
   if (!VaboB || !Ordered || (ndata > 0 && !(Angle && I1 && I2))) return;
   if (vabo_per_step_model()) {
     VaboGeometry geometry;
@@ -624,7 +581,7 @@ void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
 int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
               const double * /*Angle*/, const double *I1, const double *I2)
 {
-  if (trace_on()) printf("get_VaboA\n");
+  vabo_trace("get_VaboA");
   if (!Ordered) return 0;
   const size_t nopt = refined_count(*Ordered);
   if (!VaboA || (ndata > 0 && !(I1 && I2))) return 0;
@@ -651,13 +608,13 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
     double X[3];
     double DX[kDXRows * NParams] = {};
     X_vector_3d(X, Ordered, I1[i], I2[i]);
-    if (showtemp_on()) fprint_vector(stdout, 3, X, "X");
+    if (vabo_showtemp()) fprint_vector(stdout, 3, X, "X");
     DX_matrix_3d(DX, Ordered, I1[i], I2[i]);
-    if (showtemp_on()) fprint_matrix(stdout, kDXRows, nopt, DX, "DX");
+    if (vabo_showtemp()) fprint_matrix(stdout, kDXRows, nopt, DX, "DX");
     for (size_t j = 0; j < nopt; ++j) {
       double value = DAngle_3d(X, DX, static_cast<int>(j));
       VaboA[i + ndata * j] = value;
-      if (showtemp_on())
+      if (vabo_showtemp())
         printf("VaboA[%d][%d] = %lg = DAngle_3d(X,DX,%s)\n", static_cast<int>(j),
                static_cast<int>(i), value,
                Ordered->Names[j] ? Ordered->Names[j] : "");
@@ -675,12 +632,12 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
  * never fail for want of memory, which a -1 would report as singular. */
 int CholeskySolve(int n, const double *A, const double *B, double *X)
 {
-  if (trace_on()) printf("CholeskySolve\n");
+  vabo_trace("CholeskySolve");
   if (n < 0) return -1;
   if (n > 0 && !(A && B && X)) return -1;
 
   const size_t un = static_cast<size_t>(n);
-  const bool showtemp = showtemp_on();
+  const bool showtemp = vabo_showtemp();
   ScratchArray<NParams * NParams> G, GTG;
   ScratchArray<NParams> Y;
   if (!G.obtain(un * un) || !Y.obtain(un) || !GTG.obtain(showtemp ? un * un : 0))
@@ -730,16 +687,16 @@ int CholeskySolve(int n, const double *A, const double *B, double *X)
 int get_VaboParDev(size_t ndata, VaboOrdered *Ordered, const double *Angle,
                    const double *I1, const double *I2, const double *Weight)
 {
-  if (trace_on()) printf("get_VaboParDev\n");
-  if (!Ordered || !tables_given(ndata, Angle, I1, I2, Weight)) return -1;
-  if (ndata > kMaxPoints) return -1;
+  vabo_trace("get_VaboParDev");
+  if (!Ordered || !vabo_tables_given(ndata, Angle, I1, I2, Weight)) return -1;
+  if (ndata > kVaboMaxPoints) return -1;
   const size_t nopt = refined_count(*Ordered);
 
   std::vector<double> A, B;
-  if (!obtain({{&A, ndata * nopt}, {&B, ndata}})) return -1;
+  if (!vabo_obtain(A, ndata * nopt) || !vabo_obtain(B, ndata)) return -1;
 
   get_VaboB(ndata, B.data(), Ordered, Angle, I1, I2);
-  if (showtemp_on()) fprint_vector(stdout, ndata, B.data(), "B");
+  if (vabo_showtemp()) fprint_vector(stdout, ndata, B.data(), "B");
 
   const double stddev = VaboStdDev(ndata, B.data(), Weight);
   const double mindev = VaboMinDev(ndata, B.data());
@@ -747,7 +704,7 @@ int get_VaboParDev(size_t ndata, VaboOrdered *Ordered, const double *Angle,
   const double total = scalar_components_sum(Weight, static_cast<int>(ndata));
 
   get_VaboA(ndata, A.data(), Ordered, Angle, I1, I2);
-  if (showtemp_on()) fprint_matrix(stdout, ndata, nopt, A.data(), "A");
+  if (vabo_showtemp()) fprint_matrix(stdout, ndata, nopt, A.data(), "A");
 
   double parts[NParams];
   for (size_t j = 0; j < nopt; ++j)
@@ -812,4 +769,24 @@ double vabo_parts(size_t n, const double *VaboA, const double *Weight,
   return deviation_rule(total, [&] {
     return scalar_product_weight(column, column, Weight, count);
   });
+}
+
+bool vabo_obtain(std::vector<double> &v, size_t size)
+{
+  try {
+    v.assign(size, 0.0);
+    return true;
+  } catch (const std::bad_alloc &) {
+    return false;
+  } catch (const std::length_error &) {
+    return false;
+  }
+}
+
+bool vabo_without_influence(const double *ATA, size_t nopt, double total)
+{
+  for (size_t j = 0; j < nopt; ++j)
+    if (!(std::sqrt(ATA[j * nopt + j] / total) > VABO_MIN_INFLUENCE))
+      return true;
+  return false;
 }

@@ -10,13 +10,12 @@
  * kept between calls.  It does not decide when to log (the loop does).
  */
 #include "vabo_base.h"
+#include "vabo_internal.h"
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -97,21 +96,15 @@ static int save_scan(int step, size_t ndata, const VaboOrdered *Ordered,
                      const double *Angle, const double *I1, const double *I2,
                      const double *Weight, int truncate, const double *damping)
 {
-  if (VABODebug() & VABO_VABO) printf("vabo_save_step\n");
-  if (!Ordered || (ndata > 0 && !(Angle && I1 && I2 && Weight))) {
+  vabo_trace("vabo_save_step");
+  if (!Ordered || !vabo_tables_given(ndata, Angle, I1, I2, Weight)) {
     fprintf(stderr, "ERROR: vabo_save_step: NULL pointer\n");
     return -1;
   }
 
   std::vector<double> model_angle, model_azimuth;
-  try {
-    model_angle.resize(ndata);
-    model_azimuth.resize(ndata);
-  } catch (const std::bad_alloc &) {
+  if (!vabo_obtain(model_angle, ndata) || !vabo_obtain(model_azimuth, ndata))
     return report_failure(ENOMEM);
-  } catch (const std::length_error &) {
-    return report_failure(ENOMEM);
-  }
   double par[NParams];
 
   for (size_t i = 0; i < ndata; ++i) {
