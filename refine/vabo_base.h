@@ -7,13 +7,13 @@
  * VaboOptimize.  The pieces, each in its own source:
  *   vabo_debug.cpp   the debug word and its printout
  *   vabo_order.cpp   the ordered parameter record and the text forms
- *   vabo_linalg.cpp  column-major vector and matrix arithmetic
+ *   vabo_linalg.cpp  column-major vector and matrix arithmetic, Cholesky
+ *                    solution and inversion
  *   vabo_model.cpp   the forward model and its analytic derivatives
  *   vabo_beam.cpp    beam centre, beam distance, tilt, the BeamPar text
  *   vabo_steplog.cpp the iteration log "vabo_iteration.spec"
- *   vabo_refine.cpp  the loop, Cholesky solution, deviations, statistics
- *   vabo_covariance.cpp  covariance and standard errors of a refinement,
- *                    and the inversion of the normal matrix
+ *   vabo_refine.cpp  the loop and its stopping rules, deviations, statistics
+ *   vabo_covariance.cpp  covariance and standard errors of a refinement
  *   vabo_reject.cpp  sigma clipping of outliers around the refinement
  * VaboOptimize is Gauss-Newton without damping; VaboOptimizeEx adds
  * Levenberg-Marquardt damping and VaboOptimizeRobust rounds of sigma
@@ -152,6 +152,32 @@ double scalar_components_sum(const double *W, int N);
 /* The element of smallest (largest) magnitude, sign kept; 0 for N <= 0. */
 double scalar_absmin(const double *V, int N);
 double scalar_absmax(const double *V, int N);
+/* Smallest Cholesky pivot relative to its diagonal entry (the squared sine
+ * between that column and the span of the earlier ones, so independent of
+ * the parameters' units).  Columns that depend on each other exactly leave
+ * rounding noise of ~1e-16 here; the normal equations square the condition,
+ * so below 1e-13 fewer than three digits of a solution would survive.  Both
+ * CholeskySolve and CholeskyInverse call a matrix below it singular. */
+#define VABO_MIN_PIVOT_RATIO 1e-13
+
+/* Solves A X = B for a symmetric positive definite n x n matrix A, by
+ * A = G^T G with G upper triangular.  Column-major as every matrix here:
+ * the factorisation reads A[i*n + j] for j >= i only, the lower triangle,
+ * which for a symmetric A holds the same numbers as the upper one.  0; -1
+ * with X untouched when A is not positive definite to working precision (a
+ * pivot not positive, not a number, or at or below VABO_MIN_PIVOT_RATIO
+ * times its diagonal entry), an argument is missing or no workspace can be
+ * obtained (which needs no heap up to NParams unknowns). */
+int CholeskySolve(int n, const double *A, const double *B, double *X);
+/* Ainv = A^-1 for a symmetric positive definite n x n matrix A (both
+ * column-major; only the entries A[i*n + j] with j >= i are read).  The
+ * matrix is scaled to unit diagonal before its Cholesky factorisation, so
+ * parameters of very different units lose no accuracy; the inverse is
+ * exactly symmetric.  0; -1 with Ainv untouched when A is not positive
+ * definite to working precision (the pivot test of CholeskySolve), holds a
+ * value that is not a number, an argument is missing or no workspace is
+ * obtained (which needs no heap up to NParams unknowns). */
+int CholeskyInverse(int n, const double *A, double *Ainv);
 /* Debug printers: a vector as numbered rows, a matrix row by row under its
  * label, each followed by an empty line.  Return 0. */
 int fprint_vector(FILE *out, size_t ndata, const double *V, const char *label);
@@ -243,18 +269,11 @@ int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
  * from 100 m, is 1e-8. */
 #define VABO_MIN_INFLUENCE 1e-12
 
-/* Smallest Cholesky pivot relative to its diagonal entry (the squared sine
- * between that column and the span of the earlier ones, so independent of
- * the parameters' units).  Columns that depend on each other exactly leave
- * rounding noise of ~1e-16 here; the normal equations square the condition,
- * so below 1e-13 fewer than three digits of a solution would survive.  Both
- * CholeskySolve and CholeskyInverse call a matrix below it singular. */
-#define VABO_MIN_PIVOT_RATIO 1e-13
-
 /* Refines the parameters with non-zero ParMode (null: all) from the start
  * values Par until the standard deviation is at most maxdev, it stops
  * changing, or maxstep steps are done.  0 success with ParOpt, ParDev,
- * ParStat written; 1 failure (no storage, normal equations not positive
+ * ParStat written; 1 failure (a missing argument, no storage, a refined
+ * parameter without influence on any angle, normal equations not positive
  * definite, log not writable) with the outputs untouched, the reason kept
  * for VaboOptimizeLastFailure. */
 int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
@@ -321,16 +340,19 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
                    const double *Angle, const double *I1, const double *I2,
                    const double *Weight, double maxdev, int maxstep,
                    const VaboOptions *Options, int *psteps);
-/* Why the last call of VaboOptimize, VaboOptimizeSteps or VaboOptimizeEx
- * in this process returned 1: a caller tells a refinement that failed on its data from one
- * that ran out of memory. */
+/* Why the last call of VaboOptimize, VaboOptimizeSteps, VaboOptimizeEx or
+ * VaboOptimizeRobust in this process returned 1: a caller tells a
+ * refinement that failed on its data from one that ran out of memory. */
 typedef enum VaboOptimizeFailure {
   VaboOptimizeOk = 0,      /* the last call succeeded (or none was made) */
   VaboOptimizeBadArgument, /* missing tables, more points than indexable,
                               or an unknown method */
   VaboOptimizeNoMemory,    /* working storage (steps or deviations) failed */
   VaboOptimizeSingular,    /* normal equations not positive definite */
-  VaboOptimizeLogFailed    /* the iteration log could not be written */
+  VaboOptimizeLogFailed,   /* the iteration log could not be written */
+  VaboOptimizeNoInfluence  /* a refined parameter acts on no angle (its
+                              Jacobian column is at most VABO_MIN_INFLUENCE,
+                              as rot3's, a turn about the beam) */
 } VaboOptimizeFailure;
 int VaboOptimizeLastFailure(void);
 /* VaboB[i] = DiffAngle at point i. */
@@ -339,10 +361,6 @@ void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
 /* Jacobian of the model angle, ndata x nopt column-major; returns nopt. */
 int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
               const double *Angle, const double *I1, const double *I2);
-/* Solves A X = B for symmetric positive definite A (n x n); 0, or -1 when
- * A is not positive definite or no workspace can be obtained (which needs
- * no heap up to NParams unknowns). */
-int CholeskySolve(int n, const double *A, const double *B, double *X);
 /* Fills Ordered->ParDev and Ordered->Stat at the current parameters; -1
  * (record unchanged) when its working storage cannot be obtained. */
 int get_VaboParDev(size_t ndata, VaboOrdered *Ordered, const double *Angle,
@@ -384,16 +402,6 @@ typedef enum VaboCovStatus {
 int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
                    const int *ParMode, size_t ndata, const double *Angle,
                    const double *I1, const double *I2, const double *Weight);
-/* Ainv = A^-1 for a symmetric positive definite n x n matrix A (both
- * column-major; only the entries A[i*n + j] with j >= i are read).  The
- * matrix is scaled to unit diagonal before its Cholesky factorisation, so
- * parameters of very different units lose no accuracy; the inverse is
- * exactly symmetric.  0; -1 with Ainv
- * untouched when A is not positive definite to working precision (the pivot
- * test of CholeskySolve), holds a value that is not a number, an argument
- * is missing or no workspace is obtained (which needs no heap up to NParams
- * unknowns).  Plain algebra. */
-int CholeskyInverse(int n, const double *A, double *Ainv);
 /* One line saying what a VaboCovStatus means ("unknown status" for any
  * other value); a static text. */
 const char *VaboCovStatusText(int status);

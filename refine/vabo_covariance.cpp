@@ -4,23 +4,20 @@
  * Entry points: VaboCovariance, which evaluates s2 (J^T W J)^-1 at given
  * parameters from the model's analytic Jacobian and residuals (in one walk
  * over the points, as the refinement's steps take them), with the status
- * that says why it could not; VaboCovStatusText;
- * and CholeskyInverse, the plain-algebra inversion it uses.  The partial
- * deviations of get_VaboParDev stay as they are: these standard errors take
- * the correlations between parameters into account, the deviations do not.
+ * that says why it could not; and VaboCovStatusText.  The inversion of the
+ * normal matrix, CholeskyInverse, is plain algebra (vabo_linalg.cpp).  The
+ * partial deviations of get_VaboParDev stay as they are: these standard
+ * errors take the correlations between parameters into account, the
+ * deviations do not.
  * Owns its working arrays for one call; writes no output of its own.
  */
 #include "vabo_base.h"
 #include "vabo_geometry.h"
 #include "vabo_internal.h"
-#include "vabo_scratch.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstddef>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -74,66 +71,6 @@ bool normal_matrix(double &squares, std::vector<double> &ATA,
 }
 
 } // namespace
-
-/* Scales A to C = D^-1/2 A D^-1/2 (unit diagonal), factorises C = G^T G
- * with G upper triangular, and forms A^-1 = D^-1/2 C^-1 D^-1/2, C^-1
- * column by column from the unit vectors and made exactly symmetric.
- * 0; -1 with Ainv untouched. */
-int CholeskyInverse(int n, const double *A, double *Ainv)
-{
-  if (n < 0) return -1;
-  if (n > 0 && !(A && Ainv)) return -1;
-  const size_t un = static_cast<size_t>(n);
-
-  ScratchArray<NParams> scale, Y;
-  ScratchArray<NParams * NParams> G, X;
-  if (!scale.obtain(un) || !G.obtain(un * un) || !Y.obtain(un) ||
-      !X.obtain(un * un))
-    return -1;
-
-  for (size_t i = 0; i < un; ++i) {
-    const double diagonal = A[i * un + i];
-    if (!(diagonal > 0.0) || !std::isfinite(diagonal)) return -1;
-    scale[i] = 1.0 / std::sqrt(diagonal);
-  }
-
-  /* C = G^T G, row by row of G: the factorisation of CholeskySolve. */
-  for (size_t i = 0; i < un; ++i) {
-    for (size_t j = i; j < un; ++j) {
-      double sum = A[i * un + j] * scale[i] * scale[j];
-      for (size_t k = i; k-- > 0;) sum -= G[i * un + k] * G[j * un + k];
-      if (j == i) {
-        if (!(sum > VABO_MIN_PIVOT_RATIO) || !std::isfinite(sum)) return -1;
-        G[i * un + i] = std::sqrt(sum);
-      } else {
-        G[j * un + i] = sum / G[i * un + i];
-      }
-    }
-  }
-
-  /* Column c of C^-1 solves G^T Y = e_c, then G x = Y. */
-  for (size_t c = 0; c < un; ++c) {
-    for (size_t i = 0; i < un; ++i) {
-      double sum = (i == c) ? 1.0 : 0.0;
-      for (size_t k = 0; k < i; ++k) sum -= G[i * un + k] * Y[k];
-      Y[i] = sum / G[i * un + i];
-    }
-    double *x = &X[c * un];
-    for (size_t i = un; i-- > 0;) {
-      double sum = Y[i];
-      for (size_t k = un - 1; k > i; --k) sum -= G[k * un + i] * x[k];
-      x[i] = sum / G[i * un + i];
-    }
-  }
-
-  /* The two triangles differ by rounding; their mean, times a product of
-   * scales formed in one multiplication, is exactly symmetric. */
-  for (size_t c = 0; c < un; ++c)
-    for (size_t r = 0; r < un; ++r)
-      Ainv[c * un + r] =
-          (0.5 * (X[c * un + r] + X[r * un + c])) * (scale[r] * scale[c]);
-  return 0;
-}
 
 int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
                    const int *ParMode, size_t ndata, const double *Angle,

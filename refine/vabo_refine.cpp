@@ -1,25 +1,26 @@
 /*
- * vabo_refine.cpp -- the weighted Gauss-Newton refinement and its statistics.
+ * vabo_refine.cpp -- the refinement loop, its stopping rules and the
+ * statistics of the fit.
  *
- * Entry point VaboOptimize: orders the parameters (refined first), then
- * repeats residuals (get_VaboB), Jacobian (get_VaboA), normal equations and
- * their Cholesky solution (CholeskySolve) and a full correction, until one
- * stopping rule holds; finally computes deviations and statistics
- * (get_VaboParDev).  VaboOptimizeEx runs the same loop, or on request the
- * Levenberg-Marquardt loop, which damps each step and keeps only those
- * that lower the standard deviation.  It owns its working arrays for one call.  The model
- * lives in vabo_model.cpp and the products in vabo_linalg.cpp; CholeskySolve
- * is plain algebra and knows nothing of detectors.  Unless the vabo trace
- * or the showtemp printouts are on, the model runs with its geometry
- * computed once per parameter set (vabo_geometry.h), and the loop takes
- * the residual statistics and normal equations of a step in one walk over
- * the points, without the per-point arrays A and B: the same sums in the
- * same order, so the same bits.
+ * Entry points: VaboOptimize (with VaboOptimizeSteps and VaboOptimizeEx)
+ * orders the parameters (refined first), then repeats residuals
+ * (get_VaboB), Jacobian (get_VaboA), normal equations, their Cholesky
+ * solution and a full correction, until one stopping rule holds; finally it
+ * computes deviations and statistics (get_VaboParDev, VaboStdDev and the
+ * other statistics).  On request VaboOptimizeEx runs the Levenberg-
+ * Marquardt loop instead, which damps each step and keeps only those that
+ * lower the standard deviation.  It owns its working arrays for one call.
+ * The model lives in vabo_model.cpp, the products and the Cholesky
+ * solution in vabo_linalg.cpp.  Unless the vabo trace or the showtemp
+ * printouts are on, the model runs with its geometry computed once per
+ * parameter set (vabo_geometry.h), and the loop takes the residual
+ * statistics and normal equations of a step in one walk over the points
+ * (vabo_point_sums), without the per-point arrays A and B: the same sums in
+ * the same order, so the same bits.
  */
 #include "vabo_base.h"
 #include "vabo_internal.h"
 #include "vabo_geometry.h"
-#include "vabo_scratch.h"
 
 #include <algorithm>
 #include <climits>
@@ -30,9 +31,6 @@
 #include <vector>
 
 namespace {
-
-/* Smallest pivot of CholeskySolve relative to its diagonal entry of A. */
-constexpr double kMinPivotRatio = VABO_MIN_PIVOT_RATIO;
 
 /* Rows and columns of the derivative matrix DX of one point. */
 constexpr int kDXRows = 3;
@@ -221,8 +219,9 @@ public:
   }
 
   /* The weighted normal equations at the last evaluation, into ATA and
-   * ATB.  -1 when a refined parameter acts on no angle. */
-  int normal_equations()
+   * ATB.  VaboOptimizeOk, or VaboOptimizeNoInfluence when a refined
+   * parameter acts on no angle. */
+  VaboOptimizeFailure normal_equations()
   {
     const size_t nopt = Ordered_.nopt;
     if (per_point_) {
@@ -235,34 +234,40 @@ public:
      * parameter that acts on no angle would send that parameter off by
      * orders of magnitude. */
     if (total_ > 0.0 && vabo_without_influence(ws_.ATA.data(), nopt, total_))
-      return -1;
-    return 0;
+      return VaboOptimizeNoInfluence;
+    return VaboOptimizeOk;
   }
 
   /* One Gauss-Newton step from the last evaluation: builds and solves the
    * weighted normal equations and adds the full correction to the refined
-   * parameters.  -1 when the normal matrix is not positive definite or a
-   * refined parameter acts on no angle (the parameters are then unchanged). */
-  int step()
+   * parameters.  VaboOptimizeOk, or the failure, with the parameters
+   * unchanged: VaboOptimizeNoInfluence, VaboOptimizeSingular (the normal
+   * matrix is not positive definite) or VaboOptimizeNoMemory (no workspace
+   * for the solution). */
+  VaboOptimizeFailure step()
   {
-    if (normal_equations() != 0) return -1;
+    const VaboOptimizeFailure failure = normal_equations();
+    if (failure != VaboOptimizeOk) return failure;
     return correct(ws_.ATA.data());
   }
 
   /* Whether the undamped normal equations of normal_equations() can be
-   * solved (their matrix is positive definite to working precision). */
-  bool solvable()
+   * solved: VaboOptimizeOk when their matrix is positive definite to working
+   * precision, otherwise why not, as for step(). */
+  VaboOptimizeFailure solvable()
   {
     double x[NParams];
     const int n = static_cast<int>(Ordered_.nopt);
-    return CholeskySolve(n, ws_.ATA.data(), ws_.ATB.data(), x) == 0;
+    return solution_failure(
+        vabo_cholesky_solve(n, ws_.ATA.data(), ws_.ATB.data(), x));
   }
 
   /* One Levenberg-Marquardt step from the equations of normal_equations():
    * solves them with the diagonal of the matrix raised by damping times
-   * itself and adds the correction.  -1 (parameters unchanged) when the
-   * damped matrix is not positive definite. */
-  int damped_step(double damping)
+   * itself and adds the correction.  VaboOptimizeOk, or as for step() with
+   * the parameters unchanged (VaboOptimizeSingular: the damped matrix is not
+   * positive definite). */
+  VaboOptimizeFailure damped_step(double damping)
   {
     const size_t nopt = Ordered_.nopt;
     double damped[NParams * NParams];
@@ -289,19 +294,32 @@ public:
   }
 
 private:
-  /* Solves matrix DOpt = ATB and adds DOpt to the refined parameters; -1
-   * (parameters unchanged) when matrix is not positive definite. */
-  int correct(const double *matrix)
+  /* The refinement's failure for a Cholesky solution that ended so. */
+  static VaboOptimizeFailure solution_failure(VaboCholesky outcome)
+  {
+    switch (outcome) {
+    case VaboCholesky::Solved: return VaboOptimizeOk;
+    case VaboCholesky::NotPositiveDefinite: return VaboOptimizeSingular;
+    case VaboCholesky::NoWorkspace: return VaboOptimizeNoMemory;
+    case VaboCholesky::BadArgument: break;
+    }
+    return VaboOptimizeBadArgument;
+  }
+
+  /* Solves matrix DOpt = ATB and adds DOpt to the refined parameters.
+   * VaboOptimizeOk, or why the solution failed (parameters unchanged). */
+  VaboOptimizeFailure correct(const double *matrix)
   {
     const size_t nopt = Ordered_.nopt;
     const int n = static_cast<int>(nopt);
-    if (CholeskySolve(n, matrix, ws_.ATB.data(), ws_.DOpt.data()) != 0)
-      return -1;
+    const VaboOptimizeFailure failure = solution_failure(
+        vabo_cholesky_solve(n, matrix, ws_.ATB.data(), ws_.DOpt.data()));
+    if (failure != VaboOptimizeOk) return failure;
     if (vabo_showtemp()) fprint_vector(stdout, nopt, ws_.DOpt.data(), "DOpt");
 
     vec_add(Ordered_.Par, Ordered_.Par, ws_.DOpt.data(), n);
     if (vabo_showtemp()) fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
-    return 0;
+    return VaboOptimizeOk;
   }
 
   /* A by get_VaboA, then A^T W B and A^T W A, each shown with showtemp. */
@@ -378,7 +396,8 @@ VaboOptimizeFailure gauss_newton(Loop &loop, double stddev, int &step)
   double diff_stddev = 1.0;
   while (stddev > loop.maxdev && step < loop.maxstep &&
          std::fabs(diff_stddev) > VABO_MIN_CHANGE) {
-    if (loop.refinement.step() != 0) return VaboOptimizeSingular;
+    const VaboOptimizeFailure failure = loop.refinement.step();
+    if (failure != VaboOptimizeOk) return failure;
 
     double previous_stddev = stddev;
     stddev = loop.refinement.evaluate();
@@ -409,16 +428,21 @@ VaboOptimizeFailure levenberg_marquardt(Loop &loop, double stddev, int &step)
          std::fabs(diff_stddev) > VABO_MIN_CHANGE &&
          rejected < VABO_LM_MAX_REJECTED) {
     if (!equations_here) {
-      if (refinement.normal_equations() != 0 || !refinement.solvable())
-        return VaboOptimizeSingular;
+      VaboOptimizeFailure failure = refinement.normal_equations();
+      if (failure == VaboOptimizeOk) failure = refinement.solvable();
+      if (failure != VaboOptimizeOk) return failure;
       equations_here = true;
     }
     double saved[NParams];
     std::copy(loop.Ordered.Par, loop.Ordered.Par + NParams, saved);
-    double trial = NAN; /* a damped matrix that cannot be solved: rejected */
-    if (refinement.damped_step(damping) == 0) {
+    /* A damped matrix that cannot be solved rejects the step. */
+    double trial = NAN;
+    const VaboOptimizeFailure failure = refinement.damped_step(damping);
+    if (failure == VaboOptimizeOk) {
       trial = refinement.evaluate();
       evaluated_here = false;
+    } else if (failure != VaboOptimizeSingular) {
+      return failure;
     }
     if (trial < stddev) {
       diff_stddev = trial - stddev;
@@ -473,8 +497,9 @@ void vabo_point_sums(VaboPointSums *psums, const VaboOrdered *Ordered,
 /* 0 with ParOpt, ParDev and ParStat written (each may be null); 1 with them
  * untouched when an argument is missing, there are more points than the
  * arithmetic can index, storage fails (for the steps or for the deviations),
- * the normal matrix is not positive definite or the iteration log cannot be
- * written; VaboOptimizeLastFailure then tells which. */
+ * a refined parameter acts on no angle, the normal matrix is not positive
+ * definite or the iteration log cannot be written; VaboOptimizeLastFailure
+ * then tells which. */
 int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
                  const double *Par, const int *ParMode, size_t ndata,
                  const double *Angle, const double *I1, const double *I2,
@@ -621,63 +646,6 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
     }
   }
   return static_cast<int>(nopt);
-}
-
-/* Solves A X = B for a symmetric positive definite n x n matrix A (only
- * the entries A[i*n + j] with j >= i are read) by A = G^T G, G upper
- * triangular.  0; -1 with X untouched when a pivot is not positive (or not
- * a number, or only rounding noise of its diagonal entry: A is singular to
- * working precision), an argument is missing or no workspace is obtained.
- * Up to NParams unknowns the workspace is local: the refinement's systems
- * never fail for want of memory, which a -1 would report as singular. */
-int CholeskySolve(int n, const double *A, const double *B, double *X)
-{
-  vabo_trace("CholeskySolve");
-  if (n < 0) return -1;
-  if (n > 0 && !(A && B && X)) return -1;
-
-  const size_t un = static_cast<size_t>(n);
-  const bool showtemp = vabo_showtemp();
-  ScratchArray<NParams * NParams> G, GTG;
-  ScratchArray<NParams> Y;
-  if (!G.obtain(un * un) || !Y.obtain(un) || !GTG.obtain(showtemp ? un * un : 0))
-    return -1;
-
-  for (size_t i = 0; i < un; ++i) {
-    for (size_t j = i; j < un; ++j) {
-      double sum = A[i * un + j];
-      for (size_t k = i; k-- > 0;) sum -= G[i * un + k] * G[j * un + k];
-      if (j == i) {
-        if (!(sum > 0.0) || sum <= kMinPivotRatio * A[i * un + i]) {
-          if (showtemp) fprint_matrix(stdout, un, un, G.data(), "G");
-          return -1;
-        }
-        G[i * un + i] = std::sqrt(sum);
-      } else {
-        G[j * un + i] = sum / G[i * un + i];
-      }
-    }
-  }
-
-  if (showtemp) {
-    fprint_matrix(stdout, un, un, G.data(), "G");
-    transpose_mul(GTG.data(), G.data(), G.data(), n, n, n);
-    fprint_matrix(stdout, un, un, GTG.data(), "GTG");
-  }
-
-  /* G^T Y = B */
-  for (size_t i = 0; i < un; ++i) {
-    double sum = B[i];
-    for (size_t k = 0; k < i; ++k) sum -= G[i * un + k] * Y[k];
-    Y[i] = sum / G[i * un + i];
-  }
-  /* G X = Y */
-  for (size_t i = un; i-- > 0;) {
-    double sum = Y[i];
-    for (size_t k = un - 1; k > i; --k) sum -= G[k * un + i] * X[k];
-    X[i] = sum / G[i * un + i];
-  }
-  return 0;
 }
 
 /* Fills Ordered->ParDev (refined: stddev over the weighted norm of the

@@ -423,6 +423,7 @@ TEST(VaboRefine, ParameterWithoutInfluenceFailsAndLeavesOutputsUntouched)
   start[Dis] *= 1.013;   // kept, so that the start is off
   Result r = optimize(start, &modes, pts, 0.0, 100);
   EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeNoInfluence);
   for (int k = 0; k < NParams; ++k) {
     EXPECT_EQ(r.par[k], kUntouched);
     EXPECT_EQ(r.dev[k], kUntouched);
@@ -440,6 +441,7 @@ TEST(VaboRefine, ParameterWithoutInfluenceFailsAndLeavesOutputsUntouched)
   start[Dis] *= 1.01;
   r = optimize(start, &pix1_too, column, 0.0, 100);
   EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeNoInfluence);
   EXPECT_EQ(r.par[Dis], kUntouched);
 }
 
@@ -452,6 +454,7 @@ TEST(VaboRefine, TurnAboutTheBeamFailsAtAnyTilt)
   modes[Rot3] = 1;
   Result r = optimize(perturbed(kTrue, modes), &modes, pts, 0.0, 100);
   EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeNoInfluence);
   EXPECT_EQ(r.par[Rot3], kUntouched);
 }
 
@@ -463,6 +466,7 @@ TEST(VaboRefine, ParametersThatActAlikeFail)
   const Modes modes = {1, 1, 1, 1, 1, 1, 1, 0};
   Result r = optimize(perturbed(kTrue, modes), &modes, pts, 0.0, 100);
   EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeSingular);
   EXPECT_EQ(r.par[Pix1], kUntouched);
 }
 
@@ -756,11 +760,13 @@ TEST(VaboLevenbergMarquardt, FailsWhereTheUndampedEquationsAreSingular)
   modes[Rot3] = 1;
   const Result r = optimize_lm(perturbed(kTrue, modes), modes, pts, 0.0, 100);
   EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeNoInfluence);
   EXPECT_EQ(r.par[Cen1], kUntouched);
   // pix1, pix2 and dis act alike: each column has influence, the matrix
   // is singular all the same.
   const Modes alike = {1, 1, 1, 1, 1, 1, 1, 0};
   EXPECT_EQ(optimize_lm(perturbed(kTrue, alike), alike, pts, 0.0, 100).status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeSingular);
 
   VaboOptions unknown{};
   unknown.method = 7;
