@@ -37,14 +37,34 @@ int ordered_position(const VaboOrdered *Ordered, int p)
   return (j >= 0 && j < NParams) ? j : -1;
 }
 
-bool is_refined(const VaboOrdered *Ordered, int j)
+/* Calls visit(p, j) for every parameter p in natural order whose ordered
+ * position j is valid. */
+template <typename Visit>
+void for_each_position(const VaboOrdered *Ordered, Visit visit)
+{
+  for (int p = 0; p < NParams; ++p) {
+    const int j = ordered_position(Ordered, p);
+    if (j >= 0) visit(p, j);
+  }
+}
+
+/* Whether ordered position j (not a parameter index) holds a refined
+ * parameter: the refined ones fill positions 0 ... nopt-1. */
+bool holds_refined(const VaboOrdered *Ordered, int j)
 {
   return static_cast<size_t>(j) < Ordered->nopt;
 }
 
-const char *name_or_blank(const VaboOrdered *Ordered, int j)
+/* Appends "<name><suffix>=<value> " for the parameter at ordered position
+ * j, the value in brackets when the parameter is kept. */
+void append_named(VaboTextAppender &text, const VaboOrdered *Ordered, int j,
+                  const char *suffix, double value)
 {
-  return Ordered->Names[j] ? Ordered->Names[j] : "";
+  const char *name = Ordered->Names[j] ? Ordered->Names[j] : "";
+  if (holds_refined(Ordered, j))
+    text.append("%s%s=%lg ", name, suffix, value);
+  else
+    text.append("%s%s=[%lg] ", name, suffix, value);
 }
 
 } // namespace
@@ -97,12 +117,10 @@ size_t reorder_Par(const VaboOrdered *Ordered, double *Par, double *ParDev,
   vabo_trace("reorder_Par");
   if (!Ordered) return 0;
 
-  for (int p = 0; p < NParams; ++p) {
-    int j = ordered_position(Ordered, p);
-    if (j < 0) continue;
+  for_each_position(Ordered, [&](int p, int j) {
     if (Par) Par[p] = Ordered->Par[j];
     if (ParDev) ParDev[p] = Ordered->ParDev[j];
-  }
+  });
   if (Stat)
     for (int k = 0; k < NStats; ++k) Stat[k] = Ordered->Stat[k];
   return Ordered->nopt;
@@ -132,16 +150,10 @@ char *sprint_ordered_par(char *buffer, size_t bufsiz,
                          const VaboOrdered *Ordered)
 {
   VaboTextAppender text(buffer, bufsiz);
-  if (Ordered) {
-    for (int p = 0; p < NParams; ++p) {
-      int j = ordered_position(Ordered, p);
-      if (j < 0) continue;
-      if (is_refined(Ordered, j))
-        text.append("%s=%lg ", name_or_blank(Ordered, j), Ordered->Par[j]);
-      else
-        text.append("%s=[%lg] ", name_or_blank(Ordered, j), Ordered->Par[j]);
-    }
-  }
+  if (Ordered)
+    for_each_position(Ordered, [&](int, int j) {
+      append_named(text, Ordered, j, "", Ordered->Par[j]);
+    });
   return text.finish();
 }
 
@@ -151,18 +163,12 @@ char *sprint_ordered_dev(char *buffer, size_t bufsiz,
                          const VaboOrdered *Ordered)
 {
   VaboTextAppender text(buffer, bufsiz);
-  if (Ordered) {
-    for (int p = 0; p < NParams; ++p) {
-      int j = ordered_position(Ordered, p);
-      if (j < 0) continue;
-      double d = Ordered->ParDev[j];
-      if (std::isnan(d) || d < 0.0) continue;
-      if (is_refined(Ordered, j))
-        text.append("%sDev=%lg ", name_or_blank(Ordered, j), d);
-      else
-        text.append("%sDev=[%lg] ", name_or_blank(Ordered, j), d);
-    }
-  }
+  if (Ordered)
+    for_each_position(Ordered, [&](int, int j) {
+      const double d = Ordered->ParDev[j];
+      if (!(std::isnan(d) || d < 0.0))
+        append_named(text, Ordered, j, "Dev", d);
+    });
   return text.finish();
 }
 
