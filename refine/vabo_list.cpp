@@ -11,6 +11,8 @@
  */
 #include "vabo_list.h"
 
+#include "strlib.h"
+
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -246,14 +248,11 @@ int list_debug_set(int debug)
   return 0;
 }
 
+/* The string utilities' copy, traced as a list operation. */
 char *newstr(const char *string)
 {
   trace("newstr:\n");
-  if (string == nullptr) return nullptr;
-  const size_t size = std::strlen(string) + 1;
-  char *copy = static_cast<char *>(std::malloc(size));
-  if (copy != nullptr) std::memcpy(copy, string, size);
-  return copy;
+  return strlib_newstr(string);
 }
 
 /* Numeric-aware key order: both keys are normalised (at most LIST_KEY_MAX
