@@ -33,7 +33,7 @@
 /* Deepest nesting of parentheses, argument lists and casts that the
  * grammars follow.  Each level costs one recursion of the reader; no real
  * expression comes near 256, and the bound keeps hostile input (thousands
- * of "(") from exhausting the stack.  Deeper text fails with error 4. */
+ * of "(") from exhausting the stack.  Deeper text fails with NUM_EPAREN. */
 #define NUM_MAX_NESTING 256
 
 /* Size of the temporaries used by the formatters. */
@@ -198,8 +198,9 @@ long num_prog_instructions(NumProg *program, int mode);
 size_t num_prog_instruction_size(NumProg *program, int mode);
 
 /* Running.  dpprogram_step executes one instruction: 0, or -1 for the error
- * values 14, 15, 16 and 1 (a push for which no register can be allocated);
- * 7 and 10 return 0 and leave the register unchanged.
+ * values NUM_EPROGRAM, NUM_EINSTRUCTION, NUM_EREGISTERS and NUM_ENOMEM (a
+ * push for which no register can be allocated); NUM_EDOMAIN and
+ * NUM_EDIVZERO return 0 and leave the register unchanged.
  * dpprogram_run runs InstructionList from an empty stack; the value is the
  * current register's Value after a run with error value 0. */
 int dpprogram_step(NumProg *program, NumInstr *instruction, int *perrval);
@@ -210,7 +211,7 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
                              int *perrval);
 /* Rewrites InstructionList with every constant part computed in advance.
  * Folding errors are reported through *perrval with status 0; running out
- * of memory gives error 1 with status -1. */
+ * of memory gives NUM_ENOMEM with status -1. */
 int dpprogram_compile(NumProg *program, int *perrval);
 
 /* Texts, sizes and printouts. */
@@ -270,7 +271,7 @@ int dpconstant_free(void);
  * space skipped; none reads as the empty text).  *tail receives the position
  * where reading stopped, *perrval the error value; 0 is returned on error.
  * Running out of memory anywhere -- the temporary program, its registers,
- * the units table on first use -- is error 1, never a reading error. */
+ * the units table on first use -- is NUM_ENOMEM, never a reading error. */
 double num_str2double(const char *str, const char **tail, int *perrval);
 /* Value of the 32-bit integer expression at the start of str. */
 long num_str2long(const char *str, const char **tail, int *perrval);
@@ -305,8 +306,8 @@ int isvariable(const char *s);
 
 /* Translates and compiles str under name with nvar variables, whose names
  * (const char *) follow.  Returns the program, or none with *perrval set
- * (13 for a bad or repeated variable name, 1 when memory runs out); a failed
- * call leaves no program under that name. */
+ * (NUM_EBADVAR for a bad or repeated variable name, NUM_ENOMEM when memory
+ * runs out); a failed call leaves no program under that name. */
 NumProg *num_str2prog(const char *name, const char *str, const char **tail,
                       int *perrval, int nvar, ...);
 /* How often the n-th declared variable (from 1) is referred to. */

@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <string>
 
 namespace {
 
@@ -66,7 +68,7 @@ void set_error(int *perrval, int errval)
 }
 
 /* Copies text (len characters, len >= 1) into buffer, cut to buflen - 1
- * characters and terminated.  none with error 11 for a missing buffer, a
+ * characters and terminated.  none with NUM_EWRITE for a missing buffer, a
  * zero buflen or an empty/failed formatting result (len < 1). */
 char *copy_cut(char *buffer, unsigned long buflen, const char *text, int len,
                int *perrval)
@@ -129,7 +131,7 @@ double leading_hex_place(double m)
 } // namespace
 
 /* Decimal text of value ("%ld"), cut to buflen - 1 characters without an
- * error.  none with error 11 when there is no buffer or buflen is 0. */
+ * error.  none with NUM_EWRITE when there is no buffer or buflen is 0. */
 char *num_long2str(char *buffer, unsigned long buflen, long value,
                    int *perrval)
 {
@@ -140,7 +142,7 @@ char *num_long2str(char *buffer, unsigned long buflen, long value,
 
 /* Hexadecimal text "0x..." of value; a negative value within the 32-bit
  * range shows its 32-bit two's-complement pattern (-1: "0xffffffff").  Cut
- * like num_long2str; none with error 11 without a buffer. */
+ * like num_long2str; none with NUM_EWRITE without a buffer. */
 char *num_long2hex(char *buffer, unsigned long buflen, long value,
                    int *perrval)
 {
@@ -175,9 +177,10 @@ char *double2s(char *buffer, double value, int ndigits)
 
 /* value as a number times the unit ("11_cm", or "2_(m+1)" when the unit
  * would not multiply the number as a whole), a plain number without a unit.
- * Returns buffer, or none with the error: 11 for a missing or too small
- * buffer (nothing written), the unit's reading error, 17 for text after the
- * unit, 10 for a unit of value 0, 1 when memory runs out. */
+ * Returns buffer, or none with the error: NUM_EWRITE for a missing or too
+ * small buffer (nothing written), the unit's reading error, NUM_EUNIT for
+ * text after the unit, NUM_EDIVZERO for a unit of value 0, NUM_ENOMEM when
+ * memory runs out. */
 char *num_double2str(char *buffer, unsigned long buflen, double value,
                      const char *unit, int ndigits, int *perrval)
 {
@@ -216,14 +219,15 @@ char *num_double2str(char *buffer, unsigned long buflen, double value,
   /* Does "<number>_<unit>" multiply the whole number by the unit?  It does
    * exactly when "0_<unit>" reads as 0 ("m+1" does not: 0_m+1 is 1). */
   size_t unitLen = std::strlen(unit);
-  char *zeroText = static_cast<char *>(std::malloc(unitLen + 3));
-  if (!zeroText) {
+  std::string zeroText;
+  try {
+    zeroText.reserve(unitLen + 2);
+    zeroText.append("0_").append(unit);
+  } catch (const std::exception &) {
     set_error(perrval, NUM_ENOMEM);
     return nullptr;
   }
-  std::snprintf(zeroText, unitLen + 3, "0_%s", unit);
-  double zeroTest = num_str2double(zeroText, nullptr, &errval);
-  std::free(zeroText);
+  double zeroTest = num_str2double(zeroText.c_str(), nullptr, &errval);
   if (errval) {
     set_error(perrval, errval);
     return nullptr;
@@ -246,7 +250,8 @@ char *num_double2str(char *buffer, unsigned long buflen, double value,
 
 /* value in hexadecimal ("0xff", "-0x1.8", "0x0.8000"): the whole integer
  * part and |ndigits| significant digits in all, truncated.  none with error
- * 11 for a missing buffer or buflen below 4 (5 for a negative value). */
+ * NUM_EWRITE for a missing buffer or buflen below 4 (5 for a negative
+ * value). */
 char *num_double2hex(char *buffer, unsigned long buflen, double value,
                      int ndigits, int *perrval)
 {
@@ -301,9 +306,9 @@ char *num_double2hex(char *buffer, unsigned long buflen, double value,
   return buffer;
 }
 
-/* The text of errval, cut to buflen - 1 characters; 13, negative values and
- * values above 17 give "unknown error value".  none for a missing buffer or
- * a zero buflen. */
+/* The text of errval, cut to buflen - 1 characters; NUM_EBADVAR, negative
+ * values and values above NUM_EUNIT give "unknown error value".  none for a
+ * missing buffer or a zero buflen. */
 char *num_errval2str(char *buffer, unsigned long buflen, int errval)
 {
   if (!buffer || buflen == 0)

@@ -28,9 +28,6 @@
 
 namespace {
 
-/* The value of "pi()", the same double as the PI instruction pushes. */
-constexpr double kPi = 3.141592653589793;
-
 /* Longest literal num_str2double reads without the grammar: longer ones
  * (hundreds of digits) are rare enough to take the grammar. */
 constexpr size_t kMaxPlainLiteral = 64;
@@ -56,7 +53,7 @@ int OpenTemporaries = 0;
 int IgnoredErrval = 0;
 
 /* Sets the error value to 0 on entry of a level function and checks its
- * arguments; false (error 2) when there is no text to read. */
+ * arguments; false (NUM_ESCAN) when there is no text to read. */
 bool enter_level(const char **ps, int *&perrval)
 {
   if (!perrval) perrval = &IgnoredErrval;
@@ -69,7 +66,8 @@ bool enter_level(const char **ps, int *&perrval)
 }
 
 /* One more level of recursion for as long as the guard lives; past
- * NUM_MAX_NESTING the guard reports error 4 and the caller must return. */
+ * NUM_MAX_NESTING the guard reports NUM_EPAREN and the caller must
+ * return. */
 class NestingGuard {
  public:
   explicit NestingGuard(int *perrval) : ok_(++NestingDepth <= NUM_MAX_NESTING)
@@ -130,8 +128,9 @@ bool is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool is_alnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-/* Appends one instruction to the program's InstructionList; false (error 1)
- * when the append fails, which for list 0 means no memory was left. */
+/* Appends one instruction to the program's InstructionList; false
+ * (NUM_ENOMEM) when the append fails, which for list 0 means no memory was
+ * left. */
 bool append(NumProg *program, NumCommand command, int nargs, double value,
             double *address, int *perrval)
 {
@@ -170,8 +169,8 @@ long div32(long a, long b) { return b == -1 ? neg32(a) : a / b; }
 /* Remainder with the dividend's sign; anything % -1 is 0. */
 long rem32(long a, long b) { return b == -1 ? 0 : a % b; }
 
-/* A double within the 32-bit range, truncated toward zero; error 9 outside
- * the range and for NaN. */
+/* A double within the 32-bit range, truncated toward zero; NUM_EOVERFLOW
+ * outside the range and for NaN. */
 long double_to_int32(double v, int *perrval)
 {
   if (!(v >= static_cast<double>(kInt32Min) && v <= static_cast<double>(kInt32Max))) {
@@ -186,7 +185,8 @@ enum class FloatPart { UnitProduct, Function, Constant };
 
 /* Translates one floating-point part into a temporary program, runs it and
  * returns its value; errors of translation, run and registry stand (a
- * temporary that cannot be made is error 1: its name is never missing). */
+ * temporary that cannot be made is NUM_ENOMEM: its name is never
+ * missing). */
 double evaluate_float_part(FloatPart part, const char **ps, int level,
                            int *perrval)
 {
@@ -439,7 +439,7 @@ void dpfactor2(NumProg *program, const char **ps, int level, int *perrval)
   if (starts_with(s, "(double)")) {
     NestingGuard nesting(perrval);
     if (!nesting.ok()) return;
-    *ps += 8;
+    *ps += std::strlen("(double)");
     long value = lvfactor(ps, level, perrval);
     if (*perrval) return;
     append(program, PUSHVAL, 0, static_cast<double>(value), nullptr, perrval);
@@ -494,7 +494,7 @@ void dpfunction(NumProg *program, const char **ps, int level, int *perrval)
   }
   if (!expect(ps, ')', NUM_EPAREN, perrval)) return;
   if (function->nargs == 0)
-    append(program, PUSHVAL, 0, kPi, nullptr, perrval);
+    append(program, PUSHVAL, 0, kNumioPi, nullptr, perrval);
   else
     append(program, function->command, function->nargs, 0.0, nullptr, perrval);
 }
@@ -514,7 +514,7 @@ void dpvariable(NumProg *program, const char **ps, int *perrval)
 }
 
 /* constant := longest key of the units table that starts the text
- * A table that cannot be built completely is error 1 and is not searched:
+ * A table that cannot be built completely is NUM_ENOMEM and is not searched:
  * with "cm" missing, "c" would match the text "cm". */
 void dpconstant(NumProg *program, const char **ps, int *perrval)
 {

@@ -8,16 +8,21 @@
 
 #include "numio.h"
 
+/* pi to the precision of a double: the value of the PI instruction, of
+ * "pi()" and of the units table's "pi". */
+inline constexpr double kNumioPi = 3.141592653589793;
+
 /* The first character of s that is not white space. */
 const char *numio_skip_white(const char *s);
 
 /* Runs program and returns the value of its top register.  On failure
- * returns 0 with *perrval set: the run's error, 14 for a failed run without
- * one, 16 when the run leaves no value. */
+ * returns 0 with *perrval set: the run's error, NUM_EPROGRAM for a failed run
+ * without one, NUM_EREGISTERS when the run leaves no value. */
 double numio_run_value(NumProg *program, int *perrval);
 
 /* Shows a program a reader or compiler built: on standard error after an
- * error value above 13, on standard output when NUMIO_debug is above 2. */
+ * error value above NUM_EBADVAR, on standard output when NUMIO_debug is
+ * above 2. */
 void numio_print_program(NumProg *program, int errval);
 
 /* gamma(X) of gamma.h under a name that always binds inside the library.

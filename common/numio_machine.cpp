@@ -41,7 +41,6 @@ namespace {
  * set defines them (written out so that every build gets the same bits). */
 constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kDegPerRad = 57.29577951308232;
-constexpr double kPi = 3.141592653589793;
 constexpr double kKelvinPerFahrenheit = 0.5555555555555556;
 constexpr double kFahrenheitPerKelvin = 1.8;
 constexpr double kZeroCelsius = 273.15;
@@ -115,8 +114,9 @@ double clear_sign(double x)
                                ~(std::uint64_t{1} << 63));
 }
 
-/* a to the power b for a base a > 0: never pow with a negative exponent. */
-double positive_power(double a, double b)
+/* a to the power b, never by pow with a negative exponent: a negative b
+ * gives the reciprocal of a to the power -b. */
+double power_by_reciprocal(double a, double b)
 {
   return b > 0 ? std::pow(a, b) : 1.0 / std::pow(a, -b);
 }
@@ -129,7 +129,7 @@ bool power(double a, double b, double *result)
     return true;
   }
   if (a > 0) {
-    *result = positive_power(a, b);
+    *result = power_by_reciprocal(a, b);
     return true;
   }
   if (a == 0) {
@@ -139,11 +139,12 @@ bool power(double a, double b, double *result)
   }
   /* a < 0 or NaN: only whole exponents. */
   if (std::floor(b + 0.5) - b != 0) return false;
-  *result = b > 0 ? std::pow(a, b) : 1.0 / std::pow(a, -b);
+  *result = power_by_reciprocal(a, b);
   return true;
 }
 
-/* One-operand instruction on x; returns the error value (0, 7). */
+/* One-operand instruction on x; returns the error value (NUM_SUCCESS,
+ * NUM_EDOMAIN, or NUM_EINSTRUCTION for a code that is none). */
 int unary(int command, double x, double *result)
 {
   switch (command) {
@@ -205,7 +206,9 @@ int unary(int command, double x, double *result)
   return NUM_SUCCESS;
 }
 
-/* Two-operand instruction a (pushed first) op b; returns 0, 7 or 10. */
+/* Two-operand instruction a (pushed first) op b; returns the error value
+ * (NUM_SUCCESS, NUM_EDOMAIN, NUM_EDIVZERO, or NUM_EINSTRUCTION for a code
+ * that is none). */
 int binary(int command, double a, double b, double *result)
 {
   switch (command) {
@@ -264,7 +267,7 @@ int execute(NumProg *program, const NumInstr *ins)
 
   if (command == PUSHVAL || command == PUSHADDR || command == PI) {
     double value = ins->Value;
-    if (command == PI) value = kPi;
+    if (command == PI) value = kNumioPi;
     if (command == PUSHADDR) {
       /* A PUSHADDR that points nowhere was not made by the translation. */
       if (ins->Address == nullptr) return NUM_EINSTRUCTION;
@@ -805,9 +808,10 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
 }
 
 /* Folds every constant part of InstructionList, which is then replaced by
- * the compiled list.  A folding error (7, 10, ...) returns 0 with the error
- * in *perrval and leaves InstructionList as it was, CompiledList empty; so
- * does running out of memory (error 1), but with -1. */
+ * the compiled list.  A folding error (NUM_EDOMAIN, NUM_EDIVZERO, ...)
+ * returns 0 with the error in *perrval and leaves InstructionList as it was,
+ * CompiledList empty; so does running out of memory (NUM_ENOMEM), but with
+ * -1. */
 int dpprogram_compile(NumProg *program, int *perrval)
 {
   int local_errval = NUM_SUCCESS;

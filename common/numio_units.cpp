@@ -10,6 +10,7 @@
  * (DPConstantRoot, DPConstantInit); it does not parse expressions.
  */
 #include "numio.h"
+#include "numio_internal.h"
 
 #include <cmath>
 #include <cstdio>
@@ -116,7 +117,7 @@ struct TableRow {
 const TableRow kTable[] = {
     {RowKind::Single, "inf", 1.7976931348623157e+308, nullptr, "infinity"},
     {RowKind::Single, "gamma", 0.5772156649015329, nullptr, "gamma number"},
-    {RowKind::Single, "pi", 3.141592653589793, nullptr, "pi number"},
+    {RowKind::Single, "pi", kNumioPi, nullptr, "pi number"},
     {RowKind::Single, "e", 2.718281828459045, nullptr, "Euler number"},
     {RowKind::Single, "rad", 1, "rad", "angle"},
     {RowKind::Single, "mrad", 0.001, "rad", "angle"},
