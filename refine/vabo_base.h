@@ -109,6 +109,12 @@ int fprint_debug_usage(FILE *out);
  * Text forms never write past bufsiz - 1 and always terminate.
  * ------------------------------------------------------------------- */
 
+/* Size of the buffers into which the text forms are written: by the module
+ * for its printers and the iteration log, by the front end for its lines
+ * and messages.  Far above the longest text (eight fields of under 40
+ * characters). */
+inline constexpr size_t VaboLineSize = 1024;
+
 /* Fills Ordered from Par (natural order) and ParMode (non-zero refines; a
  * null ParMode refines all eight).  Deviations and statistics become -1.
  * Returns nopt. */

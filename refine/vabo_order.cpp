@@ -25,10 +25,6 @@ const char *const VaboStatNames[NStats + 1] = {
 
 namespace {
 
-/* Size of the local buffer of fprint_ordered: the size every caller of the
- * text forms uses, far above the longest line (8 fields of < 40 chars). */
-constexpr size_t kOrderedLineSize = 1024;
-
 /* Ordered position of parameter p, or -1 when the record's Index entry is
  * not a valid position (a record not made by order_Par). */
 int ordered_position(const VaboOrdered *Ordered, int p)
@@ -177,7 +173,7 @@ char *sprint_ordered_dev(char *buffer, size_t bufsiz,
 int fprint_ordered(FILE *out, const VaboOrdered *Ordered)
 {
   if (!out) return 0;
-  char line[kOrderedLineSize];
+  char line[VaboLineSize];
   fprintf(out, "%s\n", sprint_ordered_par(line, sizeof line, Ordered));
   sprint_ordered_dev(line, sizeof line, Ordered);
   if (line[0] != '\0') fprintf(out, "%s\n", line);

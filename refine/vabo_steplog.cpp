@@ -20,10 +20,6 @@
 
 namespace {
 
-/* Size of the buffers of the three parameter lines: the size every caller
- * of the text forms uses, far above the longest line. */
-constexpr size_t kLineSize = 1024;
-
 /* Empty lines between the parameter comments and "#N". */
 constexpr int kBlankLines = 22;
 
@@ -115,7 +111,8 @@ static int save_scan(int step, size_t ndata, const VaboOrdered *Ordered,
   }
   reorder_Par(Ordered, par, nullptr, nullptr);
 
-  char ordered_text[kLineSize], beam_text[kLineSize], par_text[kLineSize];
+  char ordered_text[VaboLineSize], beam_text[VaboLineSize],
+      par_text[VaboLineSize];
   sprint_ordered_par(ordered_text, sizeof ordered_text, Ordered);
   /* Null only when the beam formatter has no storage: an empty text. */
   const char *beam = sprint_beam_parameters(beam_text, sizeof beam_text, par);

@@ -244,7 +244,7 @@ bool read_wavelength(const char *rest, VaboResultFiles &files)
 {
   double value = 0.0;
   int errval = 0;
-  char reason[1024];
+  char reason[VaboLineSize];
   const bool read =
       vabo_option_expression(rest, &value, &errval, reason, sizeof reason);
   if (errval == NUM_ENOMEM) {

@@ -18,10 +18,6 @@
 
 #include <cmath>
 
-/* Every labelled line is formatted into a buffer of this size; the text
- * forms of a vector need at most 8 fields of 13 characters. */
-static constexpr size_t kLineBufferSize = 1024;
-
 const char *const VaboVersion = "V1.6 2013-12-09 Kelvardo";
 
 const char *const VaboUsageText =
@@ -175,7 +171,7 @@ static int fprint_labelled(FILE *out, const char *label, const char *text)
 /* The 8 parameter values behind the label.  Returns 0. */
 int fprint_parameters(FILE *out, const double *Par, const char *label)
 {
-  char buffer[kLineBufferSize];
+  char buffer[VaboLineSize];
   return fprint_labelled(out, label,
                          sprint_parameters(buffer, sizeof buffer, Par));
 }
@@ -185,7 +181,7 @@ int fprint_parameters(FILE *out, const double *Par, const char *label)
  * Returns 0. */
 int fprint_beam_parameters(FILE *out, const double *Par, const char *label)
 {
-  char buffer[kLineBufferSize];
+  char buffer[VaboLineSize];
   buffer[0] = '\0';
   return fprint_labelled(out, label,
                          sprint_beam_parameters(buffer, sizeof buffer, Par));
@@ -194,7 +190,7 @@ int fprint_beam_parameters(FILE *out, const double *Par, const char *label)
 /* The 6 statistics behind the label.  Returns 0. */
 int fprint_statistics(FILE *out, const double *Stat, const char *label)
 {
-  char buffer[kLineBufferSize];
+  char buffer[VaboLineSize];
   return fprint_labelled(out, label,
                          sprint_statistics(buffer, sizeof buffer, Stat));
 }

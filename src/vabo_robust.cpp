@@ -82,7 +82,7 @@ bool vabo_read_reject(const char *rest, VaboRobustOptions &options)
 {
   double value = 0.0;
   int errval = 0;
-  char reason[1024];
+  char reason[VaboLineSize];
   const bool read =
       vabo_option_expression(rest, &value, &errval, reason, sizeof reason);
   if (errval == NUM_ENOMEM) {
