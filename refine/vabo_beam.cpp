@@ -48,7 +48,7 @@ int Vabo2Image_X3(double *I, const double *X, const double *Par)
 int VaboBeamCenter(double *I, const double *Par)
 {
   vabo_trace("VaboBeamCenter");
-  const double beam[3] = {0.0, 0.0, -1.0};
+  const double beam[kVaboDim] = {0.0, 0.0, -1.0};
   return Vabo2Image_X3(I, beam, Par);
 }
 
@@ -64,9 +64,9 @@ int VaboBeamDistance(double *pdistance, const double *Par)
   order_Par(&Ordered, Par, nullptr);
   if (vabo_showtemp()) fprint_ordered(stdout, &Ordered);
 
-  double X[3];
+  double X[kVaboDim];
   X_vector_3d(X, &Ordered, I[0], I[1]);
-  if (vabo_showtemp()) fprint_vector(stdout, 3, X, "X");
+  if (vabo_showtemp()) fprint_vector(stdout, kVaboDim, X, "X");
 
   const double distance = -X[2];
   if (vabo_showtemp()) printf("BeamDistance=%lg\n", distance);
@@ -78,7 +78,7 @@ int VaboTilt(double *tilt, const double *Par)
 {
   vabo_trace("VaboTilt");
   if (!tilt || !Par) return -1;
-  double R[3][3];
+  double R[kVaboDim][kVaboDim];
   rotation_matrix_3d(R, Par[Rot1], Par[Rot2], Par[Rot3]);
   if (vabo_showtemp()) fprint_matrix_3d(stdout, &R[0][0], "R");
 

@@ -39,8 +39,12 @@ inline void vabo_trace(const char *name)
 inline bool vabo_showtemp() { return (VABODebug() & VABO_SHOWTEMP) != 0; }
 
 /* ---------------------------------------------------------------------
- * Limits, storage and arguments
+ * Dimension, limits, storage and arguments
  * ------------------------------------------------------------------- */
+
+/* Components of a laboratory vector X: the rows of a derivative column of
+ * DX and of the rotation. */
+inline constexpr int kVaboDim = 3;
 
 /* Most calibration points one refinement or covariance takes: the matrix
  * arithmetic indexes the ndata x nopt Jacobian with int, and nopt is at most

@@ -20,9 +20,6 @@
 
 namespace {
 
-/* Number of rows of a derivative column (the three components of X). */
-constexpr int kDim = 3;
-
 /* The parameters of the model, read from an ordered record. */
 struct ModelParams {
   double pix1, pix2, cen1, cen2, dis, rot1, rot2, rot3;
@@ -49,7 +46,7 @@ bool is_refined(const VaboOrdered *Ordered, VaboParam p)
 void set_column(double *DX, const VaboOrdered *Ordered, VaboParam p,
                 double d0, double d1, double d2)
 {
-  double *column = DX + kDim * Ordered->Index[p];
+  double *column = DX + kVaboDim * Ordered->Index[p];
   column[0] = d0;
   column[1] = d1;
   column[2] = d2;
@@ -91,21 +88,21 @@ double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1,
   vabo_trace("X_vector_3d");
   const ModelParams m = read_params(Ordered);
 
-  double Normal[3];
+  double Normal[kVaboDim];
   i2normal_3d(Normal, m.pix1, m.pix2, m.cen1, m.cen2, m.dis, i1, i2);
   if (vabo_showtemp()) {
     char label[128];
     snprintf(label, sizeof label, "Normal (i1=%lg, i2=%lg)", i1, i2);
-    fprint_vector(stdout, 3, Normal, label);
+    fprint_vector(stdout, kVaboDim, Normal, label);
   }
 
-  double R[3][3];
+  double R[kVaboDim][kVaboDim];
   rotation_matrix_3d(R, m.rot1, m.rot2, m.rot3);
   if (vabo_showtemp()) fprint_matrix_3d(stdout, &R[0][0], "R");
 
   /* The row-filled array read column-major is the matrix applied to the
    * pixel vector: X[k] = sum_j R[j][k] Normal[j]. */
-  vec_mul(X, &R[0][0], Normal, 3);
+  vec_mul(X, &R[0][0], Normal, kVaboDim);
   return X;
 }
 
@@ -191,7 +188,7 @@ double DAngle_3d(const double *X, const double *DX, int Param)
 {
   vabo_trace("DAngle_3d");
   if (!X || !DX || Param < 0 || Param >= NParams) return 0.0;
-  const double *dX = DX + kDim * Param;
+  const double *dX = DX + kVaboDim * Param;
 
   const double rho = std::sqrt(X[0] * X[0] + X[1] * X[1]);
   if (std::fabs(rho) > 0.0) {
@@ -208,9 +205,9 @@ double DiffAngle(const VaboOrdered *Ordered, double angle, double i1,
                  double i2)
 {
   vabo_trace("DiffAngle");
-  double X[3];
+  double X[kVaboDim];
   X_vector_3d(X, Ordered, i1, i2);
-  if (vabo_showtemp()) fprint_vector(stdout, 3, X, "X");
+  if (vabo_showtemp()) fprint_vector(stdout, kVaboDim, X, "X");
   return angle - Angle_3d(X);
 }
 
@@ -300,7 +297,7 @@ template <typename Column>
 void fill_dangle(double *out, const AngleFactors &f, Column column)
 {
   for (size_t k = 0; k < kBlock; ++k) {
-    double dX[kDim];
+    double dX[kVaboDim];
     column(k, dX);
     out[k] = (f.x0x2[k] * dX[0] + f.x0x0[k] * dX[2] +
               f.x1[k] * (f.x1[k] * dX[2] - f.x2[k] * dX[1])) /
@@ -308,7 +305,7 @@ void fill_dangle(double *out, const AngleFactors &f, Column column)
   }
   for (size_t n = 0; n < f.nOnAxis; ++n) {
     const size_t k = f.OnAxis[n];
-    double dX[kDim];
+    double dX[kVaboDim];
     column(k, dX);
     out[k] = -dX[1] / f.x2[k];
   }
@@ -337,14 +334,14 @@ void vabo_geometry_block(const VaboGeometry *g, size_t count,
   }
   const double cen1 = g->cen1, cen2 = g->cen2, pix1 = g->pix1, pix2 = g->pix2;
   const double normal2 = -g->dis;
-  const double(&R)[3][3] = g->R;
+  const double(&R)[kVaboDim][kVaboDim] = g->R;
   for (size_t k = 0; k < count; ++k) {
     center1[k] = i1[k] - cen1;
     center2[k] = i2[k] - cen2;
     const double normal0 = center1[k] * pix1, normal1 = center2[k] * pix2;
-    double X[kDim];
+    double X[kVaboDim];
 #pragma GCC unroll 3
-    for (int c = 0; c < kDim; ++c) {
+    for (int c = 0; c < kVaboDim; ++c) {
       double x = 0.0;
       x += R[0][c] * normal0;
       x += R[1][c] * normal1;

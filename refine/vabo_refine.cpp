@@ -32,9 +32,6 @@
 
 namespace {
 
-/* Rows and columns of the derivative matrix DX of one point. */
-constexpr int kDXRows = 3;
-
 /* Why the last call of VaboOptimize failed (VaboOptimizeFailure). */
 int LastFailure = VaboOptimizeOk;
 
@@ -630,12 +627,12 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
   }
 
   for (size_t i = 0; i < ndata; ++i) {
-    double X[3];
-    double DX[kDXRows * NParams] = {};
+    double X[kVaboDim];
+    double DX[kVaboDim * NParams] = {};
     X_vector_3d(X, Ordered, I1[i], I2[i]);
-    if (vabo_showtemp()) fprint_vector(stdout, 3, X, "X");
+    if (vabo_showtemp()) fprint_vector(stdout, kVaboDim, X, "X");
     DX_matrix_3d(DX, Ordered, I1[i], I2[i]);
-    if (vabo_showtemp()) fprint_matrix(stdout, kDXRows, nopt, DX, "DX");
+    if (vabo_showtemp()) fprint_matrix(stdout, kVaboDim, nopt, DX, "DX");
     for (size_t j = 0; j < nopt; ++j) {
       double value = DAngle_3d(X, DX, static_cast<int>(j));
       VaboA[i + ndata * j] = value;

@@ -20,7 +20,10 @@
 
 namespace {
 
-/* Empty lines between the parameter comments and "#N". */
+/* Empty lines between the parameter comments and "#N": they keep the header
+ * of every scan at 27 lines, so that "#N" and the data rows start at the
+ * same line of each scan, with or without the damping comment, which takes
+ * the place of the first of them. */
 constexpr int kBlankLines = 22;
 
 /* Reason reported when a stream failed without setting errno. */
@@ -104,7 +107,7 @@ static int save_scan(int step, size_t ndata, const VaboOrdered *Ordered,
   double par[NParams];
 
   for (size_t i = 0; i < ndata; ++i) {
-    double X[3];
+    double X[kVaboDim];
     X_vector_3d(X, Ordered, I1[i], I2[i]);
     model_angle[i] = Angle_3d(X);
     model_azimuth[i] = Azimuth_3d(X);
