@@ -117,16 +117,14 @@ static int save_scan(int step, size_t ndata, const VaboOrdered *Ordered,
   char ordered_text[VaboLineSize], beam_text[VaboLineSize],
       par_text[VaboLineSize];
   sprint_ordered_par(ordered_text, sizeof ordered_text, Ordered);
-  /* Null only when the beam formatter has no storage: an empty text. */
-  const char *beam = sprint_beam_parameters(beam_text, sizeof beam_text, par);
-  if (!beam) beam = "";
+  sprint_beam_parameters(beam_text, sizeof beam_text, par);
   sprint_parameters(par_text, sizeof par_text, par);
 
   LogFile log(truncate != 0);
   log.print("\r\n");
   log.print("#S %d\r\n", step);
   log.print("# Step%03d = %s\r\n", step, ordered_text);
-  log.print("# BeamPar = %s\r\n", beam);
+  log.print("# BeamPar = %s\r\n", beam_text);
   log.print("#     Par = %s\r\n", par_text);
   int blank = 0;
   if (damping) {

@@ -581,12 +581,14 @@ int record_no_memory(RunState &run, const char *what)
   return kStatusFailed;
 }
 
-/* Step 8: debug tables, refinement, result lines, deviation check.  Returns
- * 0 when the run succeeded, else the status bits of the failures (1 when
- * memory ran out in the refinement or its covariance).  result (if
- * given) receives the start values, the steps and the refined values with
- * their covariance, computed before the result lines so that these stay the
- * last lines of standard output under every debug switch. */
+/* The refinement and its report: the tables of the start values and of the
+ * points (data switch), the refinement, the labelled lines (verbose switch),
+ * the three result lines and the check of the final deviation against
+ * maxdev=.  Returns 0 when the run succeeded, else the status bits of the
+ * failures (1 when memory ran out in the refinement or its covariance).
+ * result (if given) receives the start values, the steps and the refined
+ * values with their covariance, computed before the result lines so that
+ * these stay the last lines of standard output under every debug switch. */
 int refine_and_report(RunState &run, const Settings &settings,
                       VaboResult *result)
 {
@@ -597,6 +599,9 @@ int refine_and_report(RunState &run, const Settings &settings,
                       run.Weight);
   }
   if (result) vabo_result_set_start(*result, run.ParStart, run.ParMode);
+  /* The refinement's stopping threshold (the parameter maxdev of
+   * VaboOptimize) is the option mindev=; the option maxdev= only judges the
+   * final deviation below. */
   const VaboOptimizeFailure failure = vabo_robust_optimize(
       settings.robust, run.robust, run.ParOpt, run.ParDev, run.ParStat,
       run.ParStart, run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
@@ -665,8 +670,12 @@ int write_result_files(int argc, char *argv[], const Settings &settings,
   return status;
 }
 
-/* Steps 2 to 9 of a run reading its calibration data from input (unless
- * input= names a file); returns the exit status. */
+/* A run after its banner, reading its calibration data from input unless
+ * input= names a file: the usage without arguments, the command line (help
+ * ends it there), the calibration lines when all eight start values are
+ * given, the start-value table (missing values end it there), the
+ * calibration tables, the refinement and report, the result files and the
+ * success message or the common error exit.  Returns the exit status. */
 int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
              RunState &run)
 {

@@ -3,7 +3,8 @@
  *
  * vabo_main (vabo.cpp) prints the banner, classifies the arguments into
  * options and start values, reads the calibration lines, builds the
- * parameter and calibration tables, calls VaboOptimize once, prints the
+ * parameter and calibration tables, refines once (VaboOptimizeSteps, or
+ * with method= or reject= VaboOptimizeEx or VaboOptimizeRobust), prints the
  * three result lines and returns the exit status (0, 1, 33 or 65); main
  * (vabo_main.cpp) is nothing but its call.  This header declares it and the
  * front end's texts and printers (vabo_print.cpp), which tests and other

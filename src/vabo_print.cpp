@@ -176,13 +176,11 @@ int fprint_parameters(FILE *out, const double *Par, const char *label)
                          sprint_parameters(buffer, sizeof buffer, Par));
 }
 
-/* The beam parameters derived from Par behind the label; when they cannot
- * be formatted (no working storage) the value part stays empty.
- * Returns 0. */
+/* The beam parameters derived from Par behind the label, "-" for each one
+ * that cannot be derived.  Returns 0. */
 int fprint_beam_parameters(FILE *out, const double *Par, const char *label)
 {
   char buffer[VaboLineSize];
-  buffer[0] = '\0';
   return fprint_labelled(out, label,
                          sprint_beam_parameters(buffer, sizeof buffer, Par));
 }

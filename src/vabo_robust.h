@@ -7,8 +7,8 @@
  * refinement is run through the refinement module's VaboOptimizeEx or
  * VaboOptimizeRobust, the rounds of clipping are reported on standard error
  * ("reject: round R: N points rejected, M kept, stdev S") and recorded in
- * the result of json=.  Without either option the run is VaboOptimizeSteps,
- * exactly as before.  Implemented in vabo_robust.cpp.
+ * the result of json=.  Without either option the run is VaboOptimizeSteps.
+ * Implemented in vabo_robust.cpp.
  */
 #ifndef VABO_ROBUST_H
 #define VABO_ROBUST_H
