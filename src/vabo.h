@@ -65,6 +65,11 @@ int get_par_mode(const char *value, const char **pvalue, int defval);
  * follows the value). */
 bool vabo_option_expression(const char *rest, double *value, int *perrval,
                             char *reason, size_t size);
+/* As vabo_option_expression, for an option whose value must be positive and
+ * finite: false also for any other value, with the reason "<value><suffix>"
+ * (the value as "%lg", e.g. suffix " is not positive"). */
+bool vabo_positive_option(const char *rest, const char *suffix, double *value,
+                          int *perrval, char *reason, size_t size);
 
 /* Table of the eight parameters with value and refine mode ("missing" for a
  * negative mode).  Returns 0. */

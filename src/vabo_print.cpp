@@ -3,8 +3,8 @@
  *
  * The banner version, the usage and example texts, the messages that end a
  * run and the judgement of its final deviation, the refine marks of start
- * values, the reading of an option that is one whole expression, and the
- * printers that put the parameter, beam and
+ * values, the reading of an option that is one whole expression (or one
+ * positive number), and the printers that put the parameter, beam and
  * statistics vectors on one labelled line or show the start values and the
  * calibration points as tables.  All printers write to the stream given;
  * none of them allocates or fails.
@@ -89,6 +89,16 @@ bool vabo_option_expression(const char *rest, double *value, int *perrval,
     return false;
   }
   return true;
+}
+
+bool vabo_positive_option(const char *rest, const char *suffix, double *value,
+                          int *perrval, char *reason, size_t size)
+{
+  if (!vabo_option_expression(rest, value, perrval, reason, size))
+    return false;
+  if (*value > 0.0 && std::isfinite(*value)) return true;
+  snprintf(reason, size, "%lg%s", *value, suffix);
+  return false;
 }
 
 const char *const VaboSuccessText = "succesfully completed";

@@ -83,23 +83,18 @@ bool vabo_read_reject(const char *rest, VaboRobustOptions &options)
   double value = 0.0;
   int errval = 0;
   char reason[VaboLineSize];
-  const bool read =
-      vabo_option_expression(rest, &value, &errval, reason, sizeof reason);
-  if (errval == NUM_ENOMEM) {
+  if (vabo_positive_option(rest, " is not a positive, finite factor", &value,
+                           &errval, reason, sizeof reason)) {
+    options.has_reject = true;
+    options.reject = value;
+    return true;
+  }
+  if (errval == NUM_ENOMEM)
     fprintf(stderr, "ERROR: reading reject=%s: %s\n", rest, reason);
-    return false;
-  }
-  if (read) {
-    if (value > 0.0 && std::isfinite(value)) {
-      options.has_reject = true;
-      options.reject = value;
-      return true;
-    }
-    snprintf(reason, sizeof reason, "%lg is not a positive, finite factor",
-             value);
-  }
-  fprintf(stderr, "ERROR: reject=%s is not a factor of the robust scale: %s\n",
-          rest, reason);
+  else
+    fprintf(stderr,
+            "ERROR: reject=%s is not a factor of the robust scale: %s\n",
+            rest, reason);
   return false;
 }
 
