@@ -31,7 +31,7 @@ void numio_print_program(NumProg *program, int errval);
  * that opens a module linked with this library -- a call by the name gamma
  * from position-independent code reaches that one.  A hidden symbol cannot
  * be preempted, so the GAMMA instruction calls this. */
-__attribute__((visibility("hidden"))) double numio_gamma(double X) noexcept;
+[[gnu::visibility("hidden")]] double numio_gamma(double X) noexcept;
 
 /* When the text at s (white space already skipped) is one plain decimal
  * literal with at most one leading sign, ended by white space or the end of

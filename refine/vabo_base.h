@@ -164,7 +164,7 @@ double scalar_absmax(const double *V, int N);
  * rounding noise of ~1e-16 here; the normal equations square the condition,
  * so below 1e-13 fewer than three digits of a solution would survive.  Both
  * CholeskySolve and CholeskyInverse call a matrix below it singular. */
-#define VABO_MIN_PIVOT_RATIO 1e-13
+inline constexpr double VABO_MIN_PIVOT_RATIO = 1e-13;
 
 /* Solves A X = B for a symmetric positive definite n x n matrix A, by
  * A = G^T G with G upper triangular.  Column-major as every matrix here:
@@ -263,17 +263,17 @@ int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
 
 /* Threshold below which a step's change of the standard deviation ends the
  * loop: changes this small are rounding noise. */
-#define VABO_MIN_CHANGE 1e-16
+inline constexpr double VABO_MIN_CHANGE = 1e-16;
 /* A Jacobian column whose weighted norm is at or below this has no
  * deviation (the parameter does not act on any angle). */
-#define VABO_MIN_PARTS 1e-30
+inline constexpr double VABO_MIN_PARTS = 1e-30;
 /* A refined parameter whose Jacobian column has a weighted root mean square
  * at or below this (rad of TwoTheta per unit of the parameter: m, pixel or
  * rad) acts on no angle, and the normal equations are singular.  rot3 (a
  * turn about the beam) leaves only rounding noise of ~1e-16 there, while
  * the weakest real influence, a PONI shift of one micrometre pixel seen
  * from 100 m, is 1e-8. */
-#define VABO_MIN_INFLUENCE 1e-12
+inline constexpr double VABO_MIN_INFLUENCE = 1e-12;
 
 /* Refines the parameters with non-zero ParMode (null: all) from the start
  * values Par until the standard deviation is at most maxdev, it stops
@@ -311,10 +311,10 @@ typedef enum VaboMethod {
  * minimum they cost a few steps more.  A rejected step raises the damping
  * tenfold; after VABO_LM_MAX_REJECTED rejected steps in a row it has grown
  * by 1e10 and the steps tried are far too short to improve the fit. */
-#define VABO_LM_START_DAMPING 100.0 /* damping of the first step */
-#define VABO_LM_RAISE 10.0          /* factor after a rejected step */
-#define VABO_LM_LOWER 2.0           /* divisor after an accepted step */
-#define VABO_LM_MAX_REJECTED 10
+inline constexpr double VABO_LM_START_DAMPING = 100.0; /* first step's */
+inline constexpr double VABO_LM_RAISE = 10.0; /* after a rejected step */
+inline constexpr double VABO_LM_LOWER = 2.0;  /* divisor after a step made */
+inline constexpr int VABO_LM_MAX_REJECTED = 10;
 
 /* Options of VaboOptimizeEx; all zero (or a null pointer) is VaboOptimize.
  * continued and first_step let one run refine in several calls (as the
@@ -418,14 +418,14 @@ const char *VaboCovStatusText(int status);
 
 /* Most rounds of clipping in one refinement: a round that still finds
  * outliers after ten is chasing the tail of the noise, not wrong points. */
-#define VABO_REJECT_MAX_ROUNDS 10
+inline constexpr int VABO_REJECT_MAX_ROUNDS = 10;
 /* The median absolute deviation times this estimates the standard deviation
  * of normally distributed residuals (1 / Phi^-1(3/4)). */
-#define VABO_MAD_TO_SIGMA 1.4826
+inline constexpr double VABO_MAD_TO_SIGMA = 1.4826;
 /* Smallest robust scale used (rad): residuals of exact data are rounding
  * noise of ~1e-16 rad, whose median absolute deviation would make every
  * point an outlier; 1e-12 rad is far below any calibration's accuracy. */
-#define VABO_REJECT_MIN_SCALE 1e-12
+inline constexpr double VABO_REJECT_MIN_SCALE = 1e-12;
 
 /* Median of values[0 ... n-1], which are reordered: the middle value, or
  * the mean of the two middle values for even n; NaN for n = 0.  The values

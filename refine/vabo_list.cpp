@@ -29,7 +29,7 @@ const char kElementDashes[] =
     "-       -       -       -       -       -       -       -";
 
 /* Writes one trace line to standard output. */
-__attribute__((format(printf, 1, 2))) void print_trace(const char *format, ...)
+[[gnu::format(printf, 1, 2)]] void print_trace(const char *format, ...)
 {
   va_list args;
   va_start(args, format);

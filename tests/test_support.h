@@ -135,9 +135,8 @@ struct DebugGuard {
 };
 
 /* printf into a string (cut at 4095 characters). */
-inline std::string format(const char *fmt, ...)
-    __attribute__((format(printf, 1, 2)));
-inline std::string format(const char *fmt, ...)
+[[gnu::format(printf, 1, 2)]] inline std::string format(const char *fmt,
+                                                        ...)
 {
   char buffer[4096];
   va_list ap;

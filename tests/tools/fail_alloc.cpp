@@ -41,7 +41,7 @@ int counting_main(int argc, char **argv, char **envp)
 
 /* Writes the count to the file named by VABO_ALLOC_COUNT, with system calls
  * only (the heap may be the thing that failed). */
-__attribute__((destructor)) void report_count()
+[[gnu::destructor]] void report_count()
 {
   Counting = false;
   const char *path = std::getenv("VABO_ALLOC_COUNT");
