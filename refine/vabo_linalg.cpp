@@ -28,6 +28,18 @@ inline std::ptrdiff_t flat(int major, int stride, int minor)
   return static_cast<std::ptrdiff_t>(major) * stride + minor;
 }
 
+/* The first element of V whose magnitude no later one beats, sign kept:
+ * beats(|V[i]|, |candidate|) replaces the candidate.  0 for N <= 0. */
+template <typename Beats>
+double first_extreme(const double *V, int N, Beats beats)
+{
+  if (N <= 0) return 0.0;
+  double candidate = V[0];
+  for (int i = 1; i < N; ++i)
+    if (beats(std::fabs(V[i]), std::fabs(candidate))) candidate = V[i];
+  return candidate;
+}
+
 /* The Cholesky factorisation A = G^T G of a symmetric n x n matrix, G upper
  * triangular, row by row of G.  Both are column-major, as every matrix
  * here: element (r, c) at c * n + r.  element(i, j) gives A[i * n + j] for
@@ -152,21 +164,13 @@ double scalar_components_sum(const double *W, int N)
 double scalar_absmin(const double *V, int N)
 {
   vabo_trace("scalar_absmin");
-  if (N <= 0) return 0.0;
-  double candidate = V[0];
-  for (int i = 1; i < N; ++i)
-    if (std::fabs(V[i]) < std::fabs(candidate)) candidate = V[i];
-  return candidate;
+  return first_extreme(V, N, [](double a, double b) { return a < b; });
 }
 
 double scalar_absmax(const double *V, int N)
 {
   vabo_trace("scalar_absmax");
-  if (N <= 0) return 0.0;
-  double candidate = V[0];
-  for (int i = 1; i < N; ++i)
-    if (std::fabs(V[i]) > std::fabs(candidate)) candidate = V[i];
-  return candidate;
+  return first_extreme(V, N, [](double a, double b) { return a > b; });
 }
 
 /* Refuses a pivot that is not positive (or not a number), or that is only

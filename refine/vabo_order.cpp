@@ -44,6 +44,16 @@ void for_each_position(const VaboOrdered *Ordered, Visit visit)
   }
 }
 
+/* One "%12lg " field for each of the n values (none for null values);
+ * returns buffer (cut at bufsiz - 1). */
+char *sprint_fields(char *buffer, size_t bufsiz, const double *values, int n)
+{
+  VaboTextAppender text(buffer, bufsiz);
+  if (values)
+    for (int k = 0; k < n; ++k) text.append("%12lg ", values[k]);
+  return text.finish();
+}
+
 /* Whether ordered position j (not a parameter index) holds a refined
  * parameter: the refined ones fill positions 0 ... nopt-1. */
 bool holds_refined(const VaboOrdered *Ordered, int j)
@@ -125,19 +135,13 @@ size_t reorder_Par(const VaboOrdered *Ordered, double *Par, double *ParDev,
 /* Eight "%12lg " fields; returns buffer (cut at bufsiz - 1). */
 char *sprint_parameters(char *buffer, size_t bufsiz, const double *Par)
 {
-  VaboTextAppender text(buffer, bufsiz);
-  if (Par)
-    for (int p = 0; p < NParams; ++p) text.append("%12lg ", Par[p]);
-  return text.finish();
+  return sprint_fields(buffer, bufsiz, Par, NParams);
 }
 
 /* Six "%12lg " fields; returns buffer (cut at bufsiz - 1). */
 char *sprint_statistics(char *buffer, size_t bufsiz, const double *Stat)
 {
-  VaboTextAppender text(buffer, bufsiz);
-  if (Stat)
-    for (int k = 0; k < NStats; ++k) text.append("%12lg ", Stat[k]);
-  return text.finish();
+  return sprint_fields(buffer, bufsiz, Stat, NStats);
 }
 
 /* "name=value " per parameter in natural order, kept ones as
