@@ -141,10 +141,12 @@ void expect_relative(const Params &got, const Params &want, double tol)
         << VaboParamNames[k] << " got " << got[k] << " want " << want[k];
 }
 
-class DebugWord : public ::testing::Test {
-protected:
-  void TearDown() override { VaboDebugSet(0); }
-};
+/* What body writes to standard output while the debug word is word. */
+template <typename Body> std::string output_with(int word, Body body)
+{
+  vabo_test::DebugGuard debug(word);
+  return vabo_test::capture(stdout, body);
+}
 
 } // namespace
 
@@ -523,15 +525,14 @@ TEST(VaboRefine, RefusesMissingArguments)
   EXPECT_EQ(r.par, kTrue);
 }
 
-TEST_F(DebugWord, VerbosePrintsOneLinePerStep)
+TEST(VaboRefine, VerbosePrintsOneLinePerStep)
 {
   const Points pts = make_points(kTrue);
-  VaboDebugSet(VABO_VERBOSE);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  Result r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts,
-                      0.0, 2);
-  std::string out = testing::internal::GetCapturedStdout();
+  Result r{};
+  const std::string out = output_with(VABO_VERBOSE, [&] {
+    r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts, 0.0,
+                 2);
+  });
   ASSERT_EQ(r.status, 0);
   size_t first = out.find("step=1, stddev=");
   size_t second = out.find("step=2, stddev=");
@@ -543,14 +544,12 @@ TEST_F(DebugWord, VerbosePrintsOneLinePerStep)
   EXPECT_EQ(out.find("Dev="), std::string::npos);
 }
 
-TEST_F(DebugWord, TraceOpensWithTheEntryPoint)
+TEST(VaboRefine, TraceOpensWithTheEntryPoint)
 {
   const Points pts = make_points(kTrue);
-  VaboDebugSet(VABO_VABO);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  Result r = optimize(kTrue, &kDefaultModes, pts, 1e-7, 1);
-  std::string out = testing::internal::GetCapturedStdout();
+  Result r{};
+  const std::string out = output_with(
+      VABO_VABO, [&] { r = optimize(kTrue, &kDefaultModes, pts, 1e-7, 1); });
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(out.rfind("VaboOptimize\norder_Par\nget_VaboB\n", 0), 0u);
   EXPECT_NE(out.find("get_VaboParDev\n"), std::string::npos);
@@ -574,7 +573,7 @@ TEST(VaboRefine, OversizedProblemsFailWithoutThrowing)
   EXPECT_EQ(x[0], kUntouched);
 }
 
-TEST_F(DebugWord, ShowtempPrintsTheIntermediates)
+TEST(VaboRefine, ShowtempPrintsTheIntermediatesInTheirOrder)
 {
   const Points all = make_points(kTrue);
   Points pts;   // a dozen points spread over the detector
@@ -584,27 +583,57 @@ TEST_F(DebugWord, ShowtempPrintsTheIntermediates)
     pts.i2.push_back(all.i2[i]);
     pts.weight.push_back(all.weight[i]);
   }
-  VaboDebugSet(VABO_SHOWTEMP);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  Result r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts,
-                      0.0, 1);
-  std::string out = testing::internal::GetCapturedStdout();
+  const Params start = perturbed(kTrue, kDefaultModes);
+  Result r{};
+  const std::string out = output_with(VABO_SHOWTEMP, [&] {
+    r = optimize(start, &kDefaultModes, pts, 0.0, 1);
+  });
   ASSERT_EQ(r.status, 0);
-  for (const char *piece : {"ATB", "ATA", "GTG", "DOpt", "Ordered.Par",
-                            "VaboA[0][0] = ", "= DAngle_3d(X,DX,cen1)\n",
-                            "VaboA[4][3] = ", "stddev="})
-    EXPECT_NE(out.find(piece), std::string::npos) << piece;
+  // The headings of one step, in the order the step prints them: vectors
+  // under "Num" and their label, matrices under their label alone.
+  const auto vector = [](const char *label) {
+    return format("%14s %14s\n", "Num", label);
+  };
+  const auto matrix = [](const char *label) {
+    return format("%14s \n", label);
+  };
+  size_t at = 0;
+  for (const std::string &heading :
+       {vector("B"), matrix("A"), vector("ATB"), matrix("ATA"), matrix("G"),
+        matrix("GTG"), vector("DOpt"), vector("Ordered.Par"), vector("B")}) {
+    const size_t found = out.find(heading, at);
+    ASSERT_NE(found, std::string::npos) << heading << " after " << at;
+    at = found + heading.size();
+  }
+  // Each Jacobian element with its column, point and parameter: column 0
+  // (cen1) at point 0, against a central difference.
+  const std::string element = "\nVaboA[0][0] = ";
+  const size_t line = out.find(element);
+  ASSERT_NE(line, std::string::npos);
+  size_t used = 0;
+  const double value = std::stod(out.substr(line + element.size()), &used);
+  const double want = angle_derivative(start, Cen1, pts.i1[0], pts.i2[0]);
+  EXPECT_NEAR(value, want, 1e-5 * fabs(want));
+  EXPECT_EQ(out.compare(line + element.size() + used, 24,
+                        " = DAngle_3d(X,DX,cen1)\n"),
+            0);
+  EXPECT_NE(out.find("\nVaboA[4][3] = "), std::string::npos);
+  EXPECT_NE(out.find("\nstddev="), std::string::npos);
+}
 
-  // A failing factorisation shows the factor so far.
+TEST(VaboCholesky, ShowtempPrintsTheFactorSoFarWhenItFails)
+{
+  // ((1, 2), (2, 1)): G(0, 0) = 1 and G(0, 1) = 2, then the second pivot
+  // 1 - 4 fails; the second row of G is still empty.
   const double a[] = {1, 2, 2, 1};
   const double b[] = {1, 1};
   double x[2];
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CholeskySolve(2, a, b, x), -1);
-  out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("G"), std::string::npos);
-  EXPECT_EQ(out.find("GTG"), std::string::npos);
+  int status = 0;
+  const std::string out = output_with(
+      VABO_SHOWTEMP, [&] { status = CholeskySolve(2, a, b, x); });
+  EXPECT_EQ(status, -1);
+  EXPECT_EQ(out, format("%14s \n%14g %14g \n%14g %14g \n\n", "G", 1.0, 2.0,
+                        0.0, 0.0));
 }
 
 /* ---- per-step and per-point paths ---------------------------------------- */
@@ -779,16 +808,15 @@ TEST(VaboLevenbergMarquardt, FailsWhereTheUndampedEquationsAreSingular)
   EXPECT_EQ(par[0], kUntouched);
 }
 
-TEST_F(DebugWord, DampedStepsShowTheDampingTheyWereTriedWith)
+TEST(VaboLevenbergMarquardt, DampedStepsShowTheDampingTheyWereTriedWith)
 {
   // The damping starts at 100, is halved after a step made and raised
   // tenfold after a step rejected: checked on every line of the run.
   const Points pts = make_points(kTrue);
-  VaboDebugSet(VABO_VERBOSE);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  const Result r = optimize_lm(kLostStart, kDefaultModes, pts, 0.0, 100);
-  const std::string out = testing::internal::GetCapturedStdout();
+  Result r{};
+  const std::string out = output_with(VABO_VERBOSE, [&] {
+    r = optimize_lm(kLostStart, kDefaultModes, pts, 0.0, 100);
+  });
   ASSERT_EQ(r.status, 0);
   double expected = 100.0;
   int made = 0, rejected = 0;
@@ -812,7 +840,7 @@ TEST_F(DebugWord, DampedStepsShowTheDampingTheyWereTriedWith)
   EXPECT_GE(rejected, 5);
 }
 
-TEST_F(DebugWord, TenRejectedStepsInARowEndTheLoop)
+TEST(VaboLevenbergMarquardt, TenRejectedStepsInARowEndTheLoop)
 {
   // Angles made by the module's own model: the residuals at kTrue are
   // exactly 0, so is every damped step, and none lowers the deviation
@@ -824,12 +852,10 @@ TEST_F(DebugWord, TenRejectedStepsInARowEndTheLoop)
     double X[3];
     pts.angle[i] = Angle_3d(X_vector_3d(X, &ordered, pts.i1[i], pts.i2[i]));
   }
-  VaboDebugSet(VABO_VERBOSE);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  const Result r = optimize_lm(kTrue, kDefaultModes, pts, -1.0, 100);
-  const std::vector<std::string> lines =
-      text_lines(testing::internal::GetCapturedStdout());
+  Result r{};
+  const std::vector<std::string> lines = text_lines(output_with(
+      VABO_VERBOSE,
+      [&] { r = optimize_lm(kTrue, kDefaultModes, pts, -1.0, 100); }));
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.par, kTrue);
   ASSERT_GE(lines.size(), 10u);
