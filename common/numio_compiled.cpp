@@ -51,14 +51,16 @@ NumProg *num_str2prog(const char *name, const char *str, const char **tail,
   va_start(names, nvar);
   for (int i = 0; i < nvar && errval == NUM_SUCCESS; ++i) {
     const char *key = va_arg(names, const char *);
-    if (numprog_append_variable(program, key, kInitialVariableValue, nullptr) != 0)
+    if (numprog_append_variable(program, key, kInitialVariableValue, nullptr) !=
+        0)
       errval = declaration_error(program, key);
   }
   va_end(names);
 
   if (!errval) dpcondition(program, &s, 0, &errval);
   if (tail) *tail = s;
-  if (!errval && dpprogram_compile(program, &errval) != 0 && errval == NUM_SUCCESS)
+  if (!errval && dpprogram_compile(program, &errval) != 0 &&
+      errval == NUM_SUCCESS)
     errval = NUM_EPROGRAM;
   numio_print_program(program, errval);
   if (errval && program) {
@@ -102,7 +104,8 @@ double num_runprog(NumProg *program, int *perrval, ...)
   } else {
     va_list values;
     va_start(values, perrval);
-    for (NumVar *variable = program->VariableList; variable; variable = variable->Next)
+    for (NumVar *variable = program->VariableList; variable;
+         variable = variable->Next)
       variable->Value = va_arg(values, double);
     va_end(values);
     value = numio_run_value(program, &errval);

@@ -63,8 +63,7 @@ constexpr int kNumErrorTexts =
 
 void set_error(int *perrval, int errval)
 {
-  if (perrval)
-    *perrval = errval;
+  if (perrval) *perrval = errval;
 }
 
 /* Copies text (len characters, len >= 1) into buffer, cut to buflen - 1
@@ -78,8 +77,7 @@ char *copy_cut(char *buffer, unsigned long buflen, const char *text, int len,
     return nullptr;
   }
   size_t n = static_cast<size_t>(len);
-  if (n > buflen - 1)
-    n = buflen - 1;
+  if (n > buflen - 1) n = buflen - 1;
   std::memcpy(buffer, text, n);
   buffer[n] = '\0';
   set_error(perrval, NUM_SUCCESS);
@@ -89,10 +87,8 @@ char *copy_cut(char *buffer, unsigned long buflen, const char *text, int len,
 /* 1 if nothing but white space is left in s. */
 bool only_white_space(const char *s)
 {
-  if (!s)
-    return true;
-  while (*s && std::isspace(static_cast<unsigned char>(*s)))
-    ++s;
+  if (!s) return true;
+  while (*s && std::isspace(static_cast<unsigned char>(*s))) ++s;
   return *s == '\0';
 }
 
@@ -106,18 +102,13 @@ int digit_count(int ndigits)
 /* 2^exp with exp clamped to a range where ldexp is exact or saturates. */
 double power_of_two(long exp)
 {
-  if (exp > kMaxBinaryExp)
-    exp = kMaxBinaryExp;
-  if (exp < -kMaxBinaryExp)
-    exp = -kMaxBinaryExp;
+  if (exp > kMaxBinaryExp) exp = kMaxBinaryExp;
+  if (exp < -kMaxBinaryExp) exp = -kMaxBinaryExp;
   return std::ldexp(1.0, static_cast<int>(exp));
 }
 
 /* Floor division by 4 for negative numerators too. */
-long floor_div4(long a)
-{
-  return a >= 0 ? a / 4 : -((-a + 3) / 4);
-}
+long floor_div4(long a) { return a >= 0 ? a / 4 : -((-a + 3) / 4); }
 
 /* The largest power of 16 not above m (m > 0 and finite): exact, computed
  * from the binary exponent rather than through log(). */
@@ -132,8 +123,7 @@ double leading_hex_place(double m)
 
 /* Decimal text of value ("%ld"), cut to buflen - 1 characters without an
  * error.  none with NUM_EWRITE when there is no buffer or buflen is 0. */
-char *num_long2str(char *buffer, unsigned long buflen, long value,
-                   int *perrval)
+char *num_long2str(char *buffer, unsigned long buflen, long value, int *perrval)
 {
   char text[NUM_FORMAT_BUFLEN];
   int len = std::snprintf(text, sizeof text, "%ld", value);
@@ -143,12 +133,10 @@ char *num_long2str(char *buffer, unsigned long buflen, long value,
 /* Hexadecimal text "0x..." of value; a negative value within the 32-bit
  * range shows its 32-bit two's-complement pattern (-1: "0xffffffff").  Cut
  * like num_long2str; none with NUM_EWRITE without a buffer. */
-char *num_long2hex(char *buffer, unsigned long buflen, long value,
-                   int *perrval)
+char *num_long2hex(char *buffer, unsigned long buflen, long value, int *perrval)
 {
   unsigned long pattern = static_cast<unsigned long>(value);
-  if (value < 0 && value >= INT32_MIN)
-    pattern = static_cast<uint32_t>(value);
+  if (value < 0 && value >= INT32_MIN) pattern = static_cast<uint32_t>(value);
   char text[NUM_FORMAT_BUFLEN];
   int len = std::snprintf(text, sizeof text, "0x%lx", pattern);
   return copy_cut(buffer, buflen, text, len, perrval);
@@ -159,8 +147,7 @@ char *num_long2hex(char *buffer, unsigned long buflen, long value,
  * none for a missing buffer or a failed formatting. */
 char *double2s(char *buffer, double value, int ndigits)
 {
-  if (!buffer)
-    return nullptr;
+  if (!buffer) return nullptr;
   int n = digit_count(ndigits);
   char format[16];
   if (n == 0)
@@ -263,8 +250,7 @@ char *num_double2hex(char *buffer, unsigned long buflen, double value,
   }
 
   unsigned long pos = 0;
-  if (negative)
-    buffer[pos++] = '-';
+  if (negative) buffer[pos++] = '-';
   buffer[pos++] = '0';
   buffer[pos++] = 'x';
 
@@ -278,21 +264,18 @@ char *num_double2hex(char *buffer, unsigned long buflen, double value,
     leading = leading_hex_place(m);
   long n = std::labs(static_cast<long>(ndigits));
   double smallest = leading * power_of_two(4 * (1 - n));
-  if (smallest > 1.0)
-    smallest = 1.0;
+  if (smallest > 1.0) smallest = 1.0;
   double place = leading < 1.0 ? 1.0 : leading;
 
   bool pointWritten = false;
   while (place >= smallest && pos < buflen - 1) {
     double quotient = std::floor(m / place);
-    if (!(quotient >= 0.0 && quotient <= 15.0))
-      break;
+    if (!(quotient >= 0.0 && quotient <= 15.0)) break;
     if (place < 1.0 && !pointWritten) {
       /* The point needs room for itself and at least one digit after it;
        * without that the fraction is dropped rather than written as if it
        * were part of the integer. */
-      if (pos >= buflen - 2)
-        break;
+      if (pos >= buflen - 2) break;
       buffer[pos++] = '.';
       pointWritten = true;
     }
@@ -311,8 +294,7 @@ char *num_double2hex(char *buffer, unsigned long buflen, double value,
  * missing buffer or a zero buflen. */
 char *num_errval2str(char *buffer, unsigned long buflen, int errval)
 {
-  if (!buffer || buflen == 0)
-    return nullptr;
+  if (!buffer || buflen == 0) return nullptr;
   const char *text = kUnknownError;
   if (errval >= 0 && errval < kNumErrorTexts && kErrorTexts[errval])
     text = kErrorTexts[errval];
@@ -325,33 +307,21 @@ char *num_errval2str(char *buffer, unsigned long buflen, int errval)
  * compares as the empty text. */
 int num_strncasecmp(const char *s1, const char *s2, unsigned long n)
 {
-  if (!s1)
-    s1 = "";
-  if (!s2)
-    s2 = "";
+  if (!s1) s1 = "";
+  if (!s2) s2 = "";
   for (unsigned long i = 0; i < n; ++i) {
     unsigned char c1 = static_cast<unsigned char>(s1[i]);
     unsigned char c2 = static_cast<unsigned char>(s2[i]);
-    if (c1 >= 'A' && c1 <= 'Z')
-      c1 = static_cast<unsigned char>(c1 - 'A' + 'a');
-    if (c2 >= 'A' && c2 <= 'Z')
-      c2 = static_cast<unsigned char>(c2 - 'A' + 'a');
-    if (c1 != c2)
-      return c1 < c2 ? -1 : 1;
-    if (c1 == '\0')
-      return 0;
+    if (c1 >= 'A' && c1 <= 'Z') c1 = static_cast<unsigned char>(c1 - 'A' + 'a');
+    if (c2 >= 'A' && c2 <= 'Z') c2 = static_cast<unsigned char>(c2 - 'A' + 'a');
+    if (c1 != c2) return c1 < c2 ? -1 : 1;
+    if (c1 == '\0') return 0;
   }
   return 0;
 }
 
 /* The library's version text. */
-const char *numio_version(void)
-{
-  return kVersion;
-}
+const char *numio_version(void) { return kVersion; }
 
 /* Sets the library debug level NUMIO_debug (0 = silent). */
-void numio_debug(int debug)
-{
-  NUMIO_debug = debug;
-}
+void numio_debug(int debug) { NUMIO_debug = debug; }

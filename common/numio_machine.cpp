@@ -24,6 +24,7 @@ NumProg *NumProgRoot = nullptr;
 int NUMPROG_init = 0;
 int NUMIO_debug = 0;
 
+/* clang-format off */
 const char *const NumCommandStrings[EndNumCommand + 1] = {
     "Invalid",   "PUSHVAL",  "PUSHADDR", "NEG",       "MUL",      "NOT",
     "EQU",       "NEQ",      "LE",       "LT",        "GE",       "GT",
@@ -34,6 +35,7 @@ const char *const NumCommandStrings[EndNumCommand + 1] = {
     "EXP",       "LOG",      "LOG10",    "POW",       "SQRT",     "ROUND",
     "GAMMA",     "FMIN",     "FMAX",     "DEGC2K",    "K2DEGC",   "DEGF2K",
     "K2DEGF",    "DEGK2K",   "K2DEGK",   "DEGF2DEGC", "DEGC2DEGF", nullptr};
+/* clang-format on */
 
 namespace {
 
@@ -246,6 +248,7 @@ int binary(int command, double a, double b, double *result)
   return NUM_SUCCESS;
 }
 
+/* clang-format off */
 bool is_binary(int command)
 {
   switch (command) {
@@ -257,6 +260,7 @@ bool is_binary(int command)
     return false;
   }
 }
+/* clang-format on */
 
 /* Executes one instruction on the stack; returns its error value. */
 int execute(NumProg *program, const NumInstr *ins)
@@ -310,8 +314,7 @@ int execute(NumProg *program, const NumInstr *ins)
 
 long current_number(const NumProg *program)
 {
-  return program->CurrentAccumulator ? program->CurrentAccumulator->Number
-                                     : 0;
+  return program->CurrentAccumulator ? program->CurrentAccumulator->Number : 0;
 }
 
 /* ---- printing helpers -------------------------------------------------- */
@@ -334,7 +337,8 @@ void print_one_program(FILE *out, NumProg *program, int level, int verbose)
     return;
   }
   print_program_separator(out);
-  std::fprintf(out, " Name                = %s\n", text_or_empty(program->Name));
+  std::fprintf(out, " Name                = %s\n",
+               text_or_empty(program->Name));
   num_prog_print_variable_list(out, program, level - 1, verbose);
   num_prog_print_accumulator_list(out, program, level - 1, verbose);
   num_prog_print_instruction_list(out, program, 0, level - 1, verbose);
@@ -482,8 +486,8 @@ int numprog_checkvar(const char *string)
   return 0;
 }
 
-int numprog_append_variable(NumProg *program, const char *Key,
-                            double InitValue, NumVar **pvariable)
+int numprog_append_variable(NumProg *program, const char *Key, double InitValue,
+                            NumVar **pvariable)
 {
   if (pvariable) *pvariable = nullptr;
   if (Key == nullptr || numprog_checkvar(Key) != 0) return -1;
@@ -617,16 +621,14 @@ long num_prog_accumulators(NumProg *program)
 {
   if (program == nullptr) return 0;
   long n = 0;
-  for (const NumAccu *reg = program->AccumulatorList; reg; reg = reg->Next)
-    ++n;
+  for (const NumAccu *reg = program->AccumulatorList; reg; reg = reg->Next) ++n;
   return n;
 }
 
 /* Bytes of the register records; 0 for no program. */
 size_t num_prog_accumulator_size(NumProg *program)
 {
-  return static_cast<size_t>(num_prog_accumulators(program)) *
-         sizeof(NumAccu);
+  return static_cast<size_t>(num_prog_accumulators(program)) * sizeof(NumAccu);
 }
 
 /* ======================================================================
@@ -652,8 +654,8 @@ int numprog_append_instruction(NumProg *program, int mode, int Command,
   NumInstr *tail = nullptr;
   if (*head) {
     const AppendCursor &c = append_cursor;
-    if (c.program == program && c.mode == mode && c.head == *head &&
-        c.tail && c.tail->Next == nullptr) {
+    if (c.program == program && c.mode == mode && c.head == *head && c.tail &&
+        c.tail->Next == nullptr) {
       tail = c.tail;
     } else {
       tail = *head;
@@ -768,8 +770,7 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
   const long base = current_number(program);
   long top = base;
   NumInstr *ins = firstinstruction;
-  while (ins && ins->Command != PUSHADDR &&
-         top - ins->Nargs + 1 > base) {
+  while (ins && ins->Command != PUSHADDR && top - ins->Nargs + 1 > base) {
     dpprogram_step(program, ins, &errval);
     if (errval != NUM_SUCCESS) return ins;
     top = current_number(program);
@@ -780,8 +781,8 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
    * to a given program fails only for want of memory. */
   NumAccu *reg = base_register ? base_register->Next : program->AccumulatorList;
   for (; reg && reg->Number <= top; reg = reg->Next) {
-    if (numprog_append_instruction(program, 1, PUSHVAL, 0, reg->Value,
-                                   nullptr, nullptr) != 0) {
+    if (numprog_append_instruction(program, 1, PUSHVAL, 0, reg->Value, nullptr,
+                                   nullptr) != 0) {
       errval = NUM_ENOMEM;
       return ins ? ins : firstinstruction;
     }
@@ -877,8 +878,7 @@ char *numprog_ins2str(char *buffer, size_t buflen, const NumInstr *ins)
                   static_cast<void *>(ins->Address));
     break;
   default:
-    std::snprintf(buffer, buflen, "%10s  %10s (%d args)", name, "",
-                  ins->Nargs);
+    std::snprintf(buffer, buflen, "%10s  %10s (%d args)", name, "", ins->Nargs);
     break;
   }
   return buffer;
@@ -962,8 +962,8 @@ int num_prog_print_variable_list(FILE *out, NumProg *program, int level,
   if (level <= 0 || program == nullptr) return 0;
   for (NumVar *v = program->VariableList; v; v = v->Next) {
     if (!verbose) {
-      std::fprintf(out, "  '%s' = %lg = *%p\n", text_or_empty(v->Key),
-                   v->Value, static_cast<void *>(&v->Value));
+      std::fprintf(out, "  '%s' = %lg = *%p\n", text_or_empty(v->Key), v->Value,
+                   static_cast<void *>(&v->Value));
       continue;
     }
     print_separator(out);
@@ -1022,8 +1022,7 @@ int num_prog_print_instruction_list(FILE *out, NumProg *program, int mode,
   if (level <= 0 || program == nullptr) return 0;
   std::fprintf(out, "  %s\n", mode == 0 ? "InstructionList" : "CompiledList");
   char text[kInstructionTextLen];
-  for (NumInstr *ins = *instruction_head(program, mode); ins;
-       ins = ins->Next) {
+  for (NumInstr *ins = *instruction_head(program, mode); ins; ins = ins->Next) {
     if (!verbose) {
       std::fprintf(out, "  %s\n", numprog_ins2str(text, sizeof text, ins));
       continue;

@@ -36,14 +36,14 @@
 
 /* Indexes of the parameter vector (natural order). */
 typedef enum VaboParam {
-  Pix1 = 0,   /* pixel size along i1, m */
-  Pix2,       /* pixel size along i2, m */
-  Cen1,       /* point of normal incidence, i1, pixels */
-  Cen2,       /* point of normal incidence, i2, pixels */
-  Dis,        /* sample to point of normal incidence, m */
-  Rot1,       /* rotation about axis 1, rad */
-  Rot2,       /* rotation about axis 2, rad */
-  Rot3,       /* rotation about axis 3, rad */
+  Pix1 = 0, /* pixel size along i1, m */
+  Pix2,     /* pixel size along i2, m */
+  Cen1,     /* point of normal incidence, i1, pixels */
+  Cen2,     /* point of normal incidence, i2, pixels */
+  Dis,      /* sample to point of normal incidence, m */
+  Rot1,     /* rotation about axis 1, rad */
+  Rot2,     /* rotation about axis 2, rad */
+  Rot3,     /* rotation about axis 3, rad */
   NParams
 } VaboParam;
 
@@ -73,26 +73,26 @@ const int *VaboParamDefaultArray(void);
  * Index[p] < nopt.  A plain value; Names and StatNames point into the
  * static tables. */
 typedef struct VaboOrdered {
-  int Index[NParams];              /* ordered position of parameter p */
-  const char *Names[NParams];      /* name at ordered position j */
-  double Par[NParams];             /* value at ordered position j */
-  double ParDev[NParams];          /* deviation at position j; -1 = none */
-  const char *StatNames[NStats];   /* names of the statistics */
-  double Stat[NStats];             /* statistics; -1 = none */
-  size_t nopt;                     /* number of refined parameters */
+  int Index[NParams];            /* ordered position of parameter p */
+  const char *Names[NParams];    /* name at ordered position j */
+  double Par[NParams];           /* value at ordered position j */
+  double ParDev[NParams];        /* deviation at position j; -1 = none */
+  const char *StatNames[NStats]; /* names of the statistics */
+  double Stat[NStats];           /* statistics; -1 = none */
+  size_t nopt;                   /* number of refined parameters */
 } VaboOrdered;
 
 /* ---------------------------------------------------------------------
  * Debug switches (vabo_debug.cpp)
  * ------------------------------------------------------------------- */
 
-#define VABO_VERBOSE   0x01  /* one line per step, labelled result lines */
-#define VABO_LEVEL     0x06  /* two-bit level read by the front end */
-#define VABO_DATA      0x08  /* show start parameters and input tables */
-#define VABO_SHOWTEMP  0x10  /* print intermediate vectors and matrices */
-#define VABO_VABO      0x20  /* module trace and file messages */
-#define VABO_LIST      0x40  /* keyed-list tracing */
-#define VABO_SAVESTEPS 0x80  /* write the iteration log */
+#define VABO_VERBOSE 0x01   /* one line per step, labelled result lines */
+#define VABO_LEVEL 0x06     /* two-bit level read by the front end */
+#define VABO_DATA 0x08      /* show start parameters and input tables */
+#define VABO_SHOWTEMP 0x10  /* print intermediate vectors and matrices */
+#define VABO_VABO 0x20      /* module trace and file messages */
+#define VABO_LIST 0x40      /* keyed-list tracing */
+#define VABO_SAVESTEPS 0x80 /* write the iteration log */
 
 int VaboDebugSet(int debug);
 /* Stores the word and its level; with VABO_VABO prints the switches. */
@@ -140,8 +140,8 @@ int fprint_ordered(FILE *out, const VaboOrdered *Ordered);
 void mat_mul(double *Out, const double *A, const double *B, int L, int M,
              int N);
 /* Out (N x L) = A^T * B, A is M x N, B is M x L */
-void transpose_mul(double *Out, const double *A, const double *B, int L,
-                   int M, int N);
+void transpose_mul(double *Out, const double *A, const double *B, int L, int M,
+                   int N);
 /* Out (N x L) = A^T * diag(W) * B */
 void transpose_mul_weight(double *Out, const double *A, const double *B,
                           const double *W, int L, int M, int N);
@@ -196,8 +196,7 @@ int fprint_matrix_3d(FILE *out, const double *M, const char *label);
  * ------------------------------------------------------------------- */
 
 /* R[i][j] as tabled: read column-major it is Rz(rot3) Ry(rot2) Rx(rot1). */
-void rotation_matrix_3d(double R[3][3], double rot1, double rot2,
-                        double rot3);
+void rotation_matrix_3d(double R[3][3], double rot1, double rot2, double rot3);
 /* VOut = ((i1 - cen1) pix1, (i2 - cen2) pix2, -dis); null VOut: nothing. */
 void i2normal_3d(double *VOut, double pix1, double pix2, double cen1,
                  double cen2, double dis, double i1, double i2);
@@ -206,10 +205,9 @@ double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1,
                     double i2);
 /* Column j (DX[3j .. 3j+2]) = dX/dp for the refined parameter p at ordered
  * position j < nopt; other columns untouched; null DX: nothing. */
-void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
-                  double i2);
-double Azimuth_3d(const double *X);   /* rad, from axis 1 towards axis 2 */
-double Angle_3d(const double *X);     /* TwoTheta, rad, in [0, pi] */
+void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1, double i2);
+double Azimuth_3d(const double *X); /* rad, from axis 1 towards axis 2 */
+double Angle_3d(const double *X);   /* TwoTheta, rad, in [0, pi] */
 /* d Angle_3d / d (parameter at ordered position Param); 0 for null input
  * or a position outside 0 ... 7. */
 double DAngle_3d(const double *X, const double *DX, int Param);
@@ -254,8 +252,8 @@ int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
  * with (dimensionless). */
 int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
                            const double *Angle, const double *I1,
-                           const double *I2, const double *Weight,
-                           int truncate, double damping);
+                           const double *I2, const double *Weight, int truncate,
+                           double damping);
 
 /* ---------------------------------------------------------------------
  * Least-squares refinement (vabo_refine.cpp)
@@ -295,8 +293,8 @@ int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
                       int *psteps);
 /* The loops of VaboOptimizeEx. */
 typedef enum VaboMethod {
-  VaboGaussNewton = 0,     /* full Gauss-Newton steps: VaboOptimize's loop */
-  VaboLevenbergMarquardt   /* damped steps, taken only when they improve */
+  VaboGaussNewton = 0,   /* full Gauss-Newton steps: VaboOptimize's loop */
+  VaboLevenbergMarquardt /* damped steps, taken only when they improve */
 } VaboMethod;
 
 /* Levenberg-Marquardt damping.  Far from the minimum the fit has other,
@@ -321,14 +319,14 @@ inline constexpr int VABO_LM_MAX_REJECTED = 10;
  * rounds of VaboOptimizeRobust do) and still number its steps, and its
  * iteration log, as one sequence. */
 typedef struct VaboOptions {
-  int method;        /* VaboMethod */
-  double damping;    /* Levenberg-Marquardt damping of the first step;
-                        0 (or not positive): VABO_LM_START_DAMPING */
-  int continued;     /* non-zero: this call continues a refinement: the
-                        iteration log is appended to without a scan of the
-                        start values */
-  int first_step;    /* steps done before this call: step k of the call is
-                        shown and logged as first_step + k */
+  int method;     /* VaboMethod */
+  double damping; /* Levenberg-Marquardt damping of the first step;
+                     0 (or not positive): VABO_LM_START_DAMPING */
+  int continued;  /* non-zero: this call continues a refinement: the
+                     iteration log is appended to without a scan of the
+                     start values */
+  int first_step; /* steps done before this call: step k of the call is
+                     shown and logged as first_step + k */
 } VaboOptions;
 
 /* As VaboOptimizeSteps, with Options (null: the defaults).  With
@@ -444,17 +442,17 @@ typedef enum VaboRejectEnd {
  * weight not rejected before; "kept" counts every point not rejected,
  * weight 0 included (the ndata of the statistics after the round). */
 typedef struct VaboRejectRound {
-  int round;          /* 1, 2, ... */
-  double median;      /* median residual of the points taking part, rad */
-  double scale;       /* VABO_MAD_TO_SIGMA times their median absolute
-                         deviation from it, rad */
-  size_t candidates;  /* points taking part beyond k * scale from the median,
-                         or with a residual that is not a number */
-  size_t rejected;    /* points rejected: the candidates, or 0 when they
-                         were more than the half guard allows */
-  size_t kept;        /* points not rejected after the round */
-  double stddev;      /* weighted standard deviation of the fit that follows
-                         the round, over the kept points, rad */
+  int round;         /* 1, 2, ... */
+  double median;     /* median residual of the points taking part, rad */
+  double scale;      /* VABO_MAD_TO_SIGMA times their median absolute
+                        deviation from it, rad */
+  size_t candidates; /* points taking part beyond k * scale from the median,
+                        or with a residual that is not a number */
+  size_t rejected;   /* points rejected: the candidates, or 0 when they
+                        were more than the half guard allows */
+  size_t kept;       /* points not rejected after the round */
+  double stddev;     /* weighted standard deviation of the fit that follows
+                        the round, over the kept points, rad */
 } VaboRejectRound;
 
 /* One round of clipping of the residuals B (rad) of n points: among the
@@ -466,19 +464,19 @@ typedef struct VaboRejectRound {
  * its stddev.  Returns 0 (points rejected or none found), 1 when the half
  * guard stopped it (Round unchanged), -1 when an argument is missing or
  * storage fails (Round unchanged, Summary untouched). */
-int VaboRejectPass(size_t n, const double *B, const double *Weight,
-                   int *Round, int round, double k, VaboRejectRound *Summary);
+int VaboRejectPass(size_t n, const double *B, const double *Weight, int *Round,
+                   int round, double k, VaboRejectRound *Summary);
 
 /* What VaboOptimizeRobust is given and reports.  Round and Residual are the
  * caller's arrays of ndata entries. */
 typedef struct VaboRejection {
-  double k;          /* in: clipping factor, > 0 (typically 3 to 5) */
-  int *Round;        /* out: 0 kept, r: rejected in round r */
-  double *Residual;  /* out (may be null): every point's residual at the
-                        refined parameters, rad */
+  double k;         /* in: clipping factor, > 0 (typically 3 to 5) */
+  int *Round;       /* out: 0 kept, r: rejected in round r */
+  double *Residual; /* out (may be null): every point's residual at the
+                       refined parameters, rad */
   VaboRejectRound Rounds[VABO_REJECT_MAX_ROUNDS]; /* out: the rounds done */
-  int nrounds;       /* out: their number */
-  int end;           /* out: VaboRejectEnd */
+  int nrounds;                                    /* out: their number */
+  int end;                                        /* out: VaboRejectEnd */
 } VaboRejection;
 
 /* Refines as VaboOptimizeEx, then clips: each round (VaboRejectPass at the
@@ -494,9 +492,9 @@ typedef struct VaboRejection {
  * reason kept for VaboOptimizeLastFailure. */
 int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
                        const double *Par, const int *ParMode, size_t ndata,
-                       const double *Angle, const double *I1,
-                       const double *I2, const double *Weight, double maxdev,
-                       int maxstep, const VaboOptions *Options,
-                       VaboRejection *Rejection, int *psteps);
+                       const double *Angle, const double *I1, const double *I2,
+                       const double *Weight, double maxdev, int maxstep,
+                       const VaboOptions *Options, VaboRejection *Rejection,
+                       int *psteps);
 
 #endif

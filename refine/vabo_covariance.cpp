@@ -105,8 +105,7 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
   /* The test the refinement applies before each step: a parameter that acts
    * on no angle has a column of rounding noise, which the pivots of the
    * inversion cannot tell from a real column. */
-  if (vabo_without_influence(ATA.data(), nopt, total))
-    return VaboCovSingular;
+  if (vabo_without_influence(ATA.data(), nopt, total)) return VaboCovSingular;
   if (CholeskyInverse(cols, ATA.data(), inverse.data()) != 0)
     return VaboCovSingular;
 
@@ -118,8 +117,7 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
 const char *VaboCovStatusText(int status)
 {
   switch (status) {
-  case VaboCovOk:
-    return "success";
+  case VaboCovOk: return "success";
   case VaboCovTooFewPoints:
     return "no more points of positive weight than refined parameters";
   case VaboCovSingular:
@@ -127,11 +125,8 @@ const char *VaboCovStatusText(int status)
            "(singular normal matrix)";
   case VaboCovNotFinite:
     return "residuals or derivatives are not finite numbers";
-  case VaboCovFailed:
-    return "missing argument";
-  case VaboCovNoMemory:
-    return "memory allocation failed";
-  default:
-    return "unknown status";
+  case VaboCovFailed: return "missing argument";
+  case VaboCovNoMemory: return "memory allocation failed";
+  default: return "unknown status";
   }
 }

@@ -13,8 +13,8 @@
 
 namespace {
 
-int VABO_debug = 0;   /* the debug word */
-int VABO_level = 0;   /* (VABO_debug & VABO_LEVEL) >> 1, 0 ... 3 */
+int VABO_debug = 0;            /* the debug word */
+int VABO_level = 0;            /* (VABO_debug & VABO_LEVEL) >> 1, 0 ... 3 */
 char VABO_Usage[VaboLineSize]; /* the text of vabo_usage2str */
 
 const char kUsageFormat[] =

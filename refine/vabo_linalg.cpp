@@ -70,8 +70,7 @@ bool cholesky_factor(size_t n, double *G, Element element, PivotOk pivot_ok)
 /* Solves G^T G X = B for the factor of cholesky_factor: G^T Y = B forward,
  * then G X = Y backward.  b(i) gives B[i]; Y is workspace of n doubles. */
 template <typename Rhs>
-void cholesky_substitute(size_t n, const double *G, Rhs b, double *Y,
-                         double *X)
+void cholesky_substitute(size_t n, const double *G, Rhs b, double *Y, double *X)
 {
   for (size_t i = 0; i < n; ++i) {
     double sum = b(i);
@@ -87,8 +86,7 @@ void cholesky_substitute(size_t n, const double *G, Rhs b, double *Y,
 
 } // namespace
 
-void mat_mul(double *Out, const double *A, const double *B, int L, int M,
-             int N)
+void mat_mul(double *Out, const double *A, const double *B, int L, int M, int N)
 {
   vabo_trace("mat_mul");
   for (int l = 0; l < L; ++l)
@@ -99,8 +97,8 @@ void mat_mul(double *Out, const double *A, const double *B, int L, int M,
     }
 }
 
-void transpose_mul(double *Out, const double *A, const double *B, int L,
-                   int M, int N)
+void transpose_mul(double *Out, const double *A, const double *B, int L, int M,
+                   int N)
 {
   vabo_trace("transpose_mul");
   for (int l = 0; l < L; ++l)
@@ -190,7 +188,8 @@ VaboCholesky vabo_cholesky_solve(int n, const double *A, const double *B,
   const bool showtemp = vabo_showtemp();
   ScratchArray<NParams * NParams> G, GTG;
   ScratchArray<NParams> Y;
-  if (!G.obtain(un * un) || !Y.obtain(un) || !GTG.obtain(showtemp ? un * un : 0))
+  if (!G.obtain(un * un) || !Y.obtain(un) ||
+      !GTG.obtain(showtemp ? un * un : 0))
     return VaboCholesky::NoWorkspace;
 
   const auto element = [&](size_t i, size_t j) { return A[i * un + j]; };
@@ -208,8 +207,8 @@ VaboCholesky vabo_cholesky_solve(int n, const double *A, const double *B,
     fprint_matrix(stdout, un, un, GTG.data(), "GTG");
   }
 
-  cholesky_substitute(un, G.data(), [B](size_t i) { return B[i]; }, Y.data(),
-                      X);
+  cholesky_substitute(
+      un, G.data(), [B](size_t i) { return B[i]; }, Y.data(), X);
   return VaboCholesky::Solved;
 }
 
@@ -249,9 +248,9 @@ int CholeskyInverse(int n, const double *A, double *Ainv)
 
   /* Column c of C^-1 solves G^T G x = e_c. */
   for (size_t c = 0; c < un; ++c)
-    cholesky_substitute(un, G.data(),
-                        [c](size_t i) { return (i == c) ? 1.0 : 0.0; },
-                        Y.data(), &X[c * un]);
+    cholesky_substitute(
+        un, G.data(), [c](size_t i) { return (i == c) ? 1.0 : 0.0; }, Y.data(),
+        &X[c * un]);
 
   /* The two triangles differ by rounding; their mean, times a product of
    * scales formed in one multiplication, is exactly symmetric. */

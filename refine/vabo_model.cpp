@@ -43,8 +43,8 @@ bool is_refined(const VaboOrdered *Ordered, VaboParam p)
 }
 
 /* Writes one derivative column (at the ordered position of p). */
-void set_column(double *DX, const VaboOrdered *Ordered, VaboParam p,
-                double d0, double d1, double d2)
+void set_column(double *DX, const VaboOrdered *Ordered, VaboParam p, double d0,
+                double d1, double d2)
 {
   double *column = DX + kVaboDim * Ordered->Index[p];
   column[0] = d0;
@@ -82,8 +82,7 @@ void i2normal_3d(double *VOut, double pix1, double pix2, double cen1,
   VOut[2] = -dis;
 }
 
-double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1,
-                    double i2)
+double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1, double i2)
 {
   vabo_trace("X_vector_3d");
   const ModelParams m = read_params(Ordered);
@@ -106,8 +105,7 @@ double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1,
   return X;
 }
 
-void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
-                  double i2)
+void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1, double i2)
 {
   vabo_trace("DX_matrix_3d");
   const ModelParams m = read_params(Ordered);
@@ -138,8 +136,7 @@ void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
     set_column(DX, Ordered, Pix2, center2 * (s1 * s2 * c3 - c1 * s3),
                center2 * (c1 * c3 + s1 * s2 * s3), center2 * s1 * c2);
   if (is_refined(Ordered, Cen1))
-    set_column(DX, Ordered, Cen1, -pix1 * c2 * c3, -pix1 * c2 * s3,
-               pix1 * s2);
+    set_column(DX, Ordered, Cen1, -pix1 * c2 * c3, -pix1 * c2 * s3, pix1 * s2);
   if (is_refined(Ordered, Cen2))
     set_column(DX, Ordered, Cen2, -pix2 * (s1 * s2 * c3 - c1 * s3),
                -pix2 * (c1 * c3 + s1 * s2 * s3), -pix2 * s1 * c2);
@@ -154,15 +151,14 @@ void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
                    pix2 * center2 * (s1 * c3 - c1 * s2 * s3),
                c2 * (pix2 * center2 * c1 + dis * s1));
   if (is_refined(Ordered, Rot2)) {
-    const double P = -dis * c1 * c2 + pix2 * center2 * s1 * c2 -
-                     pix1 * center1 * s2;
+    const double P =
+        -dis * c1 * c2 + pix2 * center2 * s1 * c2 - pix1 * center1 * s2;
     set_column(DX, Ordered, Rot2, c3 * P, s3 * P,
                -pix1 * center1 * c2 + s2 * (dis * c1 - pix2 * center2 * s1));
   }
   if (is_refined(Ordered, Rot3))
     set_column(DX, Ordered, Rot3,
-               -dis * s1 * c3 - pix1 * center1 * c2 * s3 +
-                   dis * c1 * s2 * s3 -
+               -dis * s1 * c3 - pix1 * center1 * c2 * s3 + dis * c1 * s2 * s3 -
                    pix2 * center2 * (c1 * c3 + s1 * s2 * s3),
                pix1 * center1 * c2 * c3 +
                    pix2 * center2 * (s1 * s2 * c3 - c1 * s3) -
@@ -201,8 +197,7 @@ double DAngle_3d(const double *X, const double *DX, int Param)
   return -dX[1] / X[2];
 }
 
-double DiffAngle(const VaboOrdered *Ordered, double angle, double i1,
-                 double i2)
+double DiffAngle(const VaboOrdered *Ordered, double angle, double i1, double i2)
 {
   vabo_trace("DiffAngle");
   double X[kVaboDim];
@@ -313,9 +308,8 @@ void fill_dangle(double *out, const AngleFactors &f, Column column)
 
 } // namespace
 
-void vabo_geometry_block(const VaboGeometry *g, size_t count,
-                         const double *i1, const double *i2, double *angle,
-                         double *dangle)
+void vabo_geometry_block(const VaboGeometry *g, size_t count, const double *i1,
+                         const double *i2, double *angle, double *dangle)
 {
   if (count > kBlock) count = kBlock;
 

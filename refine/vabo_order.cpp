@@ -166,8 +166,7 @@ char *sprint_ordered_dev(char *buffer, size_t bufsiz,
   if (Ordered)
     for_each_position(Ordered, [&](int, int j) {
       const double d = Ordered->ParDev[j];
-      if (!(std::isnan(d) || d < 0.0))
-        append_named(text, Ordered, j, "Dev", d);
+      if (!(std::isnan(d) || d < 0.0)) append_named(text, Ordered, j, "Dev", d);
     });
   return text.finish();
 }

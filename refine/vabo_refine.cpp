@@ -87,8 +87,7 @@ double total_weight(size_t ndata, const double *Weight)
 /* The rule of VaboStdDev and vabo_parts: sqrt(squares / (total - 1)), -1
  * when the total weight is at most 1, the total itself when it is NaN.
  * squares() (the weighted sum of squares) is taken only when it is used. */
-template <typename Squares>
-double deviation_rule(double total, Squares squares)
+template <typename Squares> double deviation_rule(double total, Squares squares)
 {
   if (std::isnan(total)) return total;
   if (!(total > 1.0)) return -1.0;
@@ -280,11 +279,13 @@ public:
   {
     if (per_point_)
       return get_VaboParDev(ndata_, &Ordered_, Angle_, I1_, I2_, Weight_) == 0;
-    const double stddev = deviation_rule(total_, [this] { return sums_.squares; });
+    const double stddev =
+        deviation_rule(total_, [this] { return sums_.squares; });
     const size_t nopt = refined_count(Ordered_);
     double parts[NParams];
     for (size_t j = 0; j < nopt; ++j)
-      parts[j] = deviation_rule(total_, [&] { return sums_.ATA[j * nopt + j]; });
+      parts[j] =
+          deviation_rule(total_, [&] { return sums_.ATA[j * nopt + j]; });
     store_deviations(Ordered_, ndata_, stddev, sums_.mindev, sums_.maxdev,
                      total_, parts);
     return true;
@@ -315,7 +316,8 @@ private:
     if (vabo_showtemp()) fprint_vector(stdout, nopt, ws_.DOpt.data(), "DOpt");
 
     vec_add(Ordered_.Par, Ordered_.Par, ws_.DOpt.data(), n);
-    if (vabo_showtemp()) fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
+    if (vabo_showtemp())
+      fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
     return VaboOptimizeOk;
   }
 
@@ -328,15 +330,16 @@ private:
     if (vabo_showtemp())
       fprint_matrix(stdout, ndata_, Ordered_.nopt, ws_.A.data(), "A");
 
-    transpose_mul_weight(ws_.ATB.data(), ws_.A.data(), ws_.B.data(), Weight_,
-                         1, npoints, nopt);
+    transpose_mul_weight(ws_.ATB.data(), ws_.A.data(), ws_.B.data(), Weight_, 1,
+                         npoints, nopt);
     if (vabo_showtemp())
       fprint_vector(stdout, Ordered_.nopt, ws_.ATB.data(), "ATB");
 
     transpose_mul_weight(ws_.ATA.data(), ws_.A.data(), ws_.A.data(), Weight_,
                          nopt, npoints, nopt);
     if (vabo_showtemp())
-      fprint_matrix(stdout, Ordered_.nopt, Ordered_.nopt, ws_.ATA.data(), "ATA");
+      fprint_matrix(stdout, Ordered_.nopt, Ordered_.nopt, ws_.ATA.data(),
+                    "ATA");
   }
 
   VaboOrdered &Ordered_;
@@ -415,8 +418,8 @@ VaboOptimizeFailure gauss_newton(Loop &loop, double stddev, int &step)
 VaboOptimizeFailure levenberg_marquardt(Loop &loop, double stddev, int &step)
 {
   Refinement &refinement = loop.refinement;
-  double damping = loop.options.damping > 0.0 ? loop.options.damping
-                                              : VABO_LM_START_DAMPING;
+  double damping =
+      loop.options.damping > 0.0 ? loop.options.damping : VABO_LM_START_DAMPING;
   double diff_stddev = 1.0;
   int rejected = 0;
   bool equations_here = false; /* normal equations built at these parameters */
@@ -502,8 +505,8 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
                  const double *Angle, const double *I1, const double *I2,
                  const double *Weight, double maxdev, int maxstep)
 {
-  return VaboOptimizeSteps(ParOpt, ParDev, ParStat, Par, ParMode, ndata,
-                           Angle, I1, I2, Weight, maxdev, maxstep, nullptr);
+  return VaboOptimizeSteps(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle,
+                           I1, I2, Weight, maxdev, maxstep, nullptr);
 }
 
 /* As VaboOptimize, counting the completed steps into *psteps (if given). */
@@ -513,8 +516,8 @@ int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
                       const double *Weight, double maxdev, int maxstep,
                       int *psteps)
 {
-  return VaboOptimizeEx(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle,
-                        I1, I2, Weight, maxdev, maxstep, nullptr, psteps);
+  return VaboOptimizeEx(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle, I1,
+                        I2, Weight, maxdev, maxstep, nullptr, psteps);
 }
 
 /* The loop of Options->method from Par; also 1 for a method it does not
@@ -550,8 +553,8 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
       vabo_save_step(0, ndata, &Ordered, Angle, I1, I2, Weight, 1) != 0)
     return fail(VaboOptimizeLogFailed);
 
-  Loop loop{refinement, Ordered, ndata, Angle, I1, I2, Weight, maxdev, maxstep,
-            options};
+  Loop loop{refinement, Ordered, ndata,  Angle,   I1,
+            I2,         Weight,  maxdev, maxstep, options};
   const VaboOptimizeFailure failure =
       options.method == VaboLevenbergMarquardt
           ? levenberg_marquardt(loop, stddev, step)
@@ -637,8 +640,8 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
       double value = DAngle_3d(X, DX, static_cast<int>(j));
       VaboA[i + ndata * j] = value;
       if (vabo_showtemp())
-        printf("VaboA[%d][%d] = %lg = DAngle_3d(X,DX,%s)\n", static_cast<int>(j),
-               static_cast<int>(i), value,
+        printf("VaboA[%d][%d] = %lg = DAngle_3d(X,DX,%s)\n",
+               static_cast<int>(j), static_cast<int>(i), value,
                Ordered->Names[j] ? Ordered->Names[j] : "");
     }
   }

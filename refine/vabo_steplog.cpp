@@ -155,8 +155,8 @@ int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
 
 int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
                            const double *Angle, const double *I1,
-                           const double *I2, const double *Weight,
-                           int truncate, double damping)
+                           const double *I2, const double *Weight, int truncate,
+                           double damping)
 {
   return save_scan(step, ndata, Ordered, Angle, I1, I2, Weight, truncate,
                    &damping);

@@ -226,8 +226,8 @@ bool read_wavelength(const char *rest, VaboResultFiles &files)
   double value = 0.0;
   int errval = 0;
   char reason[VaboLineSize];
-  if (vabo_positive_option(rest, " m is not a positive length", &value,
-                           &errval, reason, sizeof reason)) {
+  if (vabo_positive_option(rest, " m is not a positive length", &value, &errval,
+                           reason, sizeof reason)) {
     files.has_wavelength = true;
     files.wavelength = value;
     return true;
@@ -258,16 +258,14 @@ bool classify_arguments(int argc, char *argv[], LList *start,
     }
     double value = 0.0;
     if (begins_with(arg, "debug=")) {
-      if (!option_value(arg, arg + strlen("debug="), &value))
-        return false;
+      if (!option_value(arg, arg + strlen("debug="), &value)) return false;
       int debug = truncate_to_int(value);
       VaboDebugSet(debug);
       list_debug_set(debug & VABO_LIST);
     } else if (begins_with(arg, "input=")) {
       settings.finput = arg + strlen("input=");
     } else if (begins_with(arg, "maxiter=")) {
-      if (!option_value(arg, arg + strlen("maxiter="), &value))
-        return false;
+      if (!option_value(arg, arg + strlen("maxiter="), &value)) return false;
       settings.maxiter = truncate_to_int(value);
     } else if (begins_with(arg, "mindev=")) {
       if (!option_value(arg, arg + strlen("mindev="), &settings.mindev))
@@ -337,7 +335,7 @@ bool is_stop_line(const char *line)
  * that the cleaning sees.  false after reporting an open, read or list
  * failure. */
 bool read_calibration_lines(const char *finput, FILE *input,
-                           std::vector<size_t> *lines)
+                            std::vector<size_t> *lines)
 {
   const bool announce = (VABODebug() & VABO_VABO) != 0;
   InputFile owned;
@@ -543,8 +541,8 @@ bool build_data_tables(RunState &run)
     } else {
       if (!read_column(&str, &run.Weight[i], "Weight", i)) return false;
       if (run.Weight[i] < 0) {
-        fprintf(stderr, "WARNING: negative Weight[%zu]==%lg set to zero.\n",
-                i, run.Weight[i]);
+        fprintf(stderr, "WARNING: negative Weight[%zu]==%lg set to zero.\n", i,
+                run.Weight[i]);
         run.Weight[i] = 0.0;
       }
     }
@@ -581,28 +579,32 @@ int refine_and_report(RunState &run, const Settings &settings,
   const int debug = VABODebug();
   if (debug & VABO_DATA) {
     fprint_parameters_verbose(stdout, run.ParStart.data(), run.ParMode.data());
-    fprint_input_data(stdout, run.ndata, run.TwoTheta.data(), run.Coord1.data(), run.Coord2.data(),
-                      run.Weight.data());
+    fprint_input_data(stdout, run.ndata, run.TwoTheta.data(), run.Coord1.data(),
+                      run.Coord2.data(), run.Weight.data());
   }
-  if (result) vabo_result_set_start(*result, run.ParStart.data(), run.ParMode.data());
+  if (result)
+    vabo_result_set_start(*result, run.ParStart.data(), run.ParMode.data());
   /* The refinement's stopping threshold (the parameter maxdev of
    * VaboOptimize) is the option mindev=; the option maxdev= only judges the
    * final deviation below. */
   const VaboOptimizeFailure failure = vabo_robust_optimize(
-      settings.robust, run.robust, run.ParOpt.data(), run.ParDev.data(), run.ParStat.data(),
-      run.ParStart.data(), run.ParMode.data(), run.ndata, run.TwoTheta.data(), run.Coord1.data(),
-      run.Coord2.data(), run.Weight.data(), settings.mindev, settings.maxiter,
+      settings.robust, run.robust, run.ParOpt.data(), run.ParDev.data(),
+      run.ParStat.data(), run.ParStart.data(), run.ParMode.data(), run.ndata,
+      run.TwoTheta.data(), run.Coord1.data(), run.Coord2.data(),
+      run.Weight.data(), settings.mindev, settings.maxiter,
       result ? &result->steps : nullptr);
   if (result && !vabo_robust_set_result(*result, settings.robust, run.robust,
-                                        run.TwoTheta.data(), run.Coord1.data(), run.Coord2.data()))
+                                        run.TwoTheta.data(), run.Coord1.data(),
+                                        run.Coord2.data()))
     return record_no_memory(run, "result files");
   if (failure == VaboOptimizeNoMemory)
     return record_no_memory(run, "refinement");
   if (failure != VaboOptimizeOk) return kStatusRefineFailed;
   int status = 0;
   if (result) {
-    vabo_result_set_refined(*result, run.ParOpt.data(), run.ParDev.data(), run.ParStat.data(),
-                            run.ndata, run.TwoTheta.data(), run.Coord1.data(), run.Coord2.data(),
+    vabo_result_set_refined(*result, run.ParOpt.data(), run.ParDev.data(),
+                            run.ParStat.data(), run.ndata, run.TwoTheta.data(),
+                            run.Coord1.data(), run.Coord2.data(),
                             vabo_robust_weights(run.robust, run.Weight.data()));
     if (result->cov_status == VaboCovNoMemory)
       status = record_no_memory(run, "covariance");
@@ -623,8 +625,9 @@ int refine_and_report(RunState &run, const Settings &settings,
   const double stddev = run.ParStat[RStdDev];
   if (!vabo_deviation_accepted(stddev, settings.maxdev)) {
     fprintf(stderr, "%s\n", VaboDeviationTooLargeText);
-    fprintf(stderr, "The standard deviation is %lg rad, the maximum accepted "
-                    "deviation is %lg rad\n",
+    fprintf(stderr,
+            "The standard deviation is %lg rad, the maximum accepted "
+            "deviation is %lg rad\n",
             stddev, settings.maxdev);
     fprintf(stderr, "The maximum accepted deviation can be changed with the "
                     "option maxdev=<deviation>\n");
@@ -642,10 +645,11 @@ int write_result_files(int argc, char *argv[], const Settings &settings,
 {
   result.status = status ? (status | kStatusFailed) : 0;
   try {
-    result.message = (status & kStatusRefineFailed)        ? VaboRefineFailedText
-                     : (status & kStatusDeviationTooLarge) ? VaboDeviationTooLargeText
-                     : run.failure[0]                      ? run.failure
-                                                           : VaboSuccessText;
+    result.message = (status & kStatusRefineFailed) ? VaboRefineFailedText
+                     : (status & kStatusDeviationTooLarge)
+                         ? VaboDeviationTooLargeText
+                     : run.failure[0] ? run.failure
+                                      : VaboSuccessText;
     result.arguments.assign(argv, argv + argc);
     result.input = settings.finput ? settings.finput : kStdinName;
   } catch (const std::bad_alloc &) {
@@ -697,8 +701,8 @@ int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
   if (!build_start_table(run, &cnt)) return common_error_exit(0, run);
   if (cnt < NParams) {
     int missing = NParams - cnt;
-    fprintf(stderr, "%s\nMissing %d start value%s\n\n", VaboUsageText,
-            missing, missing >= 2 ? "s" : "");
+    fprintf(stderr, "%s\nMissing %d start value%s\n\n", VaboUsageText, missing,
+            missing >= 2 ? "s" : "");
     fprint_parameters_verbose(stderr, run.ParStart.data(), run.ParMode.data());
     run.release(); /* the keyed lists stay until the process ends */
     return kStatusFailed;

@@ -73,8 +73,7 @@ bool vabo_positive_option(const char *rest, const char *suffix, double *value,
 
 /* Table of the eight parameters with value and refine mode ("missing" for a
  * negative mode).  Returns 0. */
-int fprint_parameters_verbose(FILE *out, const double *Par,
-                              const int *ParMode);
+int fprint_parameters_verbose(FILE *out, const double *Par, const int *ParMode);
 /* Table of the calibration points, numbered from 1.  Returns 0. */
 int fprint_input_data(FILE *out, size_t ndata, const double *TwoTheta,
                       const double *Coord1, const double *Coord2,

@@ -94,8 +94,7 @@ bool vabo_option_expression(const char *rest, double *value, int *perrval,
 bool vabo_positive_option(const char *rest, const char *suffix, double *value,
                           int *perrval, char *reason, size_t size)
 {
-  if (!vabo_option_expression(rest, value, perrval, reason, size))
-    return false;
+  if (!vabo_option_expression(rest, value, perrval, reason, size)) return false;
   if (*value > 0.0 && std::isfinite(*value)) return true;
   snprintf(reason, size, "%lg%s", *value, suffix);
   return false;
@@ -129,8 +128,7 @@ int get_par_mode(const char *value, const char **pvalue, int defval)
     mode = 0;
     rest = value + 1;
     break;
-  default:
-    break;
+  default: break;
   }
   if (pvalue) *pvalue = rest;
   return mode;
@@ -138,8 +136,7 @@ int get_par_mode(const char *value, const char **pvalue, int defval)
 
 /* Name, value and refine flag of the eight parameters, then an empty line.
  * A negative mode shows the parameter as missing.  Returns 0. */
-int fprint_parameters_verbose(FILE *out, const double *Par,
-                              const int *ParMode)
+int fprint_parameters_verbose(FILE *out, const double *Par, const int *ParMode)
 {
   const char *const *names = VaboParamNamesArray();
   fprintf(out, "%14s %14s %14s\n", "Name", "Value", "Refine");

@@ -19,7 +19,7 @@ namespace {
 struct Instr {
   int command;
   int nargs;
-  double value;       /* PUSHVAL only */
+  double value;         /* PUSHVAL only */
   const char *variable; /* PUSHADDR only: the variable it points at */
 };
 
@@ -30,7 +30,8 @@ NumVar *find_variable(NumProg *program, const char *key)
   return nullptr;
 }
 
-void expect_instructions(NumProg *program, std::initializer_list<Instr> expected)
+void expect_instructions(NumProg *program,
+                         std::initializer_list<Instr> expected)
 {
   ASSERT_NE(program, nullptr);
   EXPECT_EQ(program->CompiledList, nullptr);
@@ -56,7 +57,7 @@ void expect_instructions(NumProg *program, std::initializer_list<Instr> expected
 
 /* Every test leaves the registry as it found it: empty. */
 class Compiled : public testing::Test {
- protected:
+protected:
   void TearDown() override
   {
     EXPECT_EQ(NumProgRoot, nullptr) << "program left in the registry";
@@ -73,8 +74,10 @@ TEST_F(Compiled, ProductOfTwoVariablesPlusOne)
   ASSERT_NE(program, nullptr);
   EXPECT_EQ(errval, 0);
   EXPECT_EQ(tail, formula + 7);
-  expect_instructions(program, {{PUSHADDR, 0, 0, "x"}, {PUSHADDR, 0, 0, "y"},
-                                {MUL, 2, 0, nullptr}, {PUSHVAL, 0, 1, nullptr},
+  expect_instructions(program, {{PUSHADDR, 0, 0, "x"},
+                                {PUSHADDR, 0, 0, "y"},
+                                {MUL, 2, 0, nullptr},
+                                {PUSHVAL, 0, 1, nullptr},
                                 {ADD, 2, 0, nullptr}});
   EXPECT_EQ(num_runprog(program, &errval, 2.0, 3.0), 7.0);
   EXPECT_EQ(errval, 0);
@@ -88,14 +91,16 @@ TEST_F(Compiled, ConstantPartsAreFoldedBeforeTheVariable)
 {
   int errval = -1;
   NumProg *program = num_str2prog("g", "2*3+_x", nullptr, &errval, 1, "x");
-  expect_instructions(program, {{PUSHVAL, 0, 6, nullptr}, {PUSHADDR, 0, 0, "x"},
-                                {ADD, 2, 0, nullptr}});
+  expect_instructions(
+      program,
+      {{PUSHVAL, 0, 6, nullptr}, {PUSHADDR, 0, 0, "x"}, {ADD, 2, 0, nullptr}});
   EXPECT_EQ(num_chkvar(program, 1, &errval), 1);
   EXPECT_EQ(errval, 0);
   EXPECT_EQ(num_runprog(program, &errval, 4.625), 10.625);
 
   program = num_str2prog("g", "_x*(2+3)_cm", nullptr, &errval, 1, "x");
-  expect_instructions(program, {{PUSHADDR, 0, 0, "x"}, {PUSHVAL, 0, 5 * 0.01, nullptr},
+  expect_instructions(program, {{PUSHADDR, 0, 0, "x"},
+                                {PUSHVAL, 0, 5 * 0.01, nullptr},
                                 {MUL, 2, 0, nullptr}});
   EXPECT_EQ(num_runprog(program, &errval, 2.385), 2.385 * (5 * 0.01));
 
@@ -139,7 +144,8 @@ TEST_F(Compiled, BadOrRepeatedVariableNamesFailWith13)
   EXPECT_EQ(errval, NUM_EBADVAR);
   EXPECT_EQ(num_str2prog("v", "1", nullptr, &errval, 1, "x_y"), nullptr);
   EXPECT_EQ(errval, NUM_EBADVAR);
-  EXPECT_EQ(num_str2prog("v", "1", nullptr, &errval, 1, static_cast<const char *>(nullptr)),
+  EXPECT_EQ(num_str2prog("v", "1", nullptr, &errval, 1,
+                         static_cast<const char *>(nullptr)),
             nullptr);
   EXPECT_EQ(errval, NUM_EBADVAR);
 }
@@ -273,11 +279,14 @@ TEST_F(Compiled, VariablesAreNotVisibleInsideIntegerCasts)
   /* A variable inside a "(double)" integer factor is not visible: the
    * integer grammar evaluates its floating-point parts apart. */
   int errval = -1;
-  EXPECT_EQ(num_str2prog("c", "(double)(long int)_x", nullptr, &errval, 1, "x"), nullptr);
+  EXPECT_EQ(num_str2prog("c", "(double)(long int)_x", nullptr, &errval, 1, "x"),
+            nullptr);
   EXPECT_EQ(errval, NUM_EUNDEFVAR);
-  NumProg *program = num_str2prog("c", "_x*(double)(7/2)", nullptr, &errval, 1, "x");
-  expect_instructions(program, {{PUSHADDR, 0, 0, "x"}, {PUSHVAL, 0, 3, nullptr},
-                                {MUL, 2, 0, nullptr}});
+  NumProg *program =
+      num_str2prog("c", "_x*(double)(7/2)", nullptr, &errval, 1, "x");
+  expect_instructions(
+      program,
+      {{PUSHADDR, 0, 0, "x"}, {PUSHVAL, 0, 3, nullptr}, {MUL, 2, 0, nullptr}});
   num_rmprog(program, nullptr);
 }
 
@@ -293,7 +302,8 @@ std::string run_command(const std::string &command, int *status)
   }
   char buffer[256];
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    output.append(buffer, n);
   int raw = pclose(pipe);
   *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return output;
@@ -308,31 +318,31 @@ std::string expr_table_path()
 TEST(ExprTable, TabulatesAFormulaInTheRequestedUnit)
 {
   int status = -1;
-  std::string output =
-      run_command("'" + expr_table_path() + "' '_x*_x_cm' x 0 10 2.5 mm 2>/dev/null", &status);
+  std::string output = run_command("'" + expr_table_path() +
+                                       "' '_x*_x_cm' x 0 10 2.5 mm 2>/dev/null",
+                                   &status);
   EXPECT_EQ(status, 0);
   /* x*x centimetres in millimetres: 10*x*x. */
-  EXPECT_EQ(output,
-            "# x\t_x*_x_cm in mm\n"
-            "0\t0_mm\n"
-            "2.5\t62.5_mm\n"
-            "5\t250_mm\n"
-            "7.5\t562.5_mm\n"
-            "10\t1000_mm\n");
+  EXPECT_EQ(output, "# x\t_x*_x_cm in mm\n"
+                    "0\t0_mm\n"
+                    "2.5\t62.5_mm\n"
+                    "5\t250_mm\n"
+                    "7.5\t562.5_mm\n"
+                    "10\t1000_mm\n");
 }
 
 TEST(ExprTable, RowsThatFailShowTheErrorAndTheStatusIsOne)
 {
   int status = -1;
-  std::string output =
-      run_command("'" + expr_table_path() + "' 'sqrt(_t)' t -1 1 1 2>/dev/null", &status);
+  std::string output = run_command(
+      "'" + expr_table_path() + "' 'sqrt(_t)' t -1 1 1 2>/dev/null", &status);
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(output,
-            "# t\tsqrt(_t)\n"
-            "-1\t(domain error)\n"
-            "0\t0\n"
-            "1\t1\n");
-  output = run_command("'" + expr_table_path() + "' '_x' x 0 1 0 2>&1", &status);
+  EXPECT_EQ(output, "# t\tsqrt(_t)\n"
+                    "-1\t(domain error)\n"
+                    "0\t0\n"
+                    "1\t1\n");
+  output =
+      run_command("'" + expr_table_path() + "' '_x' x 0 1 0 2>&1", &status);
   EXPECT_EQ(status, 2);
 }
 

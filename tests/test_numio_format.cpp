@@ -46,12 +46,9 @@ struct LongCase {
 TEST(Format, LongToDecimalCutsToTheBuffer)
 {
   const LongCase cases[] = {
-      {12345, 4, "123", 0},
-      {12345, 6, "12345", 0},
-      {12345, 5, "1234", 0},
-      {-2147483648L, 32, "-2147483648", 0},
-      {-7, 1, "", 0},
-      {-9000000000L, 32, "-9000000000", 0},
+      {12345, 4, "123", 0},  {12345, 6, "12345", 0},
+      {12345, 5, "1234", 0}, {-2147483648L, 32, "-2147483648", 0},
+      {-7, 1, "", 0},        {-9000000000L, 32, "-9000000000", 0},
   };
   for (const LongCase &c : cases) {
     Buffer buf(c.buflen);
@@ -138,8 +135,7 @@ TEST(Format, PlainDoubleIsCutWithoutAnError)
   for (const char *unit : {static_cast<const char *>(nullptr), ""}) {
     Buffer small(4);
     int err = kUnset;
-    EXPECT_STREQ(num_double2str(small.get(), 4, 3.14159, unit, 0, &err),
-                 "3.1");
+    EXPECT_STREQ(num_double2str(small.get(), 4, 3.14159, unit, 0, &err), "3.1");
     EXPECT_EQ(err, 0);
 
     Buffer one(1);
@@ -240,8 +236,10 @@ TEST(Format, DoubleInAUnitReadsBackToTheDigitsWritten)
    * the last place); n digits add half a unit of the n-th digit. */
   const RoundTripCase cases[] = {
       {17, {"m", "rad", "J", "1/s", "m*s/s", "kg"}, 0.0},
-      {17, {"cm", "um", "deg", "keV", "hPa", "m/s", "mm2", "m+1", "2*mm",
-            "ft/min", "Torr"}, 2.5 * eps},
+      {17,
+       {"cm", "um", "deg", "keV", "hPa", "m/s", "mm2", "m+1", "2*mm", "ft/min",
+        "Torr"},
+       2.5 * eps},
       {3, {"mm", "mrad", "eV", "bar", "m+1"}, 0.5e-2 + 4 * eps},
       {6, {"mm", "mrad", "eV", "bar", "m+1"}, 0.5e-5 + 4 * eps},
       {10, {"mm", "mrad", "eV", "bar", "m+1"}, 0.5e-9 + 4 * eps},
@@ -366,8 +364,7 @@ TEST(Format, ErrorTextsMatchTheirValues)
     EXPECT_STREQ(num_errval2str(buf, sizeof buf, errval), texts[errval])
         << errval;
   for (int errval : {-1, 18, 1000, INT_MIN, INT_MAX})
-    EXPECT_STREQ(num_errval2str(buf, sizeof buf, errval),
-                 "unknown error value")
+    EXPECT_STREQ(num_errval2str(buf, sizeof buf, errval), "unknown error value")
         << errval;
 }
 
@@ -388,6 +385,7 @@ struct CaseCompare {
 
 TEST(Format, CaseInsensitiveComparisonOverTheFirstNCharacters)
 {
+  // clang-format off
   const CaseCompare cases[] = {
       {"TRUE", "true", 4, 0},      {"yesterday", "yes", 3, 0},
       {"yesterday", "yes", 4, 1},  {"abc", "ABD", 3, -1},
@@ -396,6 +394,7 @@ TEST(Format, CaseInsensitiveComparisonOverTheFirstNCharacters)
       {"[", "{", 1, -1},           {"\xe4", "a", 1, 1},
       {nullptr, "", 5, 0},         {"x", nullptr, 5, 1},
   };
+  // clang-format on
   for (const CaseCompare &c : cases) {
     int r = num_strncasecmp(c.s1, c.s2, c.n);
     int sign = (r > 0) - (r < 0);

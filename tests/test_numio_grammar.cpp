@@ -29,8 +29,8 @@ struct Row {
   const char *input;
   double value;
   int error;
-  long tail;       /* offset of the reading's end in input */
-  double reltol;   /* 0: the value must be bit-exact */
+  long tail;     /* offset of the reading's end in input */
+  double reltol; /* 0: the value must be bit-exact */
 };
 
 std::string repeat(const std::string &piece, int n)
@@ -56,7 +56,8 @@ void expect_double(const std::string &text, double value, int error, long tail,
     if (reltol == 0.0) {
       EXPECT_EQ(got, value) << "input '" << shown << "'";
     } else {
-      EXPECT_NEAR(got, value, std::fabs(value) * reltol) << "input '" << shown << "'";
+      EXPECT_NEAR(got, value, std::fabs(value) * reltol)
+          << "input '" << shown << "'";
     }
   } else {
     EXPECT_EQ(got, 0.0) << "input '" << shown << "'";
@@ -147,22 +148,14 @@ TEST(Grammar, ArithmeticLevelsAndAssociativity)
 TEST(Grammar, ComparisonsAndLogicTakeAtMostOneOperatorPerLevel)
 {
   const Row rows[] = {
-      {"1<2==1", 1, 0, 6, 0},
-      {"1<2<3", 1, 0, 3, 0},
-      {"2.5<=2.5", 1, 0, 8, 0},
-      {"2.5<2.5", 0, 0, 7, 0},
-      {"2.4>=2.5", 0, 0, 8, 0},
-      {"3>2", 1, 0, 3, 0},
-      {"1!=1", 0, 0, 4, 0},
-      {"1==1==1", 1, 0, 4, 0},
-      {"0||2.385", 1, 0, 8, 0},
-      {"0||0||0", 0, 0, 7, 0},
-      {"1&&0", 0, 0, 4, 0},
-      {"1&&2&&3", 1, 0, 7, 0},
-      {"1|0", 1, 0, 1, 0},
-      {"1&0", 1, 0, 1, 0},
-      {"1=0", 1, 0, 1, 0},
-      {"1!0", 1, 0, 1, 0},
+      {"1<2==1", 1, 0, 6, 0},   {"1<2<3", 1, 0, 3, 0},
+      {"2.5<=2.5", 1, 0, 8, 0}, {"2.5<2.5", 0, 0, 7, 0},
+      {"2.4>=2.5", 0, 0, 8, 0}, {"3>2", 1, 0, 3, 0},
+      {"1!=1", 0, 0, 4, 0},     {"1==1==1", 1, 0, 4, 0},
+      {"0||2.385", 1, 0, 8, 0}, {"0||0||0", 0, 0, 7, 0},
+      {"1&&0", 0, 0, 4, 0},     {"1&&2&&3", 1, 0, 7, 0},
+      {"1|0", 1, 0, 1, 0},      {"1&0", 1, 0, 1, 0},
+      {"1=0", 1, 0, 1, 0},      {"1!0", 1, 0, 1, 0},
   };
   run_double_rows(rows, std::size(rows));
 }
@@ -170,12 +163,9 @@ TEST(Grammar, ComparisonsAndLogicTakeAtMostOneOperatorPerLevel)
 TEST(Grammar, ConditionalCannotBeChainedWithoutParentheses)
 {
   const Row rows[] = {
-      {"0?1:2", 2, 0, 5, 0},
-      {"1?2.385:7", 2.385, 0, 9, 0},
-      {"1?2", 0, NUM_ESCAN, 3, 0},
-      {"1?2:3?4:5", 2, 0, 5, 0},
-      {"0?2:(0?4:5)", 5, 0, 11, 0},
-      {"(0?1:0)?4:5", 5, 0, 11, 0},
+      {"0?1:2", 2, 0, 5, 0},        {"1?2.385:7", 2.385, 0, 9, 0},
+      {"1?2", 0, NUM_ESCAN, 3, 0},  {"1?2:3?4:5", 2, 0, 5, 0},
+      {"0?2:(0?4:5)", 5, 0, 11, 0}, {"(0?1:0)?4:5", 5, 0, 11, 0},
   };
   run_double_rows(rows, std::size(rows));
 }
@@ -183,14 +173,10 @@ TEST(Grammar, ConditionalCannotBeChainedWithoutParentheses)
 TEST(Grammar, ReadingStopsInFrontOfForeignText)
 {
   const Row rows[] = {
-      {"1 + 2", 1, 0, 1, 0},
-      {"2 cm", 2, 0, 1, 0},
-      {"1,2", 1, 0, 1, 0},
-      {"2^3", 2, 0, 1, 0},
-      {"2.385;", 2.385, 0, 5, 0},
-      {"  \t4.75", 4.75, 0, 7, 0},
-      {"", 0, NUM_ENOTFLOAT, 0, 0},
-      {"   ", 0, NUM_ENOTFLOAT, 3, 0},
+      {"1 + 2", 1, 0, 1, 0},        {"2 cm", 2, 0, 1, 0},
+      {"1,2", 1, 0, 1, 0},          {"2^3", 2, 0, 1, 0},
+      {"2.385;", 2.385, 0, 5, 0},   {"  \t4.75", 4.75, 0, 7, 0},
+      {"", 0, NUM_ENOTFLOAT, 0, 0}, {"   ", 0, NUM_ENOTFLOAT, 3, 0},
   };
   run_double_rows(rows, std::size(rows));
   const char *end = nullptr;
@@ -204,12 +190,9 @@ TEST(Grammar, ReadingStopsInFrontOfForeignText)
 TEST(Grammar, NumericLiteralsAreReadLikeStrtod)
 {
   const Row rows[] = {
-      {".5", 0.5, 0, 2, 0},
-      {".", 0, 0, 0, 0},
-      {"1e3", 1000, 0, 3, 0},
-      {"2.385e-2", 0.02385, 0, 8, 0},
-      {"1e", 1, 0, 1, 0},
-      {"2e_cm", 2, 0, 1, 0},
+      {".5", 0.5, 0, 2, 0},      {".", 0, 0, 0, 0},
+      {"1e3", 1000, 0, 3, 0},    {"2.385e-2", 0.02385, 0, 8, 0},
+      {"1e", 1, 0, 1, 0},        {"2e_cm", 2, 0, 1, 0},
       {"007.25", 7.25, 0, 6, 0},
   };
   run_double_rows(rows, std::size(rows));
@@ -218,12 +201,9 @@ TEST(Grammar, NumericLiteralsAreReadLikeStrtod)
 TEST(Grammar, ParenthesesMustBalance)
 {
   const Row rows[] = {
-      {"((2.385))", 2.385, 0, 9, 0},
-      {"2)", 0, NUM_EPAREN, 1, 0},
-      {"(2", 0, NUM_EPAREN, 2, 0},
-      {"(1))", 0, NUM_EPAREN, 3, 0},
-      {")", 0, NUM_ENOTFLOAT, 0, 0},
-      {"()", 0, NUM_ENOTFLOAT, 1, 0},
+      {"((2.385))", 2.385, 0, 9, 0},   {"2)", 0, NUM_EPAREN, 1, 0},
+      {"(2", 0, NUM_EPAREN, 2, 0},     {"(1))", 0, NUM_EPAREN, 3, 0},
+      {")", 0, NUM_ENOTFLOAT, 0, 0},   {"()", 0, NUM_ENOTFLOAT, 1, 0},
       {"1?2:3)", 0, NUM_EPAREN, 5, 0},
   };
   run_double_rows(rows, std::size(rows));
@@ -278,6 +258,7 @@ TEST(Grammar, DoubleCastReadsAnIntegerFactor)
 
 TEST(Grammar, LoneOperatorsAndBinaryBytesFailWithoutReading)
 {
+  // clang-format off
   const Row rows[] = {
       {"+", 0, NUM_ENOTFLOAT, 1, 0},  {"-", 0, NUM_ENOTFLOAT, 1, 0},
       {"*", 0, NUM_ENOTFLOAT, 0, 0},  {"/", 0, NUM_ENOTFLOAT, 0, 0},
@@ -287,6 +268,7 @@ TEST(Grammar, LoneOperatorsAndBinaryBytesFailWithoutReading)
       {"1*", 0, NUM_ENOTFLOAT, 2, 0}, {"1?", 0, NUM_ENOTFLOAT, 2, 0},
       {"1?2:", 0, NUM_ENOTFLOAT, 4, 0},
   };
+  // clang-format on
   run_double_rows(rows, std::size(rows));
   std::string binary;
   for (int c = 255; c >= 1; --c) binary += static_cast<char>(c);
@@ -299,11 +281,13 @@ TEST(Grammar, NestingBeyondTheLimitFailsWithBadParenthesis)
 {
   const int n = NUM_MAX_NESTING;
   expect_double(repeat("(", n) + "2.385" + repeat(")", n), 2.385, 0, 2 * n + 5);
-  expect_double(repeat("(", n + 1) + "2.385" + repeat(")", n + 1), 0, NUM_EPAREN, n);
+  expect_double(repeat("(", n + 1) + "2.385" + repeat(")", n + 1), 0,
+                NUM_EPAREN, n);
   expect_long(repeat("(", n) + "7" + repeat(")", n), 7, 0, 2 * n + 1);
   expect_long(repeat("(", n + 1) + "7" + repeat(")", n + 1), 0, NUM_EPAREN, n);
   expect_double(repeat("abs(", n) + "1" + repeat(")", n), 1, 0, 5 * n + 1);
-  expect_double(repeat("abs(", n + 1) + "1" + repeat(")", n + 1), 0, NUM_EPAREN, 4 * n);
+  expect_double(repeat("abs(", n + 1) + "1" + repeat(")", n + 1), 0, NUM_EPAREN,
+                4 * n);
 }
 
 TEST(Grammar, HostileNestingFailsQuicklyAndLeavesNoProgram)
@@ -327,9 +311,11 @@ TEST(Grammar, NestedTemporaryProgramsKeepApart)
   /* An integer factor inside the floating-point part of another integer
    * factor: the inner temporary must not discard the outer one. */
   expect_long("(long int)(1.5+(double)(long int)2.5)", 3, 0, 37);
-  expect_long("(long int)(1.5+(double)(round)(2.5+(double)(long int)(0.5+(double)7/2)))",
-              8, 0, 72);
-  expect_long("(round)(2*(double)(long int)(gamma+(double)(round)pi))", 6, 0, 54);
+  expect_long(
+      "(long int)(1.5+(double)(round)(2.5+(double)(long int)(0.5+(double)7/2)))",
+      8, 0, 72);
+  expect_long("(round)(2*(double)(long int)(gamma+(double)(round)pi))", 6, 0,
+              54);
   expect_long("(long int)(1+(double)(long int)log(0))", 0, NUM_EDOMAIN, 37);
   expect_long("sqrt(1+(double)(long int)(2.385*10))", 5, 0, 36);
 }
@@ -356,7 +342,8 @@ TEST(Grammar, ReadingLeavesOtherProgramsAlone)
   NumProg *kept = numprog_new("kept");
   ASSERT_NE(kept, nullptr);
   int errval = -1;
-  EXPECT_EQ(num_str2double("(double)(long int)2.7*1_cm", nullptr, &errval), 2 * 0.01);
+  EXPECT_EQ(num_str2double("(double)(long int)2.7*1_cm", nullptr, &errval),
+            2 * 0.01);
   EXPECT_EQ(errval, 0);
   EXPECT_EQ(num_str2long("(round)(2.385*1e3)", nullptr, &errval), 2385);
   EXPECT_EQ(errval, 0);
@@ -375,7 +362,8 @@ TEST(Grammar, DebugLevelAboveTwoPrintsTheProgram)
   std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_EQ(value, 3.5);
   EXPECT_EQ(errval, 0);
-  EXPECT_EQ(printed.rfind(" Program             = 'str2double'\n", 0), 0u) << printed;
+  EXPECT_EQ(printed.rfind(" Program             = 'str2double'\n", 0), 0u)
+      << printed;
 
   testing::internal::CaptureStdout();
   num_str2double("1.5+2", nullptr, &errval);
@@ -402,7 +390,8 @@ TEST(Grammar, FunctionAndVariableRecognition)
   EXPECT_EQ(isvariable(nullptr), 0);
 }
 
-/* ------------------------ plain literals read directly ------------------------ */
+/* ------------------------ plain literals read directly
+ * ------------------------ */
 
 /* One random text shaped like a number of a data file or close to one:
  * white space, signs, digits, points, exponents near the ends of the double
@@ -411,7 +400,9 @@ TEST(Grammar, FunctionAndVariableRecognition)
 std::string literal_like_text(std::mt19937_64 &rng)
 {
   static const char *const kLeads[] = {"", "", "", " ", "\t "};
-  static const char *const kSigns[] = {"", "", "", "", "+", "-", "-", "--", "+-"};
+  static const char *const kSigns[] = {"",  "",  "",   "",  "+",
+                                       "-", "-", "--", "+-"};
+  // clang-format off
   static const char *const kOddBodies[] = {
       ".", "..", "1..5", "0x1p3", "0X1A", "0x", "0x.8", "inf", "nan", "e5",
       ".e5", "1.7976931348623157e308", "1.7976931348623159e308",
@@ -419,11 +410,13 @@ std::string literal_like_text(std::mt19937_64 &rng)
       "2.4703282292062327e-324", "2.4703282292062328e-324", "1e-400",
       "1e400", "9007199254740993", "9007199254740992.5000000000000000001",
       "0.1", "1e23", "00000000000000000000000000001"};
+  // clang-format on
   static const char *const kTails[] = {
-      "", "", "", "", " ", " ", "\t", "\n", "\r\n", " 2", "  1406.192", "_cm",
-      "_deg", "cm", "*2", "/3", "//2", "%2", "+1", "-1", ")", "(", "e", "e+",
-      "E-", "x", ",", ";", "?1:2", "<3", "==1", "!=1", "||0", "&&1", "!", "#",
-      ".5", "_", "\f", "\v"};
+      "",     "",    "",           "",    " ",    " ",  "\t",  "\n",
+      "\r\n", " 2",  "  1406.192", "_cm", "_deg", "cm", "*2",  "/3",
+      "//2",  "%2",  "+1",         "-1",  ")",    "(",  "e",   "e+",
+      "E-",   "x",   ",",          ";",   "?1:2", "<3", "==1", "!=1",
+      "||0",  "&&1", "!",          "#",   ".5",   "_",  "\f",  "\v"};
   auto pick = [&rng](const auto &table) {
     return std::string(table[rng() % std::size(table)]);
   };
@@ -480,7 +473,8 @@ TEST(PlainLiteral, ReadsEveryTextAsTheGrammarDoes)
     EXPECT_TRUE(same) << "text '" << text << "': " << value << " error "
                       << errval << " tail " << tail - text.c_str()
                       << ", grammar " << grammar_value << " error "
-                      << grammar_errval << " tail " << grammar_tail - text.c_str();
+                      << grammar_errval << " tail "
+                      << grammar_tail - text.c_str();
     double ignored;
     const char *ignored_tail;
     direct += numio_plain_literal(numio_skip_white(text.c_str()), &ignored,
@@ -534,8 +528,7 @@ TEST(PlainLiteral, DebugLevelAndRegisteredReaderProgramTakeTheGrammar)
                 2.385);
   EXPECT_EQ(printed, std::string(" Program             = 'str2double'\n"
                                  "  InstructionList\n  ") +
-                         instruction +
-                         "\n  Accumulator #1 = 2.385\n");
+                         instruction + "\n  Accumulator #1 = 2.385\n");
 
   /* The reader discards a program registered under its own name. */
   ASSERT_NE(numprog_new("str2double"), nullptr);
@@ -579,6 +572,7 @@ void run_long_rows(const LongRow *rows, size_t n)
 
 TEST(IntegerGrammar, DivisionTruncatesAndRemainderFollowsTheDividend)
 {
+  // clang-format off
   const LongRow rows[] = {
       {"7/2", 3, 0, 3},        {"-7/2", -3, 0, 4},      {"-7%2", -1, 0, 4},
       {"(-7)%2", -1, 0, 6},    {"7%(-2)", 1, 0, 6},     {"(-7)/(-2)", 3, 0, 9},
@@ -586,6 +580,7 @@ TEST(IntegerGrammar, DivisionTruncatesAndRemainderFollowsTheDividend)
       {"1+2*3", 7, 0, 5},      {"((3+4)*2)", 14, 0, 9}, {"100/7/2", 7, 0, 7},
       {"-(5)", -5, 0, 4},      {"+12", 12, 0, 3},
   };
+  // clang-format on
   run_long_rows(rows, std::size(rows));
 }
 
@@ -608,6 +603,7 @@ TEST(IntegerGrammar, ArithmeticWrapsAtThirtyTwoBits)
 
 TEST(IntegerGrammar, EndsAtSeparatorsAndRejectsOtherText)
 {
+  // clang-format off
   const LongRow rows[] = {
       {"3 4", 3, 0, 1},  {"7,8", 7, 0, 1},   {"7;8", 7, 0, 1},
       {"3x", 0, NUM_ESCAN, 1}, {"3.5", 0, NUM_ESCAN, 1},
@@ -616,6 +612,7 @@ TEST(IntegerGrammar, EndsAtSeparatorsAndRejectsOtherText)
       {"", 0, NUM_ENOTFLOAT, 0}, {"  ", 0, NUM_ENOTFLOAT, 2},
       {"  42", 42, 0, 4}, {"_x", 0, NUM_ENOTFLOAT, 0},
   };
+  // clang-format on
   run_long_rows(rows, std::size(rows));
 }
 
@@ -644,20 +641,23 @@ TEST(IntegerGrammar, CastsTruncateOrRound)
 
 TEST(IntegerGrammar, FunctionsAndConstantsAreRounded)
 {
+  // clang-format off
   const LongRow rows[] = {
       {"sqrt(2)", 1, 0, 7},     {"pi()", 3, 0, 4},     {"gamma(5)", 24, 0, 8},
       {"round(-2.5)", -2, 0, 11}, {"km", 1000, 0, 2},  {"cm", 0, 0, 2},
       {"2*pi", 6, 0, 4},        {"inf", 0, NUM_EOVERFLOW, 3},
       {"foo(1)", 0, NUM_EFUNCTION, 0},
   };
+  // clang-format on
   run_long_rows(rows, std::size(rows));
 }
 
 TEST(IntegerGrammar, WordsCompareWithoutCase)
 {
   const LongRow rows[] = {
-      {"true+yes", 2, 0, 8}, {"TRUE", 1, 0, 4},  {"False", 0, 0, 5},
-      {"no", 0, 0, 2},       {"YES*7", 7, 0, 5}, {"nothing", 0, NUM_ESCAN, 2},
+      {"true+yes", 2, 0, 8},        {"TRUE", 1, 0, 4},
+      {"False", 0, 0, 5},           {"no", 0, 0, 2},
+      {"YES*7", 7, 0, 5},           {"nothing", 0, NUM_ESCAN, 2},
       {"tru", 0, NUM_ENOTFLOAT, 0},
   };
   run_long_rows(rows, std::size(rows));

@@ -122,14 +122,13 @@ TEST_F(Machine, TwoOperandInstructionsFollowTheirTable)
       {FMAX, 4.1, kNaN, kNaN, 0},
   };
   for (const BinaryCase &c : cases) {
-    NumProg *program = build("binary", {{PUSHVAL, 0, c.a},
-                                        {PUSHVAL, 0, c.b},
-                                        {c.command, 2}});
+    NumProg *program =
+        build("binary", {{PUSHVAL, 0, c.a}, {PUSHVAL, 0, c.b}, {c.command, 2}});
     int errval = kError;
     const int status = dpprogram_run(program, &errval);
     const std::string what = std::string(numprog_cmd2str(c.command)) + "(" +
-                             std::to_string(c.a) + ", " +
-                             std::to_string(c.b) + ")";
+                             std::to_string(c.a) + ", " + std::to_string(c.b) +
+                             ")";
     EXPECT_EQ(status, 0) << what;
     EXPECT_EQ(errval, c.errval) << what;
     ASSERT_NE(program->CurrentAccumulator, nullptr) << what;
@@ -173,14 +172,12 @@ TEST_F(Machine, PowerRulesApplyInOrder)
       {1.5, kNaN, kNaN, 0},
   };
   for (const PowCase &c : cases) {
-    NumProg *program = build("pow", {{PUSHVAL, 0, c.base},
-                                     {PUSHVAL, 0, c.exponent},
-                                     {POW, 2}});
+    NumProg *program = build(
+        "pow", {{PUSHVAL, 0, c.base}, {PUSHVAL, 0, c.exponent}, {POW, 2}});
     int errval = kError;
     EXPECT_EQ(dpprogram_run(program, &errval), 0);
-    const std::string what =
-        "pow(" + std::to_string(c.base) + ", " + std::to_string(c.exponent) +
-        ")";
+    const std::string what = "pow(" + std::to_string(c.base) + ", " +
+                             std::to_string(c.exponent) + ")";
     EXPECT_EQ(errval, c.errval) << what;
     const double value = program->CurrentAccumulator->Value;
     if (c.errval != 0) {
@@ -259,9 +256,8 @@ TEST_F(Machine, OneOperandInstructionsFollowTheirTable)
     NumProg *program = build("unary", {{PUSHVAL, 0, c.x}, {c.command, 1}});
     int errval = kError;
     EXPECT_EQ(dpprogram_run(program, &errval), 0);
-    const std::string what =
-        std::string(numprog_cmd2str(c.command)) + "(" + std::to_string(c.x) +
-        ")";
+    const std::string what = std::string(numprog_cmd2str(c.command)) + "(" +
+                             std::to_string(c.x) + ")";
     EXPECT_EQ(errval, c.errval) << what;
     const double value = program->CurrentAccumulator->Value;
     if (c.errval != 0)
@@ -274,8 +270,7 @@ TEST_F(Machine, OneOperandInstructionsFollowTheirTable)
 
 TEST_F(Machine, TemperatureConversionsUseTheirExactConstants)
 {
-  NumProg *program =
-      build("temp", {{PUSHVAL, 0, 98.6}, {DEGF2K, 1}});
+  NumProg *program = build("temp", {{PUSHVAL, 0, 98.6}, {DEGF2K, 1}});
   int errval = kError;
   dpprogram_run(program, &errval);
   EXPECT_EQ(program->CurrentAccumulator->Value,
@@ -293,8 +288,8 @@ TEST_F(Machine, NegAndFabsWorkOnTheSignBit)
     bool negative;
   };
   const SignCase cases[] = {
-      {NEG, 0.0, true},   {NEG, -0.0, false},  {NEG, 2.385, true},
-      {NEG, kNaN, true},  {NEG, -kNaN, false}, {FABS, -0.0, false},
+      {NEG, 0.0, true},      {NEG, -0.0, false},   {NEG, 2.385, true},
+      {NEG, kNaN, true},     {NEG, -kNaN, false},  {FABS, -0.0, false},
       {FABS, -2.385, false}, {FABS, -kNaN, false}, {FABS, -kInf, false},
   };
   for (const SignCase &c : cases) {
@@ -318,13 +313,12 @@ TEST_F(Machine, IfChoosesByConditionAndNaNCountsAsTrue)
     double c;
     double expected;
   };
-  const IfCase cases[] = {{1, 2.385}, {0, -4.1}, {-0.0, -4.1},
-                          {kNaN, 2.385}, {-7.5, 2.385}};
+  const IfCase cases[] = {
+      {1, 2.385}, {0, -4.1}, {-0.0, -4.1}, {kNaN, 2.385}, {-7.5, 2.385}};
   for (const IfCase &c : cases) {
-    NumProg *program = build("if", {{PUSHVAL, 0, c.c},
-                                    {PUSHVAL, 0, 2.385},
-                                    {PUSHVAL, 0, -4.1},
-                                    {IF, 3}});
+    NumProg *program = build(
+        "if",
+        {{PUSHVAL, 0, c.c}, {PUSHVAL, 0, 2.385}, {PUSHVAL, 0, -4.1}, {IF, 3}});
     int errval = kError;
     EXPECT_EQ(dpprogram_run(program, &errval), 0);
     EXPECT_EQ(errval, 0);
@@ -423,10 +417,9 @@ TEST_F(Machine, StepAndRunRejectMissingProgramsAndInstructions)
 
 TEST_F(Machine, RunStopsAtTheFirstError)
 {
-  NumProg *program = build("stop", {{PUSHVAL, 0, 2.385},
-                                    {PUSHVAL, 0, 0},
-                                    {DIV, 2},
-                                    {PUSHVAL, 0, 4.1}});
+  NumProg *program = build(
+      "stop",
+      {{PUSHVAL, 0, 2.385}, {PUSHVAL, 0, 0}, {DIV, 2}, {PUSHVAL, 0, 4.1}});
   int errval = kError;
   EXPECT_EQ(dpprogram_run(program, &errval), 0);
   EXPECT_EQ(errval, NUM_EDIVZERO);
@@ -505,15 +498,16 @@ std::vector<std::string> registry_names()
 
 TEST_F(Machine, RegistryKeepsNamesInDescendingByteOrder)
 {
-  for (const char *name : {"b", "a", "c"}) ASSERT_NE(numprog_new(name), nullptr);
+  for (const char *name : {"b", "a", "c"})
+    ASSERT_NE(numprog_new(name), nullptr);
   EXPECT_EQ(registry_names(), (std::vector<std::string>{"c", "b", "a"}));
   EXPECT_EQ(NUMPROG_init, 1);
 
   ASSERT_EQ(numprog_remove(nullptr), 0);
   for (const char *name : {"ab", "B", "\xc3\xa9", "a", "z", ""})
     ASSERT_NE(numprog_new(name), nullptr);
-  EXPECT_EQ(registry_names(), (std::vector<std::string>{
-                                  "\xc3\xa9", "z", "ab", "a", "B", ""}));
+  EXPECT_EQ(registry_names(),
+            (std::vector<std::string>{"\xc3\xa9", "z", "ab", "a", "B", ""}));
 }
 
 TEST_F(Machine, InsertReturnsTheProgramAlreadyRegistered)
@@ -598,9 +592,9 @@ TEST_F(Machine, VariableNamesAreALetterThenLettersAndDigits)
     const char *name;
     int status;
   };
-  const NameCase cases[] = {{"x", 0},   {"x2y3", 0}, {"Theta", 0}, {"", 0},
-                            {"2x", -1}, {"x_y", -1}, {"x y", -1},  {"_x", -1},
-                            {"\xc3\xa9", -1}, {nullptr, -1}};
+  const NameCase cases[] = {
+      {"x", 0},    {"x2y3", 0}, {"Theta", 0}, {"", 0},          {"2x", -1},
+      {"x_y", -1}, {"x y", -1}, {"_x", -1},   {"\xc3\xa9", -1}, {nullptr, -1}};
   for (const NameCase &c : cases)
     EXPECT_EQ(numprog_checkvar(c.name), c.status)
         << (c.name ? c.name : "(null)");
@@ -767,11 +761,9 @@ void expect_listing(const std::vector<Ins> &got, const std::vector<Ins> &want)
 TEST_F(Machine, CompileFoldsAConstantExpressionIntoOnePush)
 {
   /* 2*3+4 */
-  NumProg *program = build("fold", {{PUSHVAL, 0, 2},
-                                    {PUSHVAL, 0, 3},
-                                    {MUL, 2},
-                                    {PUSHVAL, 0, 4},
-                                    {ADD, 2}});
+  NumProg *program = build(
+      "fold",
+      {{PUSHVAL, 0, 2}, {PUSHVAL, 0, 3}, {MUL, 2}, {PUSHVAL, 0, 4}, {ADD, 2}});
   int errval = kError;
   EXPECT_EQ(dpprogram_compile(program, &errval), 0);
   EXPECT_EQ(errval, 0);
@@ -891,9 +883,10 @@ TEST_F(Machine, CompileReportsADomainErrorAndKeepsTheProgram)
   divisor->Value = 4;
   EXPECT_EQ(dpprogram_compile(program, &errval), 0);
   EXPECT_EQ(errval, 0);
-  expect_listing(listing(program),
-                 {{PUSHVAL, 0, 2}, {PUSHADDR, 0, 1, &x->Value}, {ADD, 2},
-                  {PUSHVAL, 0, 0.25}});
+  expect_listing(listing(program), {{PUSHVAL, 0, 2},
+                                    {PUSHADDR, 0, 1, &x->Value},
+                                    {ADD, 2},
+                                    {PUSHVAL, 0, 0.25}});
 }
 
 TEST_F(Machine, OptimizeStopsAtAVariableAndMirrorsItsPush)
@@ -904,8 +897,7 @@ TEST_F(Machine, OptimizeStopsAtAVariableAndMirrorsItsPush)
   NumInstr *first = nullptr;
   NumInstr *addr = nullptr;
   numprog_append_instruction(program, 0, PUSHVAL, 0, 1.5, nullptr, &first);
-  numprog_append_instruction(program, 0, PUSHADDR, 0, 2.385, &x->Value,
-                             &addr);
+  numprog_append_instruction(program, 0, PUSHADDR, 0, 2.385, &x->Value, &addr);
   int errval = kError;
   EXPECT_EQ(dpprogram_optimize(program, first, &errval), addr);
   EXPECT_EQ(errval, 0);
@@ -994,7 +986,8 @@ TEST_F(Machine, SizesAddUpRecordsAndName)
 {
   EXPECT_EQ(num_prog_size(nullptr), 0u);
   EXPECT_EQ(num_prog_size_all(), 0u);
-  NumProg *program = build("sizes", {{PUSHVAL, 0, 1}, {PUSHVAL, 0, 2}, {ADD, 2}});
+  NumProg *program =
+      build("sizes", {{PUSHVAL, 0, 1}, {PUSHVAL, 0, 2}, {ADD, 2}});
   numprog_append_variable(program, "longname", 1, nullptr);
   int errval = kError;
   dpprogram_run(program, &errval);
@@ -1028,6 +1021,7 @@ TEST_F(Machine, PrintoutNonVerbose)
   NumProg *program = make_calc(&x);
   MemoryStream capture;
   EXPECT_EQ(num_prog_print_list(capture.file(), program, 2, 0), 0);
+  // clang-format off
   const std::string expected =
       " Program             = 'calc'\n"
       "  'x' = 2.385 = *" + format_pointer("%p", &x->Value) + "\n"
@@ -1037,6 +1031,7 @@ TEST_F(Machine, PrintoutNonVerbose)
       "         MUL             (2 args)\n"
       "  Accumulator #1 = 3.5775\n"
       "  Accumulator #2 = 1.5\n";
+  // clang-format on
   EXPECT_EQ(capture.text(), expected);
 }
 
@@ -1071,9 +1066,7 @@ TEST_F(Machine, PrintoutVerbose)
   MemoryStream capture;
   EXPECT_EQ(num_prog_print_list(capture.file(), program, 2, 1), 0);
   const std::string expected =
-      psep +
-      " Name                = calc\n" +
-      sep +
+      psep + " Name                = calc\n" + sep +
       "  Variable            = x\n"
       "  Value               = 2.385\n"
       "  Used                = 3\n"
@@ -1089,15 +1082,15 @@ TEST_F(Machine, PrintoutVerbose)
       "  Value                = 1.5\n"
       "  Previous accumulator = #1\n"
       "  Next accumulator     = (no next accumulator)\n" +
-      sep +
-      "  InstructionList\n" +
-      sep +
-      "  Command              = " + addr + "\n"
+      sep + "  InstructionList\n" + sep + "  Command              = " + addr +
+      "\n"
       "  Previous instruction = (no previous instruction)\n"
       "  Next instruction     = 1\n" +
       sep +
       "  Command              =    PUSHVAL         1.5\n"
-      "  Previous instruction = " + addr + "\n"
+      "  Previous instruction = " +
+      addr +
+      "\n"
       "  Next instruction     = 4\n" +
       sep +
       "  Command              =        MUL             (2 args)\n"

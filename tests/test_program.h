@@ -49,7 +49,8 @@ class ScratchDir {
 public:
   ScratchDir()
   {
-    std::string templ = (fs::temp_directory_path() / "vabo_run_XXXXXX").string();
+    std::string templ =
+        (fs::temp_directory_path() / "vabo_run_XXXXXX").string();
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
@@ -119,11 +120,11 @@ inline pid_t start_vabo(const ScratchDir &dir,
     if (chdir(dir.path().c_str()) != 0) _exit(126);
     for (const auto &[name, value] : setup.env)
       setenv(name.c_str(), value.c_str(), 1);
-    int in = stdin_fd >= 0 ? stdin_fd
-                           : open(setup.stdin_path.empty()
-                                      ? "/dev/null"
-                                      : setup.stdin_path.c_str(),
-                                  O_RDONLY);
+    int in = stdin_fd >= 0
+                 ? stdin_fd
+                 : open(setup.stdin_path.empty() ? "/dev/null"
+                                                 : setup.stdin_path.c_str(),
+                        O_RDONLY);
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0) _exit(126);
@@ -139,8 +140,9 @@ inline pid_t start_vabo(const ScratchDir &dir,
 
 /* Runs vabo in dir with args; standard input comes from stdin_path (a file
  * or a directory; empty: /dev/null).  If stdin_fd >= 0 it is used as is. */
-inline RunOutput run_in(const ScratchDir &dir, const std::vector<std::string> &args,
-              const std::string &stdin_path, int stdin_fd = -1)
+inline RunOutput run_in(const ScratchDir &dir,
+                        const std::vector<std::string> &args,
+                        const std::string &stdin_path, int stdin_fd = -1)
 {
   const fs::path out_path = dir.file(".stdout");
   RunSetup setup;
@@ -192,7 +194,7 @@ inline RunOutput run_with(const ScratchDir &dir,
 
 /* Runs vabo with args and the given text on standard input. */
 inline RunOutput run_vabo(const std::vector<std::string> &args,
-                const std::string &input = "")
+                          const std::string &input = "")
 {
   ScratchDir dir;
   dir.write(".stdin", input);
@@ -228,7 +230,6 @@ inline int count_prefix(const std::string &text, const std::string &prefix)
     if (l.compare(0, prefix.size(), prefix) == 0) n++;
   return n;
 }
-
 
 } // namespace vabo_test
 

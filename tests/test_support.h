@@ -76,8 +76,7 @@ private:
 
 /* Runs body with stream (stdout or stderr) redirected and returns what was
  * written there. */
-template <typename Body>
-std::string capture(FILE *stream, Body body)
+template <typename Body> std::string capture(FILE *stream, Body body)
 {
   StreamCapture capture(stream);
   body();
@@ -113,8 +112,7 @@ private:
 };
 
 /* What print writes to the stream it is given. */
-template <typename Print>
-std::string printed(Print print)
+template <typename Print> std::string printed(Print print)
 {
   MemoryStream stream;
   if (stream.file() == nullptr) return stream.text();
@@ -135,8 +133,7 @@ struct DebugGuard {
 };
 
 /* printf into a string (cut at 4095 characters). */
-[[gnu::format(printf, 1, 2)]] inline std::string format(const char *fmt,
-                                                        ...)
+[[gnu::format(printf, 1, 2)]] inline std::string format(const char *fmt, ...)
 {
   char buffer[4096];
   va_list ap;
@@ -168,25 +165,22 @@ inline void multiply(const Mat3 A, const Mat3 B, Mat3 Out)
 /* Rotations by t (rad) about axis 1, 2 and 3. */
 inline void rot_x(double t, Mat3 R)
 {
-  const Mat3 m = {{1, 0, 0},
-                  {0, std::cos(t), -std::sin(t)},
-                  {0, std::sin(t), std::cos(t)}};
+  const Mat3 m = {
+      {1, 0, 0}, {0, std::cos(t), -std::sin(t)}, {0, std::sin(t), std::cos(t)}};
   copy(m, R);
 }
 
 inline void rot_y(double t, Mat3 R)
 {
-  const Mat3 m = {{std::cos(t), 0, std::sin(t)},
-                  {0, 1, 0},
-                  {-std::sin(t), 0, std::cos(t)}};
+  const Mat3 m = {
+      {std::cos(t), 0, std::sin(t)}, {0, 1, 0}, {-std::sin(t), 0, std::cos(t)}};
   copy(m, R);
 }
 
 inline void rot_z(double t, Mat3 R)
 {
-  const Mat3 m = {{std::cos(t), -std::sin(t), 0},
-                  {std::sin(t), std::cos(t), 0},
-                  {0, 0, 1}};
+  const Mat3 m = {
+      {std::cos(t), -std::sin(t), 0}, {std::sin(t), std::cos(t), 0}, {0, 0, 1}};
   copy(m, R);
 }
 
@@ -265,10 +259,10 @@ inline Result optimize_points(const Params &start, const int *modes,
   r.par.fill(untouched);
   r.dev.fill(untouched);
   r.stat.fill(untouched);
-  r.status = VaboOptimize(r.par.data(), r.dev.data(), r.stat.data(),
-                          start.data(), modes, pts.size(), pts.angle.data(),
-                          pts.i1.data(), pts.i2.data(), pts.weight.data(),
-                          maxdev, maxstep);
+  r.status =
+      VaboOptimize(r.par.data(), r.dev.data(), r.stat.data(), start.data(),
+                   modes, pts.size(), pts.angle.data(), pts.i1.data(),
+                   pts.i2.data(), pts.weight.data(), maxdev, maxstep);
   return r;
 }
 

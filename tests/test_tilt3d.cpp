@@ -60,15 +60,13 @@ TEST(Tilt3d, ConstantsAndVersion)
 
 TEST(Tilt3d, DeterminantExpandsAlongTheFirstRow)
 {
-  const Mat3 A = {{2.385, -0.731, 1.094}, {0.417, 3.256, -2.118},
-                  {-1.702, 0.883, 0.529}};
+  const Mat3 A = {
+      {2.385, -0.731, 1.094}, {0.417, 3.256, -2.118}, {-1.702, 0.883, 0.529}};
   /* Rule of Sarrus. */
-  const double sarrus = A[0][0] * A[1][1] * A[2][2] +
-                        A[0][1] * A[1][2] * A[2][0] +
-                        A[0][2] * A[1][0] * A[2][1] -
-                        A[0][2] * A[1][1] * A[2][0] -
-                        A[0][0] * A[1][2] * A[2][1] -
-                        A[0][1] * A[1][0] * A[2][2];
+  const double sarrus =
+      A[0][0] * A[1][1] * A[2][2] + A[0][1] * A[1][2] * A[2][0] +
+      A[0][2] * A[1][0] * A[2][1] - A[0][2] * A[1][1] * A[2][0] -
+      A[0][0] * A[1][2] * A[2][1] - A[0][1] * A[1][0] * A[2][2];
   EXPECT_NEAR(tilt3d_determinante(A), sarrus, 1e-13);
 }
 
@@ -144,13 +142,21 @@ struct FailureCase {
 TEST(Tilt3d, MatricesThatAreNoRotationAreRejectedWithTheirMessage)
 {
   const FailureCase cases[] = {
-      {"mirror", {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}}, -1,
+      {"mirror",
+       {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}},
+       -1,
        "ERROR: tilt3d_angles: Det(R) = -1 is not positive\n"},
-      {"singular", {{1, 2, 3}, {2, 4, 6}, {0.5, 0.25, 1}}, -1,
+      {"singular",
+       {{1, 2, 3}, {2, 4, 6}, {0.5, 0.25, 1}},
+       -1,
        "ERROR: tilt3d_angles: Det(R) = 0 is not positive\n"},
-      {"tiny", {{1e-3, 0, 0}, {0, 1e-3, 0}, {0, 0, 1e-3}}, -1,
+      {"tiny",
+       {{1e-3, 0, 0}, {0, 1e-3, 0}, {0, 0, 1e-3}},
+       -1,
        "ERROR: tilt3d_angles: Det(R) = 1e-09 is not positive\n"},
-      {"shear", {{1, 0.5, 0}, {0, 1, 0}, {0, 0, 1}}, -1,
+      {"shear",
+       {{1, 0.5, 0}, {0, 1, 0}, {0, 0, 1}},
+       -1,
        "ERROR: tilt3d_angles: R is not a rotation matrix\n"},
   };
   for (const auto &c : cases) {
@@ -192,7 +198,8 @@ TEST(Tilt3d, NotANumberIsNoRotation)
   EXPECT_EQ(tilt3d_isnottilt(R), 1);
   double T[3];
   int status = 0;
-  const std::string err = capture(stderr, [&] { status = tilt3d_angles(T, R); });
+  const std::string err =
+      capture(stderr, [&] { status = tilt3d_angles(T, R); });
   EXPECT_EQ(status, -1);
   EXPECT_EQ(err, "ERROR: tilt3d_angles: R is not a rotation matrix\n");
 }
@@ -294,8 +301,8 @@ TEST(Tilt3d, SmallTiltKeepsTheTurnAboutZ)
   /* The direction of a tilt below the band is given up, but not the turn
    * about z, which dominates the matrix: taking the turn from the third
    * row with the forced direction was off by the direction itself. */
-  const double cases[][3] = {{0.3, 1e-5, 0.2}, {-1.9, 7e-5, -2.6},
-                             {2.8, 2e-6, 0.05}};
+  const double cases[][3] = {
+      {0.3, 1e-5, 0.2}, {-1.9, 7e-5, -2.6}, {2.8, 2e-6, 0.05}};
   for (const auto &T0 : cases) {
     Mat3 R;
     tilt3d_matrix(T0, R);
@@ -316,7 +323,7 @@ TEST(Tilt3d, SmallTiltKeepsTheTurnAboutZ)
 
 struct BandCase {
   double T[3];
-  double tilt0;  /* expected first angle */
+  double tilt0; /* expected first angle */
 };
 
 TEST(Tilt3d, InTheSmallTiltBandTheDirectionIsPlusOrMinusHalfPi)
@@ -324,8 +331,8 @@ TEST(Tilt3d, InTheSmallTiltBandTheDirectionIsPlusOrMinusHalfPi)
   const BandCase cases[] = {
       /* R[1][2] = -sin T0 sin T1: negative for T0 in (0, pi), which turns
        * the direction from -pi/2 to pi/2. */
-      {{0.3, 1e-5, 0.2}, kPi / 2},      {{2.1, 3e-5, -0.9}, kPi / 2},
-      {{-2.7, 1e-5, 1.4}, -kPi / 2},    {{-0.6, 4e-6, 2.5}, -kPi / 2},
+      {{0.3, 1e-5, 0.2}, kPi / 2},   {{2.1, 3e-5, -0.9}, kPi / 2},
+      {{-2.7, 1e-5, 1.4}, -kPi / 2}, {{-0.6, 4e-6, 2.5}, -kPi / 2},
       {{1.1, 0.0, 0.7}, -kPi / 2},
   };
   for (const auto &c : cases) {

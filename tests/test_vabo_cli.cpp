@@ -128,8 +128,8 @@ std::string parameter_table(const double *par, const int *mode)
     if (mode[i] < 0)
       t += format("%14s %14s %14s\n", kNames[i], "missing", "-");
     else
-      t += format("%14s %14g %14s\n", kNames[i], par[i],
-                  mode[i] ? "yes" : "no");
+      t +=
+          format("%14s %14g %14s\n", kNames[i], par[i], mode[i] ? "yes" : "no");
   }
   return t + "\n";
 }
@@ -156,8 +156,8 @@ struct Geometry {
 };
 
 /* A truth whose values print exactly with six significant digits. */
-const Geometry kTruth = {{7.5e-05, 7.5e-05, 1012.37, 987.654, 0.198765,
-                          0.0312345, -0.0213579, 0}};
+const Geometry kTruth = {
+    {7.5e-05, 7.5e-05, 1012.37, 987.654, 0.198765, 0.0312345, -0.0213579, 0}};
 
 /* npoints calibration lines "TwoTheta i1 i2" with %.17g values. */
 std::string synthetic_points(const Geometry &g, int npoints,
@@ -177,7 +177,7 @@ std::string g17(double v) { return format("%.17g", v); }
 /* Start values a few percent off the truth; pix kept, rot3 kept (defaults). */
 std::vector<std::string> start_values_off(const Geometry &g)
 {
-  return {g17(g.par[0]),        g17(g.par[1]),        g17(g.par[2] + 14.5),
+  return {g17(g.par[0]),         g17(g.par[1]),        g17(g.par[2] + 14.5),
           g17(g.par[3] - 11.25), g17(g.par[4] * 1.04), g17(g.par[5] + 0.012),
           g17(g.par[6] - 0.009), g17(g.par[7])};
 }
@@ -185,7 +185,8 @@ std::vector<std::string> start_values_off(const Geometry &g)
 std::vector<std::string> start_values_exact(const Geometry &g, char mark = 0)
 {
   std::vector<std::string> v;
-  for (double x : g.par) v.push_back(mark ? std::string(1, mark) + g17(x) : g17(x));
+  for (double x : g.par)
+    v.push_back(mark ? std::string(1, mark) + g17(x) : g17(x));
   return v;
 }
 
@@ -245,8 +246,12 @@ TEST(VaboCli, NoArgumentsPrintsUsageOnStandardOutput)
 TEST(VaboCli, ArgumentsBeginningWithHelpWordsShowTheHelp)
 {
   const std::vector<std::vector<std::string>> cases = {
-      {"-h"}, {"-hello"}, {"--help"}, {"--helpful"},
-      {"1", "2", "--help", "?bad"}, {"maxiter=3", "-hx", "debug=0x20"}};
+      {"-h"},
+      {"-hello"},
+      {"--help"},
+      {"--helpful"},
+      {"1", "2", "--help", "?bad"},
+      {"maxiter=3", "-hx", "debug=0x20"}};
   for (auto &args : cases) {
     Result r = run_vabo(args, "0.1 1 2\n");
     EXPECT_EQ(r.err, kBanner + kHelp) << args[0];
@@ -259,9 +264,11 @@ TEST(VaboCli, DashXIsAStartValue)
 {
   /* As the eighth start value "-x" is rot3, and it cannot be read. */
   Result r = run_vabo({"1", "2", "3", "4", "5", "6", "7", "-x"}, "0.1 1 2\n");
-  EXPECT_EQ(r.err, kBanner + "ERROR 5 in numio reading rot3\n"
-                             "from line >>x<< when creating table with start "
-                             "parameters\n" + kStatus1);
+  EXPECT_EQ(r.err, kBanner +
+                       "ERROR 5 in numio reading rot3\n"
+                       "from line >>x<< when creating table with start "
+                       "parameters\n" +
+                       kStatus1);
   EXPECT_EQ(r.status, 1);
 }
 
@@ -278,7 +285,8 @@ TEST(VaboCli, DebugAloneReportsEightMissingStartValues)
 
 TEST(VaboCli, SevenStartValuesReportOneMissingWithoutPlural)
 {
-  double par[8] = {7.5e-05, 7.6e-05, 1012.5, 987.25, 0.1985, 0.0125, -0.0375, 0};
+  double par[8] = {7.5e-05, 7.6e-05, 1012.5,  987.25,
+                   0.1985,  0.0125,  -0.0375, 0};
   int mode[8] = {0, 1, 1, 0, 0, 1, 1, -1};
   Result r = run_vabo({"7.5e-05", "~76_um", "1012.5", "=987.25", "[198.5_mm",
                        "0.0125", "-0.0375"});
@@ -302,9 +310,11 @@ TEST(VaboCli, MissingStartValuesLeaveStandardInputUnread)
 TEST(VaboCli, ConversionErrorIsReportedBeforeMissingValues)
 {
   Result r = run_vabo({"?", "2", "3", "4", "5", "6", "7"});
-  EXPECT_EQ(r.err, kBanner + "ERROR 5 in numio reading pix1\n"
-                             "from line >>?<< when creating table with start "
-                             "parameters\n" + kStatus1);
+  EXPECT_EQ(r.err, kBanner +
+                       "ERROR 5 in numio reading pix1\n"
+                       "from line >>?<< when creating table with start "
+                       "parameters\n" +
+                       kStatus1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.status, 1);
 }
@@ -338,7 +348,8 @@ TEST(VaboCli, NinthStartValueIsIgnored)
 {
   const std::string points = synthetic_points(kTruth, 20);
   Result eight = run_vabo(start_values_off(kTruth), points);
-  Result nine = run_vabo(cat(start_values_off(kTruth), {"?nine", "-x"}), points);
+  Result nine =
+      run_vabo(cat(start_values_off(kTruth), {"?nine", "-x"}), points);
   EXPECT_EQ(eight.status, 0);
   EXPECT_EQ(nine.status, 0);
   EXPECT_EQ(nine.out, eight.out);
@@ -349,9 +360,9 @@ TEST(VaboCli, NinthStartValueIsIgnored)
 int steps_made(const std::vector<std::string> &options,
                const std::string &mindev = "mindev=0")
 {
-  Result r = run_vabo(cat(cat({"debug=1", mindev}, options),
-                          start_values_off(kTruth)),
-                      synthetic_points(kTruth, 30));
+  Result r =
+      run_vabo(cat(cat({"debug=1", mindev}, options), start_values_off(kTruth)),
+               synthetic_points(kTruth, 30));
   EXPECT_EQ(r.status, 0) << r.err;
   return count_prefix(r.out, "step=");
 }
@@ -424,7 +435,8 @@ void expect_success(const Result &r)
 TEST(VaboCli, RefinesExactSyntheticDataToTheTrueGeometry)
 {
   const int npoints = 40;
-  Result r = run_vabo(start_values_off(kTruth), synthetic_points(kTruth, npoints));
+  Result r =
+      run_vabo(start_values_off(kTruth), synthetic_points(kTruth, npoints));
   expect_success(r);
   auto lines = split_lines(r.out);
   ASSERT_EQ(lines.size(), 3u) << r.out;
@@ -465,8 +477,8 @@ TEST(VaboCli, InputFileAndStandardInputGiveTheSameRun)
   dir.write("points.dat", synthetic_points(kTruth, 25));
   Result from_file =
       run_in(dir, cat({"input=points.dat"}, start_values_off(kTruth)), "");
-  Result from_stdin = run_in(dir, start_values_off(kTruth),
-                             dir.file("points.dat").string());
+  Result from_stdin =
+      run_in(dir, start_values_off(kTruth), dir.file("points.dat").string());
   expect_success(from_file);
   EXPECT_EQ(from_file.out, from_stdin.out);
 }
@@ -500,16 +512,19 @@ TEST(VaboCli, TraceSwitchChangesNeitherResultsNorIterationLog)
   for (const std::string &line : split_lines(data)) {
     std::vector<std::string> w = words(line);
     if (line[0] == '#' || w.size() != 3) continue;
-    const double tth = std::strtod(w[0].c_str(), nullptr) + 1e-5 * ((k++ % 7) - 3);
+    const double tth =
+        std::strtod(w[0].c_str(), nullptr) + 1e-5 * ((k++ % 7) - 3);
     noisy += g17(tth) + " " + w[1] + " " + w[2] + " 0.75\n";
   }
   ScratchDir plain_dir, traced_dir;
   plain_dir.write(".stdin", noisy);
   traced_dir.write(".stdin", noisy);
-  Result plain = run_in(plain_dir, cat({"debug=0x81"}, start_values_off(kTruth)),
-                        plain_dir.file(".stdin").string());
-  Result traced = run_in(traced_dir, cat({"debug=0xa1"}, start_values_off(kTruth)),
-                         traced_dir.file(".stdin").string());
+  Result plain =
+      run_in(plain_dir, cat({"debug=0x81"}, start_values_off(kTruth)),
+             plain_dir.file(".stdin").string());
+  Result traced =
+      run_in(traced_dir, cat({"debug=0xa1"}, start_values_off(kTruth)),
+             traced_dir.file(".stdin").string());
   expect_success(plain);
   EXPECT_EQ(traced.status, 0);
   EXPECT_EQ(result_lines(plain.out).raw, result_lines(traced.out).raw);
@@ -565,13 +580,13 @@ TEST(VaboCli, HelpExampleFileGivesTwoPointsOfWeightOne)
 
 TEST(VaboCli, WeightsDefaultToOneAndNegativeOnesBecomeZero)
 {
-  Result r = run_vabo(cat({"debug=8", "maxiter=0", "maxdev=1e9"},
-                          start_values_exact(kTruth)),
-                      "0.2 100 200 -2\n"
-                      "0.2 100 200 # note\n"
-                      "0.2 100 200 0.5\n"
-                      "11_deg 500 500\n"
-                      "0.25 300 400 0.75 trailing text\n");
+  Result r = run_vabo(
+      cat({"debug=8", "maxiter=0", "maxdev=1e9"}, start_values_exact(kTruth)),
+      "0.2 100 200 -2\n"
+      "0.2 100 200 # note\n"
+      "0.2 100 200 0.5\n"
+      "11_deg 500 500\n"
+      "0.25 300 400 0.75 trailing text\n");
   EXPECT_EQ(r.err, kBanner + "WARNING: negative Weight[0]==-2 set to zero.\n" +
                        kSuccess);
   EXPECT_EQ(r.status, 0);
@@ -596,9 +611,11 @@ TEST(VaboCli, SkippedLinesKeepTheNumbering)
   Result r = run_vabo(start_values_exact(kTruth),
                       "# header\n0.2 100 200\n\n   \t \n0.21 110 210\n"
                       "   # only a comment\n0.22 120 ?\n0.23 130 230\n");
-  EXPECT_EQ(r.err, kBanner + "ERROR 5 in numio reading Coord2[2]\n"
-                             "from line >>?<< when creating input data "
-                             "tables.\n" + kStatus1);
+  EXPECT_EQ(r.err, kBanner +
+                       "ERROR 5 in numio reading Coord2[2]\n"
+                       "from line >>?<< when creating input data "
+                       "tables.\n" +
+                       kStatus1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.status, 1);
 }
@@ -616,10 +633,12 @@ TEST(VaboCli, EachColumnNamesItsErrors)
       {"0.2 100 200 ?", "ERROR 5 in numio reading Weight[1]\nfrom line >>?<<"},
   };
   for (auto &c : cases) {
-    Result r = run_vabo(start_values_exact(kTruth), "0.3 1 2\n" + c.line + "\n");
+    Result r =
+        run_vabo(start_values_exact(kTruth), "0.3 1 2\n" + c.line + "\n");
     EXPECT_EQ(r.err.substr(0, kBanner.size() + c.message.size()),
               kBanner + c.message)
-        << c.line << "\n" << r.err;
+        << c.line << "\n"
+        << r.err;
     EXPECT_EQ(r.err.substr(r.err.size() - kStatus1.size()), kStatus1);
     EXPECT_EQ(r.status, 1);
   }
@@ -643,9 +662,11 @@ TEST(VaboCli, IndentedOrCapitalisedExitIsData)
   const std::string points = synthetic_points(kTruth, 12);
   /* "  exit" is cleaned to "exit": the constant e, then "xit" for Coord1. */
   Result indented = run_vabo(start_values_off(kTruth), points + "  exit\n");
-  EXPECT_EQ(indented.err, kBanner + "ERROR 5 in numio reading Coord1[12]\n"
-                                    "from line >>xit<< when creating input "
-                                    "data tables.\n" + kStatus1);
+  EXPECT_EQ(indented.err, kBanner +
+                              "ERROR 5 in numio reading Coord1[12]\n"
+                              "from line >>xit<< when creating input "
+                              "data tables.\n" +
+                              kStatus1);
   EXPECT_EQ(indented.status, 1);
   Result capital = run_vabo(start_values_off(kTruth), points + "Exit\n");
   EXPECT_EQ(capital.err.substr(0, kBanner.size() + 37),
@@ -670,7 +691,8 @@ TEST(VaboCli, InputFilesThatCannotBeOpenedAreReported)
       run_in(dir, cat({"input=missing.dat"}, start_values_exact(kTruth)), "");
   EXPECT_EQ(missing.err, kBanner +
                              "fopen(missing.dat,\"r\"): No such file or "
-                             "directory\n" + kStatus1);
+                             "directory\n" +
+                             kStatus1);
   EXPECT_EQ(missing.status, 1);
   Result empty = run_in(dir, cat(start_values_exact(kTruth), {"input="}), "");
   EXPECT_EQ(empty.err,
@@ -731,9 +753,11 @@ TEST(VaboCli, BinaryBytesAreDataNotACrash)
 
   std::string bytes = "\x01\x02\xff\xfe\x7f";
   Result binary = run_vabo(start_values_off(kTruth), points + bytes + "\n");
-  EXPECT_EQ(binary.err, kBanner + "ERROR 5 in numio reading TwoTheta[20]\n"
-                                  "from line >>" + bytes +
-                            "<< when creating input data tables.\n" + kStatus1);
+  EXPECT_EQ(binary.err, kBanner +
+                            "ERROR 5 in numio reading TwoTheta[20]\n"
+                            "from line >>" +
+                            bytes + "<< when creating input data tables.\n" +
+                            kStatus1);
   EXPECT_EQ(binary.status, 1);
 }
 
@@ -761,7 +785,8 @@ TEST(VaboCli, VerboseLabelledLinesComeBeforeTheResultLines)
    * follow from the model: distance = dis / (cos rot1 cos rot2). */
   auto beam = words(lines[n - 5].substr(12));
   ASSERT_EQ(beam.size(), 8u);
-  double dist = kTruth.par[4] / (std::cos(kTruth.par[5]) * std::cos(kTruth.par[6]));
+  double dist =
+      kTruth.par[4] / (std::cos(kTruth.par[5]) * std::cos(kTruth.par[6]));
   EXPECT_NEAR(std::strtod(beam[4].c_str(), nullptr), dist, 1e-5 * dist);
 }
 

@@ -81,6 +81,5 @@ TEST_F(VaboDebug, UsageNamesEveryBit)
       "savesteps=0x80";
   EXPECT_EQ(VaboUsage2str(), usage);
   EXPECT_EQ(vabo_usage2str(), usage);
-  EXPECT_EQ(printed([](FILE *out) { fprint_debug_usage(out); }),
-            usage + "\n");
+  EXPECT_EQ(printed([](FILE *out) { fprint_debug_usage(out); }), usage + "\n");
 }

@@ -124,7 +124,7 @@ TEST(Linalg, TransposeMulWeightScalesEachRow)
   EXPECT_EQ(Weighted, Plain);
 
   auto A2 = A, B2 = B;
-  for (int c = 0; c < N; ++c) A2[c * M + 2] = 1e6;   /* row 2 has weight 0 */
+  for (int c = 0; c < N; ++c) A2[c * M + 2] = 1e6; /* row 2 has weight 0 */
   for (int c = 0; c < L; ++c) B2[c * M + 2] = -1e6;
   std::vector<double> Out2(N * L);
   transpose_mul_weight(Out2.data(), A2.data(), B2.data(), W, L, M, N);
@@ -175,8 +175,8 @@ TEST(Linalg, ExtremesKeepTheSignAndTheFirstOfTies)
 TEST(Linalg, FprintMatrixPrintsRowsOfTheColumnMajorArray)
 {
   const double M[4] = {1, 2, 3, 4};
-  const std::string text =
-      printed([&](FILE *out) { EXPECT_EQ(fprint_matrix(out, 2, 2, M, "M"), 0); });
+  const std::string text = printed(
+      [&](FILE *out) { EXPECT_EQ(fprint_matrix(out, 2, 2, M, "M"), 0); });
   EXPECT_EQ(text, "             M \n"
                   "             1              3 \n"
                   "             2              4 \n"
@@ -317,7 +317,7 @@ TEST(Model, NormalIsThePixelInTheUnrotatedDetector)
   EXPECT_DOUBLE_EQ(V[0], 100 * 5e-5);
   EXPECT_DOUBLE_EQ(V[1], -100 * 7.5e-5);
   EXPECT_EQ(V[2], -0.115);
-  i2normal_3d(nullptr, 1, 1, 1, 1, 1, 1, 1);   /* nothing written */
+  i2normal_3d(nullptr, 1, 1, 1, 1, 1, 1, 1); /* nothing written */
 }
 
 TEST(Model, XIsTheRotatedPixelVector)
@@ -338,7 +338,7 @@ TEST(Model, XIsTheRotatedPixelVector)
 struct Selection {
   const char *name;
   int modes[NParams];
-  bool all;   /* refine every parameter (null modes) */
+  bool all; /* refine every parameter (null modes) */
 };
 
 const Selection kSelections[] = {
@@ -399,7 +399,7 @@ TEST(Model, DAngleMatchesCentralDifferencesOfTheAngle)
       double X[3], DX[3 * NParams] = {};
       X_vector_3d(X, &o, g.i1, g.i2);
       const double rho = std::hypot(X[0], X[1]);
-      if (rho < 1e-3 * std::fabs(X[2])) continue;   /* keep off the axis */
+      if (rho < 1e-3 * std::fabs(X[2])) continue; /* keep off the axis */
       DX_matrix_3d(DX, &o, g.i1, g.i2);
       for (int p = 0; p < NParams; ++p) {
         const int j = o.Index[p];
@@ -420,8 +420,8 @@ TEST(Model, DAngleMatchesCentralDifferencesOfTheAngle)
 
 TEST(Model, LastOrderedColumnIsFilledWhenAllAreRefined)
 {
-  const double par[NParams] = {6.1e-5, 8.3e-5, 511.7, 488.2, 0.1234,
-                               0.21, -0.13, 0.77};
+  const double par[NParams] = {6.1e-5, 8.3e-5, 511.7, 488.2,
+                               0.1234, 0.21,   -0.13, 0.77};
   const VaboOrdered o = make_ordered(par, nullptr);
   ASSERT_EQ(o.Index[Rot3], 7);
   double DX[3 * NParams];
@@ -429,7 +429,7 @@ TEST(Model, LastOrderedColumnIsFilledWhenAllAreRefined)
   DX_matrix_3d(DX, &o, 700.3, 250.9);
   EXPECT_NE(DX[21], -5.5);
   EXPECT_NE(DX[22], -5.5);
-  EXPECT_EQ(DX[23], 0.0);   /* a turn about axis 3 leaves X[2] */
+  EXPECT_EQ(DX[23], 0.0); /* a turn about axis 3 leaves X[2] */
 }
 
 TEST(Model, NullDerivativeMatrixIsAccepted)
@@ -447,8 +447,7 @@ TEST(Model, NullDerivativeMatrixIsAccepted)
 
 TEST(Model, PoniOnTheAxisGivesZeroAngleAndTheAxis2Derivative)
 {
-  const double par[NParams] = {7.5e-5, 1.25e-4, 612.5, 387.25, 0.135,
-                               0, 0, 0};
+  const double par[NParams] = {7.5e-5, 1.25e-4, 612.5, 387.25, 0.135, 0, 0, 0};
   const VaboOrdered o = make_ordered(par, nullptr);
   double X[3], DX[3 * NParams];
   X_vector_3d(X, &o, par[Cen1], par[Cen2]);
@@ -550,8 +549,8 @@ TEST(Model, ModelTracesNameEachEntry)
 
 TEST(Model, ShowtempPrintsTheParametersOfTheDerivativeMatrix)
 {
-  const double par[NParams] = {5e-05, 7.5e-05, 512.5, 488.25, 0.115,
-                               -0.25, 0.125, 0};
+  const double par[NParams] = {5e-05, 7.5e-05, 512.5, 488.25,
+                               0.115, -0.25,   0.125, 0};
   const VaboOrdered o = make_ordered(par, VaboParamDefault);
   DebugGuard guard(VABO_SHOWTEMP);
   const std::string text =
