@@ -350,24 +350,11 @@ TEST(ResultAllocation, JsonDocumentSurvivesEveryFailedAllocation)
   });
 }
 
-/* The first 30 points of the shipped example calibration. */
-std::string example_points()
-{
-  std::ifstream in(std::string(VABO_SOURCE_DIR) + "/examples/points.dat");
-  std::string line, points;
-  for (int n = 30; n > 0 && std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    points += line + "\n";
-    --n;
-  }
-  return points;
-}
-
 /* A whole run of vabo_main may fail anywhere -- lists, readers, tables,
  * refinement, covariance, result files -- and must leave nothing behind. */
 TEST(FrontEndAllocation, EveryFailureGivesEveryByteBack)
 {
-  std::string points = example_points();
+  std::string points = vabo_test::example_points(30);
   FILE *input = fmemopen(points.data(), points.size(), "r");
   ASSERT_NE(input, nullptr);
   setvbuf(input, nullptr, _IONBF, 0); /* no buffer made inside a run */

@@ -34,8 +34,18 @@ namespace vabo_test {
 
 namespace fs = std::filesystem;
 
-/* The program under test. */
+/* The program under test and the banner every run of it begins with on
+ * standard error. */
 inline const std::string kVaboProgram = VABO_BINARY;
+inline const std::string kVaboBanner =
+    kVaboProgram + " V1.6 2013-12-09 Kelvardo\n\n";
+
+/* The shipped example calibration (LaB6, 2000 x 2000 pixels of 75 um) and
+ * start values a few percent off its geometry. */
+inline const std::string kExamplePoints =
+    std::string(VABO_SOURCE_DIR) + "/examples/points.dat";
+inline const std::vector<std::string> kExampleStart = {
+    "75_um", "75_um", "1000", "1000", "20_cm", "0", "0", "0"};
 
 /* What one run wrote and how it ended. */
 struct RunOutput {

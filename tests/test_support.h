@@ -20,12 +20,27 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 namespace vabo_test {
 
 inline constexpr double kPi = 3.141592653589793;
+
+/* The first n points of the shipped example calibration (LaB6, 2000 x 2000
+ * pixels of 75 um), comments left out. */
+inline std::string example_points(int n)
+{
+  std::ifstream in(std::string(VABO_SOURCE_DIR) + "/examples/points.dat");
+  std::string line, points;
+  while (n > 0 && std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    points += line + "\n";
+    --n;
+  }
+  return points;
+}
 
 /* ---- captured output ---------------------------------------------------- */
 
@@ -249,20 +264,28 @@ struct Result {
   std::array<double, NStats> stat;
 };
 
-/* Refines start on pts (modes may be null: refine all); every output
- * starts as untouched, so that outputs left alone can be told apart. */
+/* Refines start on pts (modes may be null: refine all) by VaboOptimize,
+ * or by VaboOptimizeEx when options are given; every output starts as
+ * untouched, so that outputs left alone can be told apart. */
 inline Result optimize_points(const Params &start, const int *modes,
                               const Points &pts, double maxdev, int maxstep,
-                              double untouched)
+                              double untouched,
+                              const VaboOptions *options = nullptr)
 {
   Result r;
   r.par.fill(untouched);
   r.dev.fill(untouched);
   r.stat.fill(untouched);
-  r.status =
-      VaboOptimize(r.par.data(), r.dev.data(), r.stat.data(), start.data(),
-                   modes, pts.size(), pts.angle.data(), pts.i1.data(),
-                   pts.i2.data(), pts.weight.data(), maxdev, maxstep);
+  if (options)
+    r.status = VaboOptimizeEx(r.par.data(), r.dev.data(), r.stat.data(),
+                              start.data(), modes, pts.size(), pts.angle.data(),
+                              pts.i1.data(), pts.i2.data(), pts.weight.data(),
+                              maxdev, maxstep, options, nullptr);
+  else
+    r.status =
+        VaboOptimize(r.par.data(), r.dev.data(), r.stat.data(), start.data(),
+                     modes, pts.size(), pts.angle.data(), pts.i1.data(),
+                     pts.i2.data(), pts.weight.data(), maxdev, maxstep);
   return r;
 }
 

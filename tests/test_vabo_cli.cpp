@@ -40,7 +40,7 @@ using vabo_test::two_theta;
 /* ------------------------------------------------------------------ */
 
 const std::string kProgram = VABO_BINARY;
-const std::string kBanner = kProgram + " V1.6 2013-12-09 Kelvardo\n\n";
+const std::string &kBanner = vabo_test::kVaboBanner;
 const std::string kSuccess = kProgram + " succesfully completed\n";
 
 const std::string kUsage =

@@ -31,29 +31,13 @@ using vabo_test::ScratchDir;
 using vabo_test::slurp;
 namespace fs = std::filesystem;
 
-const std::string kBanner =
-    vabo_test::kVaboProgram + " V1.6 2013-12-09 Kelvardo\n\n";
-const std::vector<std::string> kStart = {"75_um", "75_um", "1000", "1000",
-                                         "20_cm", "0",     "0",    "0"};
+const std::string &kBanner = vabo_test::kVaboBanner;
+const std::vector<std::string> &kStart = vabo_test::kExampleStart;
 const std::string kRefineAdvice =
     "The optimization loop did not terminate successfully.\n"
     "Adjust the start parameters or modify the input data.\n";
 const std::string kFull = "/dev/full";
 const std::string kNoSpace = std::strerror(ENOSPC);
-
-/* The first n points of the shipped example calibration, comments left
- * out. */
-std::string example_points(int n)
-{
-  std::ifstream in(std::string(VABO_SOURCE_DIR) + "/examples/points.dat");
-  std::string line, points;
-  while (n > 0 && std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    points += line + "\n";
-    --n;
-  }
-  return points;
-}
 
 std::vector<std::string> with_start(std::vector<std::string> args,
                                     std::vector<std::string> start = kStart)
@@ -65,7 +49,7 @@ std::vector<std::string> with_start(std::vector<std::string> args,
 
 /* A scratch directory holding points.dat with 30 points. */
 struct PointsDir : ScratchDir {
-  PointsDir() { write("points.dat", example_points(30)); }
+  PointsDir() { write("points.dat", vabo_test::example_points(30)); }
 };
 
 /* ---- output that cannot be written -------------------------------------- */

@@ -731,17 +731,10 @@ namespace {
 Result optimize_lm(const Params &start, const Modes &modes, const Points &pts,
                    double maxdev, int maxstep)
 {
-  Result r;
-  r.par.fill(kUntouched);
-  r.dev.fill(kUntouched);
-  r.stat.fill(kUntouched);
   VaboOptions options{};
   options.method = VaboLevenbergMarquardt;
-  r.status = VaboOptimizeEx(
-      r.par.data(), r.dev.data(), r.stat.data(), start.data(), modes.data(),
-      pts.size(), pts.angle.data(), pts.i1.data(), pts.i2.data(),
-      pts.weight.data(), maxdev, maxstep, &options, nullptr);
-  return r;
+  return optimize_points(start, modes.data(), pts, maxdev, maxstep, kUntouched,
+                         &options);
 }
 
 /* Centre 600 pixels off in both coordinates, distance 50 % long, tilts

@@ -28,13 +28,10 @@ using vabo_test::ScratchDir;
 using vabo_test::split_lines;
 using vabo_test::words;
 
-const std::string kExample =
-    std::string(VABO_SOURCE_DIR) + "/examples/points.dat";
-const std::vector<std::string> kStart = {"75_um", "75_um", "1000", "1000",
-                                         "20_cm", "0",     "0",    "0"};
+const std::string &kExample = vabo_test::kExamplePoints;
+const std::vector<std::string> &kStart = vabo_test::kExampleStart;
 const std::vector<std::string> kFiles = {"poni=r.poni", "json=r.json"};
-const std::string kBanner =
-    vabo_test::kVaboProgram + " V1.6 2013-12-09 Kelvardo\n\n";
+const std::string &kBanner = vabo_test::kVaboBanner;
 const std::string kSuccess = "succesfully completed";
 const std::string kTooPoor =
     "Standard deviation of optimized parameters exceeds maximum accepted "

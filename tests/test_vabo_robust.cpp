@@ -30,12 +30,9 @@ using vabo_test::ScratchDir;
 using vabo_test::split_lines;
 using vabo_test::two_theta;
 
-const std::string kExample =
-    std::string(VABO_SOURCE_DIR) + "/examples/points.dat";
-const std::vector<std::string> kStart = {"75_um", "75_um", "1000", "1000",
-                                         "20_cm", "0",     "0",    "0"};
-const std::string kBanner =
-    vabo_test::kVaboProgram + " V1.6 2013-12-09 Kelvardo\n\n";
+const std::string &kExample = vabo_test::kExamplePoints;
+const std::vector<std::string> &kStart = vabo_test::kExampleStart;
+const std::string &kBanner = vabo_test::kVaboBanner;
 const std::string kSuccess =
     vabo_test::kVaboProgram + " succesfully completed\n";
 
