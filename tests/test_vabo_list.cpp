@@ -485,97 +485,98 @@ protected:
   }
 };
 
-TEST_F(Printing, LevelZeroPrintsNothing)
-{
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 0, 0); }), "");
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 0, 1); }), "");
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, -3, 1); }), "");
-  LList *start = nullptr;
-  search_list("start", &start);
-  EXPECT_EQ(printed([&](FILE *out) { print_elements(out, start, 0, 1); }), "");
-  EXPECT_EQ(printed([](FILE *out) { print_elements(out, nullptr, 2, 1); }), "");
-}
-
-TEST_F(Printing, LevelOneShowsOnlyTheLists)
-{
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 1, 0); }),
-            "  Key                = 'data'\n"
-            "  ElementsLen        = '1'\n"
-            "  Key                = 'start'\n"
-            "  ElementsLen        = '2'\n");
-}
-
-TEST_F(Printing, LevelTwoShowsTheElements)
-{
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 2, 0); }),
-            "  Key                = 'data'\n"
-            "  ElementsLen        = '1'\n"
-            "   '1' = '0.2385 512.5 498.25'\n"
-            "  Key                = 'start'\n"
-            "  ElementsLen        = '2'\n"
-            "   'dis' = '(empty)'\n"
-            "   'pix1' = '50_um'\n");
-}
-
-TEST_F(Printing, VerboseLayoutShowsNeighboursAndDashes)
+/* Both lists printed at each level, plain and verbose, byte for byte;
+ * level 0 and below print nothing. */
+TEST_F(Printing, ListsPrintByLevelAndLayout)
 {
   const std::string list_dashes =
       "  -   -   -   -   -   -   -   -   -   -   -   -   -   -   -\n";
   const std::string element_dashes =
       "   -       -       -       -       -       -       -       -\n";
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 1, 1); }),
-            list_dashes +
-                "  Key                = data\n"
-                "  ElementsLen        = '1'\n"
-                "  Previous Key       = (no previous list)\n"
-                "  Next Key           = start\n" +
-                list_dashes +
-                "  Key                = start\n"
-                "  ElementsLen        = '2'\n"
-                "  Previous Key       = data\n"
-                "  Next Key           = (no next list)\n" +
-                list_dashes);
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 2, 1); }),
-            list_dashes +
-                "  Key                = data\n"
-                "  ElementsLen        = '1'\n" +
-                element_dashes +
-                "   Key               = 1\n"
-                "   Value             = 0.2385 512.5 498.25\n"
-                "   Previous Key      = (no previous element)\n"
-                "   Next Key          = (no next element)\n"
-                "   List              = data\n" +
-                element_dashes +
-                "  Previous Key       = (no previous list)\n"
-                "  Next Key           = start\n" +
-                list_dashes +
-                "  Key                = start\n"
-                "  ElementsLen        = '2'\n" +
-                element_dashes +
-                "   Key               = dis\n"
-                "   Value             = (empty)\n"
-                "   Previous Key      = (no previous element)\n"
-                "   Next Key          = pix1\n"
-                "   List              = start\n" +
-                element_dashes +
-                "   Key               = pix1\n"
-                "   Value             = 50_um\n"
-                "   Previous Key      = dis\n"
-                "   Next Key          = (no next element)\n"
-                "   List              = start\n" +
-                element_dashes +
-                "  Previous Key       = data\n"
-                "  Next Key           = (no next list)\n" +
-                list_dashes);
+  struct Case {
+    int level, verbose;
+    std::string text;
+  } cases[] = {
+      {0, 0, ""},
+      {0, 1, ""},
+      {-3, 1, ""},
+      {1, 0,
+       "  Key                = 'data'\n"
+       "  ElementsLen        = '1'\n"
+       "  Key                = 'start'\n"
+       "  ElementsLen        = '2'\n"},
+      {2, 0,
+       "  Key                = 'data'\n"
+       "  ElementsLen        = '1'\n"
+       "   '1' = '0.2385 512.5 498.25'\n"
+       "  Key                = 'start'\n"
+       "  ElementsLen        = '2'\n"
+       "   'dis' = '(empty)'\n"
+       "   'pix1' = '50_um'\n"},
+      {1, 1,
+       list_dashes +
+           "  Key                = data\n"
+           "  ElementsLen        = '1'\n"
+           "  Previous Key       = (no previous list)\n"
+           "  Next Key           = start\n" +
+           list_dashes +
+           "  Key                = start\n"
+           "  ElementsLen        = '2'\n"
+           "  Previous Key       = data\n"
+           "  Next Key           = (no next list)\n" +
+           list_dashes},
+      {2, 1,
+       list_dashes +
+           "  Key                = data\n"
+           "  ElementsLen        = '1'\n" +
+           element_dashes +
+           "   Key               = 1\n"
+           "   Value             = 0.2385 512.5 498.25\n"
+           "   Previous Key      = (no previous element)\n"
+           "   Next Key          = (no next element)\n"
+           "   List              = data\n" +
+           element_dashes +
+           "  Previous Key       = (no previous list)\n"
+           "  Next Key           = start\n" +
+           list_dashes +
+           "  Key                = start\n"
+           "  ElementsLen        = '2'\n" +
+           element_dashes +
+           "   Key               = dis\n"
+           "   Value             = (empty)\n"
+           "   Previous Key      = (no previous element)\n"
+           "   Next Key          = pix1\n"
+           "   List              = start\n" +
+           element_dashes +
+           "   Key               = pix1\n"
+           "   Value             = 50_um\n"
+           "   Previous Key      = dis\n"
+           "   Next Key          = (no next element)\n"
+           "   List              = start\n" +
+           element_dashes +
+           "  Previous Key       = data\n"
+           "  Next Key           = (no next list)\n" +
+           list_dashes},
+  };
+  for (auto &c : cases) {
+    SCOPED_TRACE(vabo_test::format("level %d verbose %d", c.level, c.verbose));
+    EXPECT_EQ(printed([&](FILE *out) { print_lists(out, c.level, c.verbose); }),
+              c.text);
+  }
 }
 
-TEST_F(Printing, VerboseEmptyListStillEndsWithDashes)
+/* A verbose printout of an empty list is its closing dashes; level 0 or no
+ * list prints nothing. */
+TEST_F(Printing, ElementsOfAnEmptyListOrNoneOrAtLevelZero)
 {
-  LList *empty = nullptr;
+  LList *empty = nullptr, *start = nullptr;
   ASSERT_EQ(new_list("empty", &empty), 0);
   EXPECT_EQ(printed([&](FILE *out) { print_elements(out, empty, 1, 1); }),
             "   -       -       -       -       -       -       -       -\n");
   EXPECT_EQ(printed([&](FILE *out) { print_elements(out, empty, 1, 0); }), "");
+  search_list("start", &start);
+  EXPECT_EQ(printed([&](FILE *out) { print_elements(out, start, 0, 1); }), "");
+  EXPECT_EQ(printed([](FILE *out) { print_elements(out, nullptr, 2, 1); }), "");
 }
 
 TEST_F(Printing, NullStreamIsRefused)
