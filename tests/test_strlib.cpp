@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -68,60 +69,41 @@ TEST(Strlib, SpnCountsTheAcceptedPrefix)
   EXPECT_EQ(strlib_spn("a", nullptr), 0u);
 }
 
-/* {input, expected} rows for the three in-place cleaners. */
-struct CleanCase {
-  const char *input;
-  const char *expected;
-};
-
-TEST(Strlib, UncommentCutsAtFirstHashKeepingWhatPrecedes)
+/* The three in-place cleaners: uncomment cuts at the first hash keeping
+ * what precedes, trim drops white space at both ends, collapse writes each
+ * white run as one blank.  Each returns its argument. */
+TEST(Strlib, CleanersWorkInPlace)
 {
-  const CleanCase cases[] = {
-      {"1 2 # c", "1 2 "}, {"#all", ""}, {"no comment", "no comment"},
-      {"a#b#c", "a"},      {"", ""},
+  const struct {
+    const char *name;
+    char *(*clean)(char *);
+    const char *input;
+    const char *expected;
+  } cases[] = {
+      {"uncomment", strlib_uncomment, "1 2 # c", "1 2 "},
+      {"uncomment", strlib_uncomment, "#all", ""},
+      {"uncomment", strlib_uncomment, "no comment", "no comment"},
+      {"uncomment", strlib_uncomment, "a#b#c", "a"},
+      {"uncomment", strlib_uncomment, "", ""},
+      {"trim", strlib_trim, "\tx y \n", "x y"},
+      {"trim", strlib_trim, " \t\r\n\f\v", ""},
+      {"trim", strlib_trim, "", ""},
+      {"trim", strlib_trim, "abc", "abc"},
+      {"trim", strlib_trim, "  a", "a"},
+      {"trim", strlib_trim, "a  ", "a"},
+      {"trim", strlib_trim, "\xa0z\xa0", "\xa0z\xa0"},
+      {"collapse", strlib_collapse, "  a \t b  ", " a b "},
+      {"collapse", strlib_collapse, "a\r\n\f\vb", "a b"},
+      {"collapse", strlib_collapse, "", ""},
+      {"collapse", strlib_collapse, "\t", " "},
+      {"collapse", strlib_collapse, "ab", "ab"},
+      {"collapse", strlib_collapse, "1  2\t\t3", "1 2 3"},
   };
-  for (const CleanCase &c : cases) {
+  for (const auto &c : cases) {
     std::string text = c.input;
-    char *result = strlib_uncomment(text.data());
-    EXPECT_EQ(result, text.data());
-    EXPECT_STREQ(result, c.expected) << '"' << c.input << '"';
-  }
-}
-
-TEST(Strlib, TrimDropsWhiteSpaceAtBothEndsInPlace)
-{
-  const CleanCase cases[] = {
-      {"\tx y \n", "x y"},
-      {" \t\r\n\f\v", ""},
-      {"", ""},
-      {"abc", "abc"},
-      {"  a", "a"},
-      {"a  ", "a"},
-      {"\xa0z\xa0", "\xa0z\xa0"},
-  };
-  for (const CleanCase &c : cases) {
-    std::string text = c.input;
-    char *result = strlib_trim(text.data());
-    EXPECT_EQ(result, text.data());
-    EXPECT_STREQ(result, c.expected) << '"' << c.input << '"';
-  }
-}
-
-TEST(Strlib, CollapseWritesEachWhiteRunAsOneBlank)
-{
-  const CleanCase cases[] = {
-      {"  a \t b  ", " a b "},
-      {"a\r\n\f\vb", "a b"},
-      {"", ""},
-      {"\t", " "},
-      {"ab", "ab"},
-      {"1  2\t\t3", "1 2 3"},
-  };
-  for (const CleanCase &c : cases) {
-    std::string text = c.input;
-    char *result = strlib_collapse(text.data());
-    EXPECT_EQ(result, text.data());
-    EXPECT_STREQ(result, c.expected) << '"' << c.input << '"';
+    char *result = c.clean(text.data());
+    EXPECT_EQ(result, text.data()) << c.name;
+    EXPECT_STREQ(result, c.expected) << c.name << " \"" << c.input << '"';
   }
 }
 
@@ -211,47 +193,42 @@ TEST(Strlib, SplitOfNothingChangesNothing)
   EXPECT_EQ(sv[0], nullptr);
 }
 
-/* {buflen, a, b, n, expected} rows for bounded concatenation. */
-struct ConcatCase {
-  size_t buflen;
-  const char *a;
-  const char *b;
-  size_t n;
-  const char *expected;
-};
-
-TEST(Strlib, NconcatAppendsAtMostNCharactersWithinTheBuffer)
+/* Concatenation of a and b into a buffer of buflen bytes: nconcat appends
+ * at most n characters of b, concat (n = kWhole) as much as fits.  Each
+ * returns the buffer and writes nothing past it. */
+TEST(Strlib, ConcatAppendsWithinTheBuffer)
 {
-  const ConcatCase cases[] = {
-      {8, "abc", "defgh", 2, "abcde"}, {5, "abc", "defgh", 2, "abcd"},
-      {4, "abcdef", "xyz", 3, "abc"},  {1, "abc", "def", 3, ""},
-      {16, "", "defgh", 99, "defgh"},  {16, "abc", "", 4, "abc"},
-      {16, "abc", "de", 0, "abc"},     {16, nullptr, "de", 9, "de"},
+  constexpr size_t kWhole = SIZE_MAX;
+  const struct {
+    size_t buflen;
+    const char *a;
+    const char *b;
+    size_t n;
+    const char *expected;
+  } cases[] = {
+      {8, "abc", "defgh", 2, "abcde"},
+      {5, "abc", "defgh", 2, "abcd"},
+      {4, "abcdef", "xyz", 3, "abc"},
+      {1, "abc", "def", 3, ""},
+      {16, "", "defgh", 99, "defgh"},
+      {16, "abc", "", 4, "abc"},
+      {16, "abc", "de", 0, "abc"},
+      {16, nullptr, "de", 9, "de"},
       {16, "abc", nullptr, 9, "abc"},
+      {6, "abc", "defgh", kWhole, "abcde"},
+      {16, "abc", "defgh", kWhole, "abcdefgh"},
+      {3, "abc", "defgh", kWhole, "ab"},
+      {1, "abc", "defgh", kWhole, ""},
   };
-  for (const ConcatCase &c : cases) {
+  for (const auto &c : cases) {
     char buffer[32];
     std::memset(buffer, '#', sizeof buffer);
-    char *result = strlib_nconcat(buffer, c.buflen, c.a, c.b, c.n);
+    char *result = c.n == kWhole
+                       ? strlib_concat(buffer, c.buflen, c.a, c.b)
+                       : strlib_nconcat(buffer, c.buflen, c.a, c.b, c.n);
     EXPECT_EQ(result, buffer);
     EXPECT_STREQ(result, c.expected)
-        << c.buflen << " " << (c.a ? c.a : "(null)");
-    EXPECT_EQ(buffer[c.buflen], '#') << "wrote past the buffer";
-  }
-}
-
-TEST(Strlib, ConcatAppendsAsMuchAsFits)
-{
-  const ConcatCase cases[] = {
-      {6, "abc", "defgh", 0, "abcde"},
-      {16, "abc", "defgh", 0, "abcdefgh"},
-      {3, "abc", "defgh", 0, "ab"},
-      {1, "abc", "defgh", 0, ""},
-  };
-  for (const ConcatCase &c : cases) {
-    char buffer[32];
-    std::memset(buffer, '#', sizeof buffer);
-    EXPECT_STREQ(strlib_concat(buffer, c.buflen, c.a, c.b), c.expected);
+        << c.buflen << " " << (c.a ? c.a : "(null)") << " n=" << c.n;
     EXPECT_EQ(buffer[c.buflen], '#') << "wrote past the buffer";
   }
 }
