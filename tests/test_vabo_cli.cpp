@@ -277,6 +277,13 @@ TEST(VaboCli, FailedRunsWriteExactTextsAndExitWith1)
        "ERROR 5 in numio reading Coord2[2]\n"
        "from line >>?<< when creating input data tables.\n" +
            kStatus1},
+      /* "  exit" is cleaned to "exit": the constant e, then "xit" for Coord1.
+       */
+      {"an indented exit is data", start_values_off(kTruth),
+       synthetic_points(kTruth, 12) + "  exit\n",
+       "ERROR 5 in numio reading Coord1[12]\n"
+       "from line >>xit<< when creating input data tables.\n" +
+           kStatus1},
       {"only comments", exact, "# one\n\n   # two\n", kMissingData + kStatus1},
       {"a stop line first", exact, "exit\n0.1 2 3\n", kMissingData + kStatus1},
       {"binary bytes are data, not a crash", start_values_off(kTruth),
@@ -699,21 +706,13 @@ TEST(VaboCli, StopLinesEndTheInput)
   }
 }
 
-TEST(VaboCli, IndentedOrCapitalisedExitIsData)
+TEST(VaboCli, CapitalisedExitIsData)
 {
-  const std::string points = synthetic_points(kTruth, 12);
-  /* "  exit" is cleaned to "exit": the constant e, then "xit" for Coord1. */
-  Result indented = run_vabo(start_values_off(kTruth), points + "  exit\n");
-  EXPECT_EQ(indented.err, kBanner +
-                              "ERROR 5 in numio reading Coord1[12]\n"
-                              "from line >>xit<< when creating input "
-                              "data tables.\n" +
-                              kStatus1);
-  EXPECT_EQ(indented.status, 1);
-  Result capital = run_vabo(start_values_off(kTruth), points + "Exit\n");
-  EXPECT_EQ(capital.err.substr(0, kBanner.size() + 37),
+  Result r = run_vabo(start_values_off(kTruth),
+                      synthetic_points(kTruth, 12) + "Exit\n");
+  EXPECT_EQ(r.err.substr(0, kBanner.size() + 37),
             kBanner + "ERROR 5 in numio reading TwoTheta[12]");
-  EXPECT_EQ(capital.status, 1);
+  EXPECT_EQ(r.status, 1);
 }
 
 /* ------------------------------------------------------------------ */
