@@ -380,8 +380,8 @@ int steps_made(const std::vector<std::string> &options,
 }
 
 /* The step limit read from odd maxiter values: truncated toward zero,
- * clamped to the int range, 0 when unreadable or NaN, all silently.  With
- * the default threshold the run may stop early, so only a lower bound. */
+ * clamped to the int range, 0 when unreadable or NaN.  With the default
+ * threshold the run may stop early, so only a lower bound. */
 TEST(VaboCli, MaxiterValuesAreTruncatedClampedOrZero)
 {
   struct Case {
