@@ -356,36 +356,38 @@ TEST_F(Machine, PushAddrReadsTheVariableAtRunTime)
 
 /* ---- failures of the machine ------------------------------------------ */
 
-TEST_F(Machine, MissingOperandsFailWith16)
+/* Programs that cannot run: too few operands (16), an unknown instruction or
+ * a PUSHADDR that points nowhere (15). */
+TEST_F(Machine, BrokenProgramsFailWithTheirErrorValue)
 {
-  const std::vector<std::vector<Ins>> programs = {
-      {{ADD, 2}},
-      {{NEG, 1}},
-      {{PUSHVAL, 0, 2.385}, {ADD, 2}},
-      {{PUSHVAL, 0, 1}, {PUSHVAL, 0, 2.385}, {IF, 3}},
-      {{PUSHVAL, 0, 1}, {IF, 3}},
+  struct BrokenCase {
+    const char *name;
+    std::vector<Ins> program;
+    int errval;
   };
-  for (const std::vector<Ins> &list : programs) {
-    NumProg *program = build("short", list);
+  const BrokenCase cases[] = {
+      {"ADD alone", {{ADD, 2}}, NUM_EREGISTERS},
+      {"NEG alone", {{NEG, 1}}, NUM_EREGISTERS},
+      {"ADD of one", {{PUSHVAL, 0, 2.385}, {ADD, 2}}, NUM_EREGISTERS},
+      {"IF of two",
+       {{PUSHVAL, 0, 1}, {PUSHVAL, 0, 2.385}, {IF, 3}},
+       NUM_EREGISTERS},
+      {"IF of one", {{PUSHVAL, 0, 1}, {IF, 3}}, NUM_EREGISTERS},
+      {"command 0", {{PUSHVAL, 0, 1}, {0, 1}}, NUM_EINSTRUCTION},
+      {"command 53", {{PUSHVAL, 0, 1}, {53, 1}}, NUM_EINSTRUCTION},
+      {"command 99", {{PUSHVAL, 0, 1}, {99, 1}}, NUM_EINSTRUCTION},
+      {"command -1", {{PUSHVAL, 0, 1}, {-1, 1}}, NUM_EINSTRUCTION},
+      {"command INT_MIN",
+       {{PUSHVAL, 0, 1}, {-2147483647 - 1, 1}},
+       NUM_EINSTRUCTION},
+      {"PUSHADDR of nothing", {{PUSHADDR, 0, 1.0, nullptr}}, NUM_EINSTRUCTION},
+  };
+  for (const BrokenCase &c : cases) {
+    NumProg *program = build("broken", c.program);
     int errval = kError;
-    EXPECT_EQ(dpprogram_run(program, &errval), -1);
-    EXPECT_EQ(errval, NUM_EREGISTERS) << numprog_cmd2str(list.back().command);
+    EXPECT_EQ(dpprogram_run(program, &errval), -1) << c.name;
+    EXPECT_EQ(errval, c.errval) << c.name;
   }
-}
-
-TEST_F(Machine, UnknownInstructionsFailWith15)
-{
-  for (int command : {0, 53, 99, -1, -2147483647 - 1}) {
-    NumProg *program = build("bad", {{PUSHVAL, 0, 1}, {command, 1}});
-    int errval = kError;
-    EXPECT_EQ(dpprogram_run(program, &errval), -1) << command;
-    EXPECT_EQ(errval, NUM_EINSTRUCTION) << command;
-  }
-  /* A PUSHADDR that points nowhere cannot be run. */
-  NumProg *program = build("bad", {{PUSHADDR, 0, 1.0, nullptr}});
-  int errval = kError;
-  EXPECT_EQ(dpprogram_run(program, &errval), -1);
-  EXPECT_EQ(errval, NUM_EINSTRUCTION);
 }
 
 TEST_F(Machine, StepAndRunRejectMissingProgramsAndInstructions)
