@@ -13,6 +13,7 @@
 
 namespace {
 
+/* clang-format off */
 const char *const kPlainLiterals[] = {
     "0.1756769954", "1406.192", "844.769", "0.3527280637  1876.049",
     "-0.0349065850398866", "75e-6", "1021.3", "2.385E+2", ".5", "978.6"};
@@ -20,10 +21,10 @@ const char *const kPlainLiterals[] = {
 const char *const kLiteralsWithUnits[] = {
     "50_um", "11_cm", "-22_deg", "203.5_mm", "17_keV",
     "0.72932_Ao", "3_mrad", "-2_deg", "1_deg", "75_um"};
+/* clang-format on */
 
 const char *const kExpressions[] = {
-    "atan2(1,2)*180/pi()+min(3_mm,1_cm)",
-    "(1+2)*3-4/5+sqrt(2.385)_cm",
+    "atan2(1,2)*180/pi()+min(3_mm,1_cm)", "(1+2)*3-4/5+sqrt(2.385)_cm",
     "1<2 ? 2*asin(0.72932_Ao/(2*4.156826_Ao)) : 0",
     "pow(2,10)//3%7+round(2.5)-abs(-1.5)_deg",
     "exp(log(10))*gamma(5)/max(1,2)"};
@@ -56,10 +57,7 @@ void BM_LiteralsWithUnits(benchmark::State &state)
   read_all(state, kLiteralsWithUnits);
 }
 
-void BM_Expressions(benchmark::State &state)
-{
-  read_all(state, kExpressions);
-}
+void BM_Expressions(benchmark::State &state) { read_all(state, kExpressions); }
 
 } // namespace
 

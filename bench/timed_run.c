@@ -23,7 +23,8 @@ static double seconds_now(void)
 int main(int argc, char **argv)
 {
   if (argc < 3) {
-    fprintf(stderr, "usage: timed_run <output file> <command> [arguments...]\n");
+    fprintf(stderr,
+            "usage: timed_run <output file> <command> [arguments...]\n");
     return 2;
   }
   int out = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);

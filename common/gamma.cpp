@@ -85,10 +85,7 @@ double numio_gamma(double X) noexcept
 extern "C" {
 
 /* The interface name; the library itself calls numio_gamma. */
-double gamma(double X) noexcept
-{
-  return numio_gamma(X);
-}
+double gamma(double X) noexcept { return numio_gamma(X); }
 
 double loggamma(double X) noexcept
 {

@@ -41,7 +41,6 @@ double loggamma(double X) noexcept;
 /* The Stirling series for ln Gamma(x), meant for x >= 20; returns 1 for
  * x - 1 <= 1 (outside its range of use). */
 double _loggamma(double x) noexcept;
-
 }
 
 #endif

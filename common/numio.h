@@ -33,7 +33,7 @@
 /* Deepest nesting of parentheses, argument lists and casts that the
  * grammars follow.  Each level costs one recursion of the reader; no real
  * expression comes near 256, and the bound keeps hostile input (thousands
- * of "(") from exhausting the stack.  Deeper text fails with error 4. */
+ * of "(") from exhausting the stack.  Deeper text fails with NUM_EPAREN. */
 #define NUM_MAX_NESTING 256
 
 /* Size of the temporaries used by the formatters. */
@@ -43,29 +43,30 @@
  * Numeric error values (reported through perrval; texts by num_errval2str)
  * ------------------------------------------------------------------- */
 #define NUM_SUCCESS 0
-#define NUM_ENOMEM 1           /* memory allocation failed */
-#define NUM_ESCAN 2            /* error scanning expression */
-#define NUM_ECOMMA 3           /* missing comma in expression */
-#define NUM_EPAREN 4           /* bad parenthesis in expression */
-#define NUM_ENOTFLOAT 5        /* expression is not a float number */
-#define NUM_EFUNCTION 6        /* unknown float function in expression */
-#define NUM_EDOMAIN 7          /* domain error */
-#define NUM_ENOTINT 8          /* expression is not an integer number */
-#define NUM_EOVERFLOW 9        /* integer overflow */
-#define NUM_EDIVZERO 10        /* division by zero */
-#define NUM_EWRITE 11          /* error writing value */
-#define NUM_EUNDEFVAR 12       /* undefined variable */
-#define NUM_EBADVAR 13         /* bad or repeated variable name (no text) */
-#define NUM_EPROGRAM 14        /* error creating program */
-#define NUM_EINSTRUCTION 15    /* unknown program instruction */
-#define NUM_EREGISTERS 16      /* not enough program registers */
-#define NUM_EUNIT 17           /* bad unit */
+#define NUM_ENOMEM 1        /* memory allocation failed */
+#define NUM_ESCAN 2         /* error scanning expression */
+#define NUM_ECOMMA 3        /* missing comma in expression */
+#define NUM_EPAREN 4        /* bad parenthesis in expression */
+#define NUM_ENOTFLOAT 5     /* expression is not a float number */
+#define NUM_EFUNCTION 6     /* unknown float function in expression */
+#define NUM_EDOMAIN 7       /* domain error */
+#define NUM_ENOTINT 8       /* expression is not an integer number */
+#define NUM_EOVERFLOW 9     /* integer overflow */
+#define NUM_EDIVZERO 10     /* division by zero */
+#define NUM_EWRITE 11       /* error writing value */
+#define NUM_EUNDEFVAR 12    /* undefined variable */
+#define NUM_EBADVAR 13      /* bad or repeated variable name (no text) */
+#define NUM_EPROGRAM 14     /* error creating program */
+#define NUM_EINSTRUCTION 15 /* unknown program instruction */
+#define NUM_EREGISTERS 16   /* not enough program registers */
+#define NUM_EUNIT 17        /* bad unit */
 
 /* ---------------------------------------------------------------------
  * Records of the stack machine
  * ------------------------------------------------------------------- */
 
 /* Instruction codes.  The print names are in NumCommandStrings. */
+/* clang-format off */
 typedef enum NumCommand {
   InValidNumCommand = 0,
   PUSHVAL, PUSHADDR, NEG, MUL, NOT, EQU, NEQ, LE, LT, GE, GT, AND, OR, IF,
@@ -75,13 +76,14 @@ typedef enum NumCommand {
   K2DEGK, DEGF2DEGC, DEGC2DEGF,
   EndNumCommand /* 53 */
 } NumCommand;
+/* clang-format on */
 
 /* A named input of a compiled program.  Keys within a program are distinct;
  * variables stand in declaration order. */
 typedef struct Num_Var {
-  char *Key;                /* the variable's name (owned) */
-  double Value;             /* current value; PUSHADDR points at this field */
-  int Used;                 /* references read by the translation */
+  char *Key;    /* the variable's name (owned) */
+  double Value; /* current value; PUSHADDR points at this field */
+  int Used;     /* references read by the translation */
   struct Num_Var *Previous;
   struct Num_Var *Next;
 } NumVar;
@@ -89,18 +91,18 @@ typedef struct Num_Var {
 /* One register of the stack.  Registers are numbered 1, 2, ... from the
  * bottom without gaps and are released only with their program. */
 typedef struct Num_Accu {
-  long Number;              /* position in the stack, 1 = bottom */
-  double Value;             /* content */
+  long Number;               /* position in the stack, 1 = bottom */
+  double Value;              /* content */
   struct Num_Accu *Previous; /* register below */
   struct Num_Accu *Next;     /* register above */
 } NumAccu;
 
 /* One instruction. */
 typedef struct Num_Instr {
-  int Command;              /* a NumCommand value */
-  int Nargs;                /* stack values consumed: 0 push, 1, 2, 3 (IF) */
-  double Value;             /* PUSHVAL: the constant; PUSHADDR: a copy */
-  double *Address;          /* PUSHADDR: the variable's Value field */
+  int Command;     /* a NumCommand value */
+  int Nargs;       /* stack values consumed: 0 push, 1, 2, 3 (IF) */
+  double Value;    /* PUSHVAL: the constant; PUSHADDR: a copy */
+  double *Address; /* PUSHADDR: the variable's Value field */
   struct Num_Instr *Previous;
   struct Num_Instr *Next;
 } NumInstr;
@@ -109,12 +111,12 @@ typedef struct Num_Instr {
  * name, in descending byte order of names.  CurrentAccumulator is the top of
  * the stack (none = empty).  CompiledList is empty except while compiling. */
 typedef struct Num_Prog {
-  char *Name;                        /* registered name (owned) */
-  NumVar *VariableList;              /* variables in declaration order */
-  NumAccu *AccumulatorList;          /* all registers, bottom first */
-  NumAccu *CurrentAccumulator;       /* top of the stack, or none */
-  NumInstr *InstructionList;         /* the program that is run */
-  NumInstr *CompiledList;            /* scratch list of the compiler */
+  char *Name;                  /* registered name (owned) */
+  NumVar *VariableList;        /* variables in declaration order */
+  NumAccu *AccumulatorList;    /* all registers, bottom first */
+  NumAccu *CurrentAccumulator; /* top of the stack, or none */
+  NumInstr *InstructionList;   /* the program that is run */
+  NumInstr *CompiledList;      /* scratch list of the compiler */
   struct Num_Prog *Previous;
   struct Num_Prog *Next;
 } NumProg;
@@ -133,11 +135,11 @@ typedef struct Double_Constant {
 } DPConstant;
 
 /* Module state. */
-extern NumProg *NumProgRoot;        /* first program of the registry */
-extern int NUMPROG_init;            /* registry initialised */
-extern int NUMIO_debug;             /* library debug level, 0 at start */
-extern DPConstant *DPConstantRoot;  /* head of the units table */
-extern int DPConstantInit;          /* 1 once the table is built */
+extern NumProg *NumProgRoot;       /* first program of the registry */
+extern int NUMPROG_init;           /* registry initialised */
+extern int NUMIO_debug;            /* library debug level, 0 at start */
+extern DPConstant *DPConstantRoot; /* head of the units table */
+extern int DPConstantInit;         /* 1 once the table is built */
 extern const char *const NumCommandStrings[EndNumCommand + 1];
 
 /* ---------------------------------------------------------------------
@@ -168,8 +170,8 @@ int numprog_checkvar(const char *string);
 /* Appends a variable (Value = InitValue, Used = 0).  -1 for an invalid or
  * null Key, a duplicate (then *pvariable is the existing one) or no memory;
  * a null program gives 0 and does nothing. */
-int numprog_append_variable(NumProg *program, const char *Key,
-                            double InitValue, NumVar **pvariable);
+int numprog_append_variable(NumProg *program, const char *Key, double InitValue,
+                            NumVar **pvariable);
 /* mode 0: the variable whose key equals Key; other modes: the first declared
  * variable whose key is a prefix of the text Key.  0 found, -1 not. */
 int numprog_search_variable(NumProg *program, const char *Key,
@@ -198,8 +200,9 @@ long num_prog_instructions(NumProg *program, int mode);
 size_t num_prog_instruction_size(NumProg *program, int mode);
 
 /* Running.  dpprogram_step executes one instruction: 0, or -1 for the error
- * values 14, 15, 16 and 1 (a push for which no register can be allocated);
- * 7 and 10 return 0 and leave the register unchanged.
+ * values NUM_EPROGRAM, NUM_EINSTRUCTION, NUM_EREGISTERS and NUM_ENOMEM (a
+ * push for which no register can be allocated); NUM_EDOMAIN and
+ * NUM_EDIVZERO return 0 and leave the register unchanged.
  * dpprogram_run runs InstructionList from an empty stack; the value is the
  * current register's Value after a run with error value 0. */
 int dpprogram_step(NumProg *program, NumInstr *instruction, int *perrval);
@@ -210,7 +213,7 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
                              int *perrval);
 /* Rewrites InstructionList with every constant part computed in advance.
  * Folding errors are reported through *perrval with status 0; running out
- * of memory gives error 1 with status -1. */
+ * of memory gives NUM_ENOMEM with status -1. */
 int dpprogram_compile(NumProg *program, int *perrval);
 
 /* Texts, sizes and printouts. */
@@ -270,15 +273,14 @@ int dpconstant_free(void);
  * space skipped; none reads as the empty text).  *tail receives the position
  * where reading stopped, *perrval the error value; 0 is returned on error.
  * Running out of memory anywhere -- the temporary program, its registers,
- * the units table on first use -- is error 1, never a reading error. */
+ * the units table on first use -- is NUM_ENOMEM, never a reading error. */
 double num_str2double(const char *str, const char **tail, int *perrval);
 /* Value of the 32-bit integer expression at the start of str. */
 long num_str2long(const char *str, const char **tail, int *perrval);
 
 void dpcondition(NumProg *program, const char **ps, int level, int *perrval);
 void dplogicsum(NumProg *program, const char **ps, int level, int *perrval);
-void dplogicproduct(NumProg *program, const char **ps, int level,
-                    int *perrval);
+void dplogicproduct(NumProg *program, const char **ps, int level, int *perrval);
 void dpequality(NumProg *program, const char **ps, int level, int *perrval);
 void dpcomparison(NumProg *program, const char **ps, int level, int *perrval);
 void dpexpression(NumProg *program, const char **ps, int level, int *perrval);
@@ -305,8 +307,8 @@ int isvariable(const char *s);
 
 /* Translates and compiles str under name with nvar variables, whose names
  * (const char *) follow.  Returns the program, or none with *perrval set
- * (13 for a bad or repeated variable name, 1 when memory runs out); a failed
- * call leaves no program under that name. */
+ * (NUM_EBADVAR for a bad or repeated variable name, NUM_ENOMEM when memory
+ * runs out); a failed call leaves no program under that name. */
 NumProg *num_str2prog(const char *name, const char *str, const char **tail,
                       int *perrval, int nvar, ...);
 /* How often the n-th declared variable (from 1) is referred to. */

@@ -20,8 +20,8 @@ namespace {
 /* Initial value of every declared variable. */
 constexpr double kInitialVariableValue = 1.0;
 
-/* Why the variable key could not be declared in program: 13 for a name
- * that is not valid or is declared already, otherwise 1 (no memory). */
+/* Why the variable key could not be declared in program: NUM_EBADVAR for a
+ * name that is not valid or is declared already, otherwise NUM_ENOMEM. */
 int declaration_error(NumProg *program, const char *key)
 {
   NumVar *existing = nullptr;
@@ -35,10 +35,10 @@ int declaration_error(NumProg *program, const char *key)
 
 /* Translates str (none reads as the empty text) under name with the nvar
  * variable names that follow, each starting at 1.0, and folds its constant
- * parts.  Returns the program, or none with *perrval set: 13 for a bad or
- * repeated name, 14 for a missing name, 1 when memory runs out, any grammar
- * or folding error; on failure no program of that name is left in the
- * registry. */
+ * parts.  Returns the program, or none with *perrval set: NUM_EBADVAR for a
+ * bad or repeated name, NUM_EPROGRAM for a missing name, NUM_ENOMEM when
+ * memory runs out, any grammar or folding error; on failure no program of
+ * that name is left in the registry. */
 NumProg *num_str2prog(const char *name, const char *str, const char **tail,
                       int *perrval, int nvar, ...)
 {
@@ -51,14 +51,16 @@ NumProg *num_str2prog(const char *name, const char *str, const char **tail,
   va_start(names, nvar);
   for (int i = 0; i < nvar && errval == NUM_SUCCESS; ++i) {
     const char *key = va_arg(names, const char *);
-    if (numprog_append_variable(program, key, kInitialVariableValue, nullptr) != 0)
+    if (numprog_append_variable(program, key, kInitialVariableValue, nullptr) !=
+        0)
       errval = declaration_error(program, key);
   }
   va_end(names);
 
   if (!errval) dpcondition(program, &s, 0, &errval);
   if (tail) *tail = s;
-  if (!errval && dpprogram_compile(program, &errval) != 0 && errval == NUM_SUCCESS)
+  if (!errval && dpprogram_compile(program, &errval) != 0 &&
+      errval == NUM_SUCCESS)
     errval = NUM_EPROGRAM;
   numio_print_program(program, errval);
   if (errval && program) {
@@ -70,8 +72,8 @@ NumProg *num_str2prog(const char *name, const char *str, const char **tail,
 }
 
 /* How often the n-th declared variable (counted from 1; n <= 1 is the first)
- * is referred to by the formula.  0 with error 14 for no program, 0 with
- * error 12 when there is no n-th variable. */
+ * is referred to by the formula.  0 with NUM_EPROGRAM for no program, 0 with
+ * NUM_EUNDEFVAR when there is no n-th variable. */
 int num_chkvar(NumProg *program, int n, int *perrval)
 {
   int errval = NUM_SUCCESS;
@@ -91,8 +93,8 @@ int num_chkvar(NumProg *program, int n, int *perrval)
 }
 
 /* Stores one double argument per declared variable, in declaration order,
- * and runs the program.  Returns the value, or 0 with *perrval set (14 for no
- * program, or the error of the run). */
+ * and runs the program.  Returns the value, or 0 with *perrval set
+ * (NUM_EPROGRAM for no program, or the error of the run). */
 double num_runprog(NumProg *program, int *perrval, ...)
 {
   int errval = NUM_SUCCESS;
@@ -102,7 +104,8 @@ double num_runprog(NumProg *program, int *perrval, ...)
   } else {
     va_list values;
     va_start(values, perrval);
-    for (NumVar *variable = program->VariableList; variable; variable = variable->Next)
+    for (NumVar *variable = program->VariableList; variable;
+         variable = variable->Next)
       variable->Value = va_arg(values, double);
     va_end(values);
     value = numio_run_value(program, &errval);
@@ -112,8 +115,8 @@ double num_runprog(NumProg *program, int *perrval, ...)
   return value;
 }
 
-/* The registered program of that name, or none (error 0 also then); only a
- * missing name gives error 14. */
+/* The registered program of that name, or none (NUM_SUCCESS also then); only
+ * a missing name gives NUM_EPROGRAM. */
 NumProg *num_searchprog(const char *name, int *perrval)
 {
   NumProg *program = nullptr;
@@ -123,8 +126,8 @@ NumProg *num_searchprog(const char *name, int *perrval)
   return program;
 }
 
-/* Frees a program and removes it from the registry: 0, or -1 with error 14
- * for a program that is not registered.  None is no error. */
+/* Frees a program and removes it from the registry: 0, or -1 with
+ * NUM_EPROGRAM for a program that is not registered.  None is no error. */
 int num_rmprog(NumProg *program, int *perrval)
 {
   int status = numprog_free(program) != 0 ? -1 : 0;

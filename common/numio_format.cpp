@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <string>
 
 namespace {
 
@@ -61,12 +63,11 @@ constexpr int kNumErrorTexts =
 
 void set_error(int *perrval, int errval)
 {
-  if (perrval)
-    *perrval = errval;
+  if (perrval) *perrval = errval;
 }
 
 /* Copies text (len characters, len >= 1) into buffer, cut to buflen - 1
- * characters and terminated.  none with error 11 for a missing buffer, a
+ * characters and terminated.  none with NUM_EWRITE for a missing buffer, a
  * zero buflen or an empty/failed formatting result (len < 1). */
 char *copy_cut(char *buffer, unsigned long buflen, const char *text, int len,
                int *perrval)
@@ -76,8 +77,7 @@ char *copy_cut(char *buffer, unsigned long buflen, const char *text, int len,
     return nullptr;
   }
   size_t n = static_cast<size_t>(len);
-  if (n > buflen - 1)
-    n = buflen - 1;
+  if (n > buflen - 1) n = buflen - 1;
   std::memcpy(buffer, text, n);
   buffer[n] = '\0';
   set_error(perrval, NUM_SUCCESS);
@@ -87,10 +87,8 @@ char *copy_cut(char *buffer, unsigned long buflen, const char *text, int len,
 /* 1 if nothing but white space is left in s. */
 bool only_white_space(const char *s)
 {
-  if (!s)
-    return true;
-  while (*s && std::isspace(static_cast<unsigned char>(*s)))
-    ++s;
+  if (!s) return true;
+  while (*s && std::isspace(static_cast<unsigned char>(*s))) ++s;
   return *s == '\0';
 }
 
@@ -104,18 +102,13 @@ int digit_count(int ndigits)
 /* 2^exp with exp clamped to a range where ldexp is exact or saturates. */
 double power_of_two(long exp)
 {
-  if (exp > kMaxBinaryExp)
-    exp = kMaxBinaryExp;
-  if (exp < -kMaxBinaryExp)
-    exp = -kMaxBinaryExp;
+  if (exp > kMaxBinaryExp) exp = kMaxBinaryExp;
+  if (exp < -kMaxBinaryExp) exp = -kMaxBinaryExp;
   return std::ldexp(1.0, static_cast<int>(exp));
 }
 
 /* Floor division by 4 for negative numerators too. */
-long floor_div4(long a)
-{
-  return a >= 0 ? a / 4 : -((-a + 3) / 4);
-}
+long floor_div4(long a) { return a >= 0 ? a / 4 : -((-a + 3) / 4); }
 
 /* The largest power of 16 not above m (m > 0 and finite): exact, computed
  * from the binary exponent rather than through log(). */
@@ -129,9 +122,8 @@ double leading_hex_place(double m)
 } // namespace
 
 /* Decimal text of value ("%ld"), cut to buflen - 1 characters without an
- * error.  none with error 11 when there is no buffer or buflen is 0. */
-char *num_long2str(char *buffer, unsigned long buflen, long value,
-                   int *perrval)
+ * error.  none with NUM_EWRITE when there is no buffer or buflen is 0. */
+char *num_long2str(char *buffer, unsigned long buflen, long value, int *perrval)
 {
   char text[NUM_FORMAT_BUFLEN];
   int len = std::snprintf(text, sizeof text, "%ld", value);
@@ -140,13 +132,11 @@ char *num_long2str(char *buffer, unsigned long buflen, long value,
 
 /* Hexadecimal text "0x..." of value; a negative value within the 32-bit
  * range shows its 32-bit two's-complement pattern (-1: "0xffffffff").  Cut
- * like num_long2str; none with error 11 without a buffer. */
-char *num_long2hex(char *buffer, unsigned long buflen, long value,
-                   int *perrval)
+ * like num_long2str; none with NUM_EWRITE without a buffer. */
+char *num_long2hex(char *buffer, unsigned long buflen, long value, int *perrval)
 {
   unsigned long pattern = static_cast<unsigned long>(value);
-  if (value < 0 && value >= INT32_MIN)
-    pattern = static_cast<uint32_t>(value);
+  if (value < 0 && value >= INT32_MIN) pattern = static_cast<uint32_t>(value);
   char text[NUM_FORMAT_BUFLEN];
   int len = std::snprintf(text, sizeof text, "0x%lx", pattern);
   return copy_cut(buffer, buflen, text, len, perrval);
@@ -157,8 +147,7 @@ char *num_long2hex(char *buffer, unsigned long buflen, long value,
  * none for a missing buffer or a failed formatting. */
 char *double2s(char *buffer, double value, int ndigits)
 {
-  if (!buffer)
-    return nullptr;
+  if (!buffer) return nullptr;
   int n = digit_count(ndigits);
   char format[16];
   if (n == 0)
@@ -175,9 +164,10 @@ char *double2s(char *buffer, double value, int ndigits)
 
 /* value as a number times the unit ("11_cm", or "2_(m+1)" when the unit
  * would not multiply the number as a whole), a plain number without a unit.
- * Returns buffer, or none with the error: 11 for a missing or too small
- * buffer (nothing written), the unit's reading error, 17 for text after the
- * unit, 10 for a unit of value 0, 1 when memory runs out. */
+ * Returns buffer, or none with the error: NUM_EWRITE for a missing or too
+ * small buffer (nothing written), the unit's reading error, NUM_EUNIT for
+ * text after the unit, NUM_EDIVZERO for a unit of value 0, NUM_ENOMEM when
+ * memory runs out. */
 char *num_double2str(char *buffer, unsigned long buflen, double value,
                      const char *unit, int ndigits, int *perrval)
 {
@@ -216,14 +206,15 @@ char *num_double2str(char *buffer, unsigned long buflen, double value,
   /* Does "<number>_<unit>" multiply the whole number by the unit?  It does
    * exactly when "0_<unit>" reads as 0 ("m+1" does not: 0_m+1 is 1). */
   size_t unitLen = std::strlen(unit);
-  char *zeroText = static_cast<char *>(std::malloc(unitLen + 3));
-  if (!zeroText) {
+  std::string zeroText;
+  try {
+    zeroText.reserve(unitLen + 2);
+    zeroText.append("0_").append(unit);
+  } catch (const std::exception &) {
     set_error(perrval, NUM_ENOMEM);
     return nullptr;
   }
-  std::snprintf(zeroText, unitLen + 3, "0_%s", unit);
-  double zeroTest = num_str2double(zeroText, nullptr, &errval);
-  std::free(zeroText);
+  double zeroTest = num_str2double(zeroText.c_str(), nullptr, &errval);
   if (errval) {
     set_error(perrval, errval);
     return nullptr;
@@ -246,7 +237,8 @@ char *num_double2str(char *buffer, unsigned long buflen, double value,
 
 /* value in hexadecimal ("0xff", "-0x1.8", "0x0.8000"): the whole integer
  * part and |ndigits| significant digits in all, truncated.  none with error
- * 11 for a missing buffer or buflen below 4 (5 for a negative value). */
+ * NUM_EWRITE for a missing buffer or buflen below 4 (5 for a negative
+ * value). */
 char *num_double2hex(char *buffer, unsigned long buflen, double value,
                      int ndigits, int *perrval)
 {
@@ -258,8 +250,7 @@ char *num_double2hex(char *buffer, unsigned long buflen, double value,
   }
 
   unsigned long pos = 0;
-  if (negative)
-    buffer[pos++] = '-';
+  if (negative) buffer[pos++] = '-';
   buffer[pos++] = '0';
   buffer[pos++] = 'x';
 
@@ -273,21 +264,18 @@ char *num_double2hex(char *buffer, unsigned long buflen, double value,
     leading = leading_hex_place(m);
   long n = std::labs(static_cast<long>(ndigits));
   double smallest = leading * power_of_two(4 * (1 - n));
-  if (smallest > 1.0)
-    smallest = 1.0;
+  if (smallest > 1.0) smallest = 1.0;
   double place = leading < 1.0 ? 1.0 : leading;
 
   bool pointWritten = false;
   while (place >= smallest && pos < buflen - 1) {
     double quotient = std::floor(m / place);
-    if (!(quotient >= 0.0 && quotient <= 15.0))
-      break;
+    if (!(quotient >= 0.0 && quotient <= 15.0)) break;
     if (place < 1.0 && !pointWritten) {
       /* The point needs room for itself and at least one digit after it;
        * without that the fraction is dropped rather than written as if it
        * were part of the integer. */
-      if (pos >= buflen - 2)
-        break;
+      if (pos >= buflen - 2) break;
       buffer[pos++] = '.';
       pointWritten = true;
     }
@@ -301,13 +289,12 @@ char *num_double2hex(char *buffer, unsigned long buflen, double value,
   return buffer;
 }
 
-/* The text of errval, cut to buflen - 1 characters; 13, negative values and
- * values above 17 give "unknown error value".  none for a missing buffer or
- * a zero buflen. */
+/* The text of errval, cut to buflen - 1 characters; NUM_EBADVAR, negative
+ * values and values above NUM_EUNIT give "unknown error value".  none for a
+ * missing buffer or a zero buflen. */
 char *num_errval2str(char *buffer, unsigned long buflen, int errval)
 {
-  if (!buffer || buflen == 0)
-    return nullptr;
+  if (!buffer || buflen == 0) return nullptr;
   const char *text = kUnknownError;
   if (errval >= 0 && errval < kNumErrorTexts && kErrorTexts[errval])
     text = kErrorTexts[errval];
@@ -320,33 +307,21 @@ char *num_errval2str(char *buffer, unsigned long buflen, int errval)
  * compares as the empty text. */
 int num_strncasecmp(const char *s1, const char *s2, unsigned long n)
 {
-  if (!s1)
-    s1 = "";
-  if (!s2)
-    s2 = "";
+  if (!s1) s1 = "";
+  if (!s2) s2 = "";
   for (unsigned long i = 0; i < n; ++i) {
     unsigned char c1 = static_cast<unsigned char>(s1[i]);
     unsigned char c2 = static_cast<unsigned char>(s2[i]);
-    if (c1 >= 'A' && c1 <= 'Z')
-      c1 = static_cast<unsigned char>(c1 - 'A' + 'a');
-    if (c2 >= 'A' && c2 <= 'Z')
-      c2 = static_cast<unsigned char>(c2 - 'A' + 'a');
-    if (c1 != c2)
-      return c1 < c2 ? -1 : 1;
-    if (c1 == '\0')
-      return 0;
+    if (c1 >= 'A' && c1 <= 'Z') c1 = static_cast<unsigned char>(c1 - 'A' + 'a');
+    if (c2 >= 'A' && c2 <= 'Z') c2 = static_cast<unsigned char>(c2 - 'A' + 'a');
+    if (c1 != c2) return c1 < c2 ? -1 : 1;
+    if (c1 == '\0') return 0;
   }
   return 0;
 }
 
 /* The library's version text. */
-const char *numio_version(void)
-{
-  return kVersion;
-}
+const char *numio_version(void) { return kVersion; }
 
 /* Sets the library debug level NUMIO_debug (0 = silent). */
-void numio_debug(int debug)
-{
-  NUMIO_debug = debug;
-}
+void numio_debug(int debug) { NUMIO_debug = debug; }

@@ -28,9 +28,6 @@
 
 namespace {
 
-/* The value of "pi()", the same double as the PI instruction pushes. */
-constexpr double kPi = 3.141592653589793;
-
 /* Longest literal num_str2double reads without the grammar: longer ones
  * (hundreds of digits) are rare enough to take the grammar. */
 constexpr size_t kMaxPlainLiteral = 64;
@@ -56,7 +53,7 @@ int OpenTemporaries = 0;
 int IgnoredErrval = 0;
 
 /* Sets the error value to 0 on entry of a level function and checks its
- * arguments; false (error 2) when there is no text to read. */
+ * arguments; false (NUM_ESCAN) when there is no text to read. */
 bool enter_level(const char **ps, int *&perrval)
 {
   if (!perrval) perrval = &IgnoredErrval;
@@ -69,9 +66,10 @@ bool enter_level(const char **ps, int *&perrval)
 }
 
 /* One more level of recursion for as long as the guard lives; past
- * NUM_MAX_NESTING the guard reports error 4 and the caller must return. */
+ * NUM_MAX_NESTING the guard reports NUM_EPAREN and the caller must
+ * return. */
 class NestingGuard {
- public:
+public:
   explicit NestingGuard(int *perrval) : ok_(++NestingDepth <= NUM_MAX_NESTING)
   {
     if (!ok_) *perrval = NUM_EPAREN;
@@ -81,14 +79,14 @@ class NestingGuard {
   NestingGuard &operator=(const NestingGuard &) = delete;
   bool ok() const { return ok_; }
 
- private:
+private:
   bool ok_;
 };
 
 /* A temporary program of the integer grammar, registered under a name unique
  * among the open temporaries and freed on every path out of its scope. */
 class TemporaryProgram {
- public:
+public:
   TemporaryProgram()
   {
     char name[kTemporaryNameLen];
@@ -115,7 +113,7 @@ class TemporaryProgram {
     return status;
   }
 
- private:
+private:
   NumProg *program_ = nullptr;
 };
 
@@ -124,14 +122,24 @@ bool starts_with(const char *s, const char *prefix)
   return std::strncmp(s, prefix, std::strlen(prefix)) == 0;
 }
 
-bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool is_digit(char c)
+{
+  return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
 /* The white space of the "C" locale: blank, \t, \n, \v, \f, \r. */
 bool is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool is_alnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
-bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool is_alnum(char c)
+{
+  return std::isalnum(static_cast<unsigned char>(c)) != 0;
+}
+bool is_space(char c)
+{
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
-/* Appends one instruction to the program's InstructionList; false (error 1)
- * when the append fails, which for list 0 means no memory was left. */
+/* Appends one instruction to the program's InstructionList; false
+ * (NUM_ENOMEM) when the append fails, which for list 0 means no memory was
+ * left. */
 bool append(NumProg *program, NumCommand command, int nargs, double value,
             double *address, int *perrval)
 {
@@ -160,9 +168,18 @@ constexpr long kInt32Min = INT32_MIN;
 constexpr long kInt32Max = INT32_MAX;
 
 long wrap32(uint32_t bits) { return static_cast<int32_t>(bits); }
-long add32(long a, long b) { return wrap32(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
-long sub32(long a, long b) { return wrap32(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
-long mul32(long a, long b) { return wrap32(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
+long add32(long a, long b)
+{
+  return wrap32(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+long sub32(long a, long b)
+{
+  return wrap32(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+long mul32(long a, long b)
+{
+  return wrap32(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
 long neg32(long a) { return wrap32(0u - static_cast<uint32_t>(a)); }
 
 /* Quotient truncated toward zero; -2147483648 / -1 wraps to -2147483648. */
@@ -170,11 +187,12 @@ long div32(long a, long b) { return b == -1 ? neg32(a) : a / b; }
 /* Remainder with the dividend's sign; anything % -1 is 0. */
 long rem32(long a, long b) { return b == -1 ? 0 : a % b; }
 
-/* A double within the 32-bit range, truncated toward zero; error 9 outside
- * the range and for NaN. */
+/* A double within the 32-bit range, truncated toward zero; NUM_EOVERFLOW
+ * outside the range and for NaN. */
 long double_to_int32(double v, int *perrval)
 {
-  if (!(v >= static_cast<double>(kInt32Min) && v <= static_cast<double>(kInt32Max))) {
+  if (!(v >= static_cast<double>(kInt32Min) &&
+        v <= static_cast<double>(kInt32Max))) {
     *perrval = NUM_EOVERFLOW;
     return 0;
   }
@@ -186,7 +204,8 @@ enum class FloatPart { UnitProduct, Function, Constant };
 
 /* Translates one floating-point part into a temporary program, runs it and
  * returns its value; errors of translation, run and registry stand (a
- * temporary that cannot be made is error 1: its name is never missing). */
+ * temporary that cannot be made is NUM_ENOMEM: its name is never
+ * missing). */
 double evaluate_float_part(FloatPart part, const char **ps, int level,
                            int *perrval)
 {
@@ -197,9 +216,9 @@ double evaluate_float_part(FloatPart part, const char **ps, int level,
     return 0.0;
   }
   switch (part) {
-    case FloatPart::UnitProduct: dpfactor1(program, ps, level, perrval); break;
-    case FloatPart::Function: dpfunction(program, ps, level, perrval); break;
-    case FloatPart::Constant: dpconstant(program, ps, perrval); break;
+  case FloatPart::UnitProduct: dpfactor1(program, ps, level, perrval); break;
+  case FloatPart::Function: dpfunction(program, ps, level, perrval); break;
+  case FloatPart::Constant: dpconstant(program, ps, perrval); break;
   }
   if (*perrval) return 0.0;
   double value = numio_run_value(program, perrval);
@@ -221,6 +240,7 @@ struct FunctionEntry {
 
 /* Searched in this order; case matters. "pi(" takes no argument and pushes
  * the value of pi. */
+/* clang-format off */
 constexpr FunctionEntry kFunctions[] = {
     {"rad(", 1, RAD},       {"deg(", 1, DEG},          {"pi(", 0, PUSHVAL},
     {"sin(", 1, SIN},       {"cos(", 1, COS},          {"tan(", 1, TAN},
@@ -235,13 +255,15 @@ constexpr FunctionEntry kFunctions[] = {
     {"K2degK(", 1, K2DEGK}, {"degF2degC(", 1, DEGF2DEGC},
     {"degC2degF(", 1, DEGC2DEGF},
 };
+/* clang-format on */
 
 /* The words of the integer grammar and their values, tested in this order. */
 struct WordEntry {
   const char *word;
   long value;
 };
-constexpr WordEntry kWords[] = {{"true", 1}, {"false", 0}, {"yes", 1}, {"no", 0}};
+constexpr WordEntry kWords[] = {
+    {"true", 1}, {"false", 0}, {"yes", 1}, {"no", 0}};
 
 } // namespace
 
@@ -360,7 +382,8 @@ void dpcomparison(NumProg *program, const char **ps, int level, int *perrval)
   append(program, command, 2, 0.0, nullptr, perrval);
 }
 
-/* expression := [ "+" | "-" ] term { ("+" | "-") term }   (")" at level 0: 4) */
+/* expression := [ "+" | "-" ] term { ("+" | "-") term }   (")" at level 0: 4)
+ */
 void dpexpression(NumProg *program, const char **ps, int level, int *perrval)
 {
   if (!enter_level(ps, perrval)) return;
@@ -439,7 +462,7 @@ void dpfactor2(NumProg *program, const char **ps, int level, int *perrval)
   if (starts_with(s, "(double)")) {
     NestingGuard nesting(perrval);
     if (!nesting.ok()) return;
-    *ps += 8;
+    *ps += std::strlen("(double)");
     long value = lvfactor(ps, level, perrval);
     if (*perrval) return;
     append(program, PUSHVAL, 0, static_cast<double>(value), nullptr, perrval);
@@ -465,7 +488,8 @@ void dpfactor2(NumProg *program, const char **ps, int level, int *perrval)
   }
 }
 
-/* function := name "(" [ condition [ "," condition ] ] ")"   (names in kFunctions) */
+/* function := name "(" [ condition [ "," condition ] ] ")"   (names in
+ * kFunctions) */
 void dpfunction(NumProg *program, const char **ps, int level, int *perrval)
 {
   if (!enter_level(ps, perrval)) return;
@@ -494,7 +518,7 @@ void dpfunction(NumProg *program, const char **ps, int level, int *perrval)
   }
   if (!expect(ps, ')', NUM_EPAREN, perrval)) return;
   if (function->nargs == 0)
-    append(program, PUSHVAL, 0, kPi, nullptr, perrval);
+    append(program, PUSHVAL, 0, kNumioPi, nullptr, perrval);
   else
     append(program, function->command, function->nargs, 0.0, nullptr, perrval);
 }
@@ -514,7 +538,7 @@ void dpvariable(NumProg *program, const char **ps, int *perrval)
 }
 
 /* constant := longest key of the units table that starts the text
- * A table that cannot be built completely is error 1 and is not searched:
+ * A table that cannot be built completely is NUM_ENOMEM and is not searched:
  * with "cm" missing, "c" would match the text "cm". */
 void dpconstant(NumProg *program, const char **ps, int *perrval)
 {
@@ -605,7 +629,8 @@ long lvfactor(const char **ps, int level, int *perrval)
     NestingGuard nesting(perrval);
     if (!nesting.ok()) return 0;
     *ps += truncate ? std::strlen("(long int)") : std::strlen("(round)");
-    double value = evaluate_float_part(FloatPart::UnitProduct, ps, level, perrval);
+    double value =
+        evaluate_float_part(FloatPart::UnitProduct, ps, level, perrval);
     if (*perrval) return 0;
     return double_to_int32(truncate ? value : round_half_up(value), perrval);
   }
@@ -680,7 +705,8 @@ static bool plain_literal_allowed(const char *literal, const char *end)
   NumProg *registered = nullptr;
   if (numprog_search(kStr2DoubleName, &registered) != 0 || registered)
     return false;
-  if (!std::memchr(literal, '.', static_cast<size_t>(end - literal))) return true;
+  if (!std::memchr(literal, '.', static_cast<size_t>(end - literal)))
+    return true;
   const char *point = nl_langinfo(RADIXCHAR);
   return point && point[0] == '.' && point[1] == '\0';
 }

@@ -8,16 +8,21 @@
 
 #include "numio.h"
 
+/* pi to the precision of a double: the value of the PI instruction, of
+ * "pi()" and of the units table's "pi". */
+inline constexpr double kNumioPi = 3.141592653589793;
+
 /* The first character of s that is not white space. */
 const char *numio_skip_white(const char *s);
 
 /* Runs program and returns the value of its top register.  On failure
- * returns 0 with *perrval set: the run's error, 14 for a failed run without
- * one, 16 when the run leaves no value. */
+ * returns 0 with *perrval set: the run's error, NUM_EPROGRAM for a failed run
+ * without one, NUM_EREGISTERS when the run leaves no value. */
 double numio_run_value(NumProg *program, int *perrval);
 
 /* Shows a program a reader or compiler built: on standard error after an
- * error value above 13, on standard output when NUMIO_debug is above 2. */
+ * error value above NUM_EBADVAR, on standard output when NUMIO_debug is
+ * above 2. */
 void numio_print_program(NumProg *program, int errval);
 
 /* gamma(X) of gamma.h under a name that always binds inside the library.
@@ -26,7 +31,7 @@ void numio_print_program(NumProg *program, int errval);
  * that opens a module linked with this library -- a call by the name gamma
  * from position-independent code reaches that one.  A hidden symbol cannot
  * be preempted, so the GAMMA instruction calls this. */
-__attribute__((visibility("hidden"))) double numio_gamma(double X) noexcept;
+[[gnu::visibility("hidden")]] double numio_gamma(double X) noexcept;
 
 /* When the text at s (white space already skipped) is one plain decimal
  * literal with at most one leading sign, ended by white space or the end of

@@ -24,6 +24,7 @@ NumProg *NumProgRoot = nullptr;
 int NUMPROG_init = 0;
 int NUMIO_debug = 0;
 
+/* clang-format off */
 const char *const NumCommandStrings[EndNumCommand + 1] = {
     "Invalid",   "PUSHVAL",  "PUSHADDR", "NEG",       "MUL",      "NOT",
     "EQU",       "NEQ",      "LE",       "LT",        "GE",       "GT",
@@ -34,6 +35,7 @@ const char *const NumCommandStrings[EndNumCommand + 1] = {
     "EXP",       "LOG",      "LOG10",    "POW",       "SQRT",     "ROUND",
     "GAMMA",     "FMIN",     "FMAX",     "DEGC2K",    "K2DEGC",   "DEGF2K",
     "K2DEGF",    "DEGK2K",   "K2DEGK",   "DEGF2DEGC", "DEGC2DEGF", nullptr};
+/* clang-format on */
 
 namespace {
 
@@ -41,7 +43,6 @@ namespace {
  * set defines them (written out so that every build gets the same bits). */
 constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kDegPerRad = 57.29577951308232;
-constexpr double kPi = 3.141592653589793;
 constexpr double kKelvinPerFahrenheit = 0.5555555555555556;
 constexpr double kFahrenheitPerKelvin = 1.8;
 constexpr double kZeroCelsius = 273.15;
@@ -115,8 +116,9 @@ double clear_sign(double x)
                                ~(std::uint64_t{1} << 63));
 }
 
-/* a to the power b for a base a > 0: never pow with a negative exponent. */
-double positive_power(double a, double b)
+/* a to the power b, never by pow with a negative exponent: a negative b
+ * gives the reciprocal of a to the power -b. */
+double power_by_reciprocal(double a, double b)
 {
   return b > 0 ? std::pow(a, b) : 1.0 / std::pow(a, -b);
 }
@@ -129,7 +131,7 @@ bool power(double a, double b, double *result)
     return true;
   }
   if (a > 0) {
-    *result = positive_power(a, b);
+    *result = power_by_reciprocal(a, b);
     return true;
   }
   if (a == 0) {
@@ -139,11 +141,12 @@ bool power(double a, double b, double *result)
   }
   /* a < 0 or NaN: only whole exponents. */
   if (std::floor(b + 0.5) - b != 0) return false;
-  *result = b > 0 ? std::pow(a, b) : 1.0 / std::pow(a, -b);
+  *result = power_by_reciprocal(a, b);
   return true;
 }
 
-/* One-operand instruction on x; returns the error value (0, 7). */
+/* One-operand instruction on x; returns the error value (NUM_SUCCESS,
+ * NUM_EDOMAIN, or NUM_EINSTRUCTION for a code that is none). */
 int unary(int command, double x, double *result)
 {
   switch (command) {
@@ -205,7 +208,9 @@ int unary(int command, double x, double *result)
   return NUM_SUCCESS;
 }
 
-/* Two-operand instruction a (pushed first) op b; returns 0, 7 or 10. */
+/* Two-operand instruction a (pushed first) op b; returns the error value
+ * (NUM_SUCCESS, NUM_EDOMAIN, NUM_EDIVZERO, or NUM_EINSTRUCTION for a code
+ * that is none). */
 int binary(int command, double a, double b, double *result)
 {
   switch (command) {
@@ -243,6 +248,7 @@ int binary(int command, double a, double b, double *result)
   return NUM_SUCCESS;
 }
 
+/* clang-format off */
 bool is_binary(int command)
 {
   switch (command) {
@@ -254,6 +260,7 @@ bool is_binary(int command)
     return false;
   }
 }
+/* clang-format on */
 
 /* Executes one instruction on the stack; returns its error value. */
 int execute(NumProg *program, const NumInstr *ins)
@@ -264,7 +271,7 @@ int execute(NumProg *program, const NumInstr *ins)
 
   if (command == PUSHVAL || command == PUSHADDR || command == PI) {
     double value = ins->Value;
-    if (command == PI) value = kPi;
+    if (command == PI) value = kNumioPi;
     if (command == PUSHADDR) {
       /* A PUSHADDR that points nowhere was not made by the translation. */
       if (ins->Address == nullptr) return NUM_EINSTRUCTION;
@@ -307,8 +314,7 @@ int execute(NumProg *program, const NumInstr *ins)
 
 long current_number(const NumProg *program)
 {
-  return program->CurrentAccumulator ? program->CurrentAccumulator->Number
-                                     : 0;
+  return program->CurrentAccumulator ? program->CurrentAccumulator->Number : 0;
 }
 
 /* ---- printing helpers -------------------------------------------------- */
@@ -331,7 +337,8 @@ void print_one_program(FILE *out, NumProg *program, int level, int verbose)
     return;
   }
   print_program_separator(out);
-  std::fprintf(out, " Name                = %s\n", text_or_empty(program->Name));
+  std::fprintf(out, " Name                = %s\n",
+               text_or_empty(program->Name));
   num_prog_print_variable_list(out, program, level - 1, verbose);
   num_prog_print_accumulator_list(out, program, level - 1, verbose);
   num_prog_print_instruction_list(out, program, 0, level - 1, verbose);
@@ -479,8 +486,8 @@ int numprog_checkvar(const char *string)
   return 0;
 }
 
-int numprog_append_variable(NumProg *program, const char *Key,
-                            double InitValue, NumVar **pvariable)
+int numprog_append_variable(NumProg *program, const char *Key, double InitValue,
+                            NumVar **pvariable)
 {
   if (pvariable) *pvariable = nullptr;
   if (Key == nullptr || numprog_checkvar(Key) != 0) return -1;
@@ -614,16 +621,14 @@ long num_prog_accumulators(NumProg *program)
 {
   if (program == nullptr) return 0;
   long n = 0;
-  for (const NumAccu *reg = program->AccumulatorList; reg; reg = reg->Next)
-    ++n;
+  for (const NumAccu *reg = program->AccumulatorList; reg; reg = reg->Next) ++n;
   return n;
 }
 
 /* Bytes of the register records; 0 for no program. */
 size_t num_prog_accumulator_size(NumProg *program)
 {
-  return static_cast<size_t>(num_prog_accumulators(program)) *
-         sizeof(NumAccu);
+  return static_cast<size_t>(num_prog_accumulators(program)) * sizeof(NumAccu);
 }
 
 /* ======================================================================
@@ -649,8 +654,8 @@ int numprog_append_instruction(NumProg *program, int mode, int Command,
   NumInstr *tail = nullptr;
   if (*head) {
     const AppendCursor &c = append_cursor;
-    if (c.program == program && c.mode == mode && c.head == *head &&
-        c.tail && c.tail->Next == nullptr) {
+    if (c.program == program && c.mode == mode && c.head == *head && c.tail &&
+        c.tail->Next == nullptr) {
       tail = c.tail;
     } else {
       tail = *head;
@@ -765,8 +770,7 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
   const long base = current_number(program);
   long top = base;
   NumInstr *ins = firstinstruction;
-  while (ins && ins->Command != PUSHADDR &&
-         top - ins->Nargs + 1 > base) {
+  while (ins && ins->Command != PUSHADDR && top - ins->Nargs + 1 > base) {
     dpprogram_step(program, ins, &errval);
     if (errval != NUM_SUCCESS) return ins;
     top = current_number(program);
@@ -777,8 +781,8 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
    * to a given program fails only for want of memory. */
   NumAccu *reg = base_register ? base_register->Next : program->AccumulatorList;
   for (; reg && reg->Number <= top; reg = reg->Next) {
-    if (numprog_append_instruction(program, 1, PUSHVAL, 0, reg->Value,
-                                   nullptr, nullptr) != 0) {
+    if (numprog_append_instruction(program, 1, PUSHVAL, 0, reg->Value, nullptr,
+                                   nullptr) != 0) {
       errval = NUM_ENOMEM;
       return ins ? ins : firstinstruction;
     }
@@ -805,9 +809,10 @@ NumInstr *dpprogram_optimize(NumProg *program, NumInstr *firstinstruction,
 }
 
 /* Folds every constant part of InstructionList, which is then replaced by
- * the compiled list.  A folding error (7, 10, ...) returns 0 with the error
- * in *perrval and leaves InstructionList as it was, CompiledList empty; so
- * does running out of memory (error 1), but with -1. */
+ * the compiled list.  A folding error (NUM_EDOMAIN, NUM_EDIVZERO, ...)
+ * returns 0 with the error in *perrval and leaves InstructionList as it was,
+ * CompiledList empty; so does running out of memory (NUM_ENOMEM), but with
+ * -1. */
 int dpprogram_compile(NumProg *program, int *perrval)
 {
   int local_errval = NUM_SUCCESS;
@@ -873,8 +878,7 @@ char *numprog_ins2str(char *buffer, size_t buflen, const NumInstr *ins)
                   static_cast<void *>(ins->Address));
     break;
   default:
-    std::snprintf(buffer, buflen, "%10s  %10s (%d args)", name, "",
-                  ins->Nargs);
+    std::snprintf(buffer, buflen, "%10s  %10s (%d args)", name, "", ins->Nargs);
     break;
   }
   return buffer;
@@ -958,8 +962,8 @@ int num_prog_print_variable_list(FILE *out, NumProg *program, int level,
   if (level <= 0 || program == nullptr) return 0;
   for (NumVar *v = program->VariableList; v; v = v->Next) {
     if (!verbose) {
-      std::fprintf(out, "  '%s' = %lg = *%p\n", text_or_empty(v->Key),
-                   v->Value, static_cast<void *>(&v->Value));
+      std::fprintf(out, "  '%s' = %lg = *%p\n", text_or_empty(v->Key), v->Value,
+                   static_cast<void *>(&v->Value));
       continue;
     }
     print_separator(out);
@@ -1018,8 +1022,7 @@ int num_prog_print_instruction_list(FILE *out, NumProg *program, int mode,
   if (level <= 0 || program == nullptr) return 0;
   std::fprintf(out, "  %s\n", mode == 0 ? "InstructionList" : "CompiledList");
   char text[kInstructionTextLen];
-  for (NumInstr *ins = *instruction_head(program, mode); ins;
-       ins = ins->Next) {
+  for (NumInstr *ins = *instruction_head(program, mode); ins; ins = ins->Next) {
     if (!verbose) {
       std::fprintf(out, "  %s\n", numprog_ins2str(text, sizeof text, ins));
       continue;

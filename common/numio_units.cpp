@@ -10,6 +10,7 @@
  * (DPConstantRoot, DPConstantInit); it does not parse expressions.
  */
 #include "numio.h"
+#include "numio_internal.h"
 
 #include <cmath>
 #include <cstdio>
@@ -62,11 +63,11 @@ struct PrefixRow {
 /* Prefixed entries in insertion order: large prefixes, the base unit itself,
  * then the small prefixes. */
 const PrefixRow kPrefixes[] = {
-    {"Y%s", Yotta}, {"Z%s", Zetta}, {"E%s", Exa},    {"P%s", Peta},
-    {"T%s", Tera},  {"G%s", Giga},  {"M%s", Mega},   {"k%s", Kilo},
-    {"h%s", Hekto}, {"%s", 1.0},    {"d%s", deci},   {"c%s", centi},
-    {"m%s", milli}, {"u%s", micro}, {"n%s", nano},   {"p%s", pico},
-    {"f%s", femto}, {"a%s", atto},  {"z%s", zepto},  {"y%s", yocto},
+    {"Y%s", Yotta}, {"Z%s", Zetta}, {"E%s", Exa},   {"P%s", Peta},
+    {"T%s", Tera},  {"G%s", Giga},  {"M%s", Mega},  {"k%s", Kilo},
+    {"h%s", Hekto}, {"%s", 1.0},    {"d%s", deci},  {"c%s", centi},
+    {"m%s", milli}, {"u%s", micro}, {"n%s", nano},  {"p%s", pico},
+    {"f%s", femto}, {"a%s", atto},  {"z%s", zepto}, {"y%s", yocto},
 };
 
 const PrefixRow kPrefixes2[] = {
@@ -94,8 +95,7 @@ int insert_prefixed(const PrefixRow (&rows)[N], const char *Quantity,
   char key[kKeyBufLen];
   for (const PrefixRow &row : rows) {
     std::snprintf(key, sizeof key, row.format, Baseunit);
-    if (dpconstant_insert(Quantity, Unit, key, baseValue * row.factor,
-                          nullptr))
+    if (dpconstant_insert(Quantity, Unit, key, baseValue * row.factor, nullptr))
       return -1;
   }
   return 0;
@@ -106,9 +106,9 @@ enum class RowKind { Single, Prefixed, Squared, Cubed };
 
 struct TableRow {
   RowKind kind;
-  const char *key;      /* key, or base unit for the prefixed kinds */
+  const char *key; /* key, or base unit for the prefixed kinds */
   double value;
-  const char *unit;     /* SI unit of the value, or none */
+  const char *unit; /* SI unit of the value, or none */
   const char *quantity;
 };
 
@@ -116,7 +116,7 @@ struct TableRow {
 const TableRow kTable[] = {
     {RowKind::Single, "inf", 1.7976931348623157e+308, nullptr, "infinity"},
     {RowKind::Single, "gamma", 0.5772156649015329, nullptr, "gamma number"},
-    {RowKind::Single, "pi", 3.141592653589793, nullptr, "pi number"},
+    {RowKind::Single, "pi", kNumioPi, nullptr, "pi number"},
     {RowKind::Single, "e", 2.718281828459045, nullptr, "Euler number"},
     {RowKind::Single, "rad", 1, "rad", "angle"},
     {RowKind::Single, "mrad", 0.001, "rad", "angle"},
@@ -209,8 +209,8 @@ const TableRow kTable[] = {
 
 /* Digital information: decimal multiples with their quantity texts. */
 struct ByteRow {
-  const char *longKey;   /* "kByte" form */
-  const char *shortKey;  /* "kB" form */
+  const char *longKey;  /* "kByte" form */
+  const char *shortKey; /* "kB" form */
   double value;
   const char *quantity;
 };
@@ -258,11 +258,9 @@ int insert_row(const TableRow &row)
   case RowKind::Prefixed:
     return dpconstant_insert_unit(row.quantity, row.unit, row.key, row.value);
   case RowKind::Squared:
-    return dpconstant_insert_unit2(row.quantity, row.unit, row.key,
-                                   row.value);
+    return dpconstant_insert_unit2(row.quantity, row.unit, row.key, row.value);
   case RowKind::Cubed:
-    return dpconstant_insert_unit3(row.quantity, row.unit, row.key,
-                                   row.value);
+    return dpconstant_insert_unit3(row.quantity, row.unit, row.key, row.value);
   }
   return -1;
 }
@@ -292,8 +290,7 @@ int insert_bytes(void)
 
 /* Replaces the entry's descriptive texts by copies of the given ones; a
  * failed copy leaves the text empty (none), which only the printouts see. */
-void set_descriptions(DPConstant *entry, const char *Quantity,
-                      const char *Unit)
+void set_descriptions(DPConstant *entry, const char *Quantity, const char *Unit)
 {
   std::free(entry->Quantity);
   std::free(entry->Unit);
@@ -321,10 +318,8 @@ bool key_starts(const char *key, const char *text)
 int dpconstant_insert(const char *Quantity, const char *Unit, const char *Key,
                       double Value, DPConstant **pdpconstant)
 {
-  if (pdpconstant)
-    *pdpconstant = nullptr;
-  if (!Key)
-    return -1;
+  if (pdpconstant) *pdpconstant = nullptr;
+  if (!Key) return -1;
 
   DPConstant *previous = nullptr;
   DPConstant *current = DPConstantRoot;
@@ -338,8 +333,7 @@ int dpconstant_insert(const char *Quantity, const char *Unit, const char *Key,
     entry = current;
   } else {
     entry = static_cast<DPConstant *>(std::calloc(1, sizeof(DPConstant)));
-    if (!entry)
-      return -1;
+    if (!entry) return -1;
     entry->Key = num_newstr(Key);
     if (!entry->Key) {
       std::free(entry);
@@ -347,8 +341,7 @@ int dpconstant_insert(const char *Quantity, const char *Unit, const char *Key,
     }
     entry->Previous = previous;
     entry->Next = current;
-    if (current)
-      current->Previous = entry;
+    if (current) current->Previous = entry;
     if (previous)
       previous->Next = entry;
     else
@@ -356,11 +349,9 @@ int dpconstant_insert(const char *Quantity, const char *Unit, const char *Key,
   }
 
   entry->Value = Value;
-  if (NUMIO_debug > 0)
-    set_descriptions(entry, Quantity, Unit);
+  if (NUMIO_debug > 0) set_descriptions(entry, Quantity, Unit);
 
-  if (pdpconstant)
-    *pdpconstant = entry;
+  if (pdpconstant) *pdpconstant = entry;
   return 0;
 }
 
@@ -369,23 +360,18 @@ int dpconstant_insert(const char *Quantity, const char *Unit, const char *Key,
  * found, -1 when not (or for a null Key), with *pdpconstant none then. */
 int dpconstant_search(const char *Key, DPConstant **pdpconstant, int mode)
 {
-  if (pdpconstant)
-    *pdpconstant = nullptr;
-  if (!Key)
-    return -1;
+  if (pdpconstant) *pdpconstant = nullptr;
+  if (!Key) return -1;
 
   DPConstant *entry = DPConstantRoot;
   if (mode == 0) {
-    while (entry && std::strcmp(entry->Key, Key) != 0)
-      entry = entry->Next;
+    while (entry && std::strcmp(entry->Key, Key) != 0) entry = entry->Next;
   } else {
     while (entry && !key_starts(entry->Key, Key)) entry = entry->Next;
   }
-  if (!entry)
-    return -1;
+  if (!entry) return -1;
 
-  if (pdpconstant)
-    *pdpconstant = entry;
+  if (pdpconstant) *pdpconstant = entry;
   if (NUMIO_debug > 0) {
     if (entry->Unit && entry->Quantity)
       std::printf("  %s = %.15g %s (%s)\n", entry->Key, entry->Value,
@@ -407,8 +393,7 @@ int dpconstant_search(const char *Key, DPConstant **pdpconstant, int mode)
 int dpconstant_insert_unit(const char *Quantity, const char *Unit,
                            const char *Baseunit, double Basevalue)
 {
-  if (!Baseunit || std::strlen(Baseunit) > kMaxBaseUnit)
-    return -1;
+  if (!Baseunit || std::strlen(Baseunit) > kMaxBaseUnit) return -1;
   return insert_prefixed(kPrefixes, Quantity, Unit, Baseunit, Basevalue);
 }
 
@@ -417,8 +402,7 @@ int dpconstant_insert_unit(const char *Quantity, const char *Unit,
 int dpconstant_insert_unit2(const char *Quantity, const char *Unit,
                             const char *Baseunit, double Basevalue)
 {
-  if (!Baseunit || std::strlen(Baseunit) > kMaxBaseUnitPower)
-    return -1;
+  if (!Baseunit || std::strlen(Baseunit) > kMaxBaseUnitPower) return -1;
   return insert_prefixed(kPrefixes2, Quantity, Unit, Baseunit,
                          Basevalue * Basevalue);
 }
@@ -428,8 +412,7 @@ int dpconstant_insert_unit2(const char *Quantity, const char *Unit,
 int dpconstant_insert_unit3(const char *Quantity, const char *Unit,
                             const char *Baseunit, double Basevalue)
 {
-  if (!Baseunit || std::strlen(Baseunit) > kMaxBaseUnitPower)
-    return -1;
+  if (!Baseunit || std::strlen(Baseunit) > kMaxBaseUnitPower) return -1;
   return insert_prefixed(kPrefixes3, Quantity, Unit, Baseunit,
                          Basevalue * Basevalue * Basevalue);
 }
@@ -440,14 +423,11 @@ int dpconstant_insert_unit3(const char *Quantity, const char *Unit,
 int dpconstant_init(void)
 {
   for (const TableRow &row : kTable)
-    if (insert_row(row))
-      return -1;
-  if (insert_bytes())
-    return -1;
+    if (insert_row(row)) return -1;
+  if (insert_bytes()) return -1;
 
   DPConstantInit = 1;
-  if (NUMIO_debug > 1)
-    dpconstant_print(stdout, 1, 0);
+  if (NUMIO_debug > 1) dpconstant_print(stdout, 1, 0);
   return 0;
 }
 
@@ -456,8 +436,7 @@ int dpconstant_init(void)
  * stream.  Returns 0. */
 int dpconstant_print(FILE *out, int level, int verbose)
 {
-  if (level <= 0 || !out)
-    return 0;
+  if (level <= 0 || !out) return 0;
 
   for (const DPConstant *entry = DPConstantRoot; entry; entry = entry->Next) {
     if (verbose) {
@@ -491,8 +470,7 @@ int dpconstant_print(FILE *out, int level, int verbose)
       std::fprintf(out, "   '%s' = %lg\n", entry->Key, entry->Value);
     }
   }
-  if (verbose)
-    std::fprintf(out, "   %s\n", kSeparator);
+  if (verbose) std::fprintf(out, "   %s\n", kSeparator);
   return 0;
 }
 

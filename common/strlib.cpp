@@ -47,7 +47,8 @@ struct ByteClasses {
   ByteClass of[256];
   constexpr ByteClasses() : of()
   {
-    for (int c = 0; c < 256; ++c) of[c] = byte_class(static_cast<unsigned char>(c));
+    for (int c = 0; c < 256; ++c)
+      of[c] = byte_class(static_cast<unsigned char>(c));
   }
 };
 constexpr ByteClasses kByteClasses;

@@ -30,9 +30,9 @@ int strlib_is_empty(const char *s);
 size_t strlib_spn(const char *s, const char *accept);
 
 /* Cleaning in place; a null s gives a static empty text. */
-char *strlib_uncomment(char *s);   /* cut at the first '#' */
-char *strlib_trim(char *s);        /* drop white space at both ends */
-char *strlib_collapse(char *s);    /* each white-space run -> one blank */
+char *strlib_uncomment(char *s); /* cut at the first '#' */
+char *strlib_trim(char *s);      /* drop white space at both ends */
+char *strlib_collapse(char *s);  /* each white-space run -> one blank */
 /* All three in one pass: the text strlib_uncomment, strlib_trim and
  * strlib_collapse leave, in turn, for the cost of one. */
 char *strlib_clean(char *s);
@@ -60,8 +60,8 @@ char *strlib_nconcat(char *buffer, size_t buflen, const char *a, const char *b,
 char *strlib_concat(char *buffer, size_t buflen, const char *a, const char *b);
 
 /* Case. */
-char *strlib_toupper(char *s);   /* null for null */
-char *strlib_tolower(char *s);   /* null for null */
+char *strlib_toupper(char *s); /* null for null */
+char *strlib_tolower(char *s); /* null for null */
 /* Compares the first n characters of s1 and s2 ignoring case (null counts
  * as empty); negative, 0 or positive. */
 int strlib_ncasecmp(const char *s1, const char *s2, size_t n);

@@ -13,8 +13,8 @@
 #define VABO_TILT3D_H
 
 /* The one tolerance of every test of the module. */
-extern const double tilt3d_eps;   /* 1e-08 */
-extern const double tilt3d_pi;    /* 3.141592653589793 */
+extern const double tilt3d_eps; /* 1e-08 */
+extern const double tilt3d_pi;  /* 3.141592653589793 */
 
 /* "tilt3d : Kelvardo V1.11 2011-06-16" */
 const char *tilt3d_version(void);

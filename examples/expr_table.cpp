@@ -29,8 +29,9 @@ constexpr const char *kProgramName = "expr_table";
 
 int usage()
 {
-  std::fprintf(stderr, "usage: expr_table FORMULA VARIABLE FROM TO STEP [UNIT]\n"
-                       "example: expr_table \"_x*_x_cm\" x 0 10 1 mm\n");
+  std::fprintf(stderr,
+               "usage: expr_table FORMULA VARIABLE FROM TO STEP [UNIT]\n"
+               "example: expr_table \"_x*_x_cm\" x 0 10 1 mm\n");
   return 2;
 }
 
@@ -59,7 +60,8 @@ int main(int argc, char **argv)
   const char *variable = argv[2];
   const char *unit = argc == 7 ? argv[6] : nullptr;
   double from = 0, to = 0, step = 0, unit_value = 1;
-  if (!read_argument("FROM", argv[3], &from) || !read_argument("TO", argv[4], &to) ||
+  if (!read_argument("FROM", argv[3], &from) ||
+      !read_argument("TO", argv[4], &to) ||
       !read_argument("STEP", argv[5], &step) ||
       (unit && !read_argument("UNIT", unit, &unit_value)))
     return 2;
@@ -69,28 +71,33 @@ int main(int argc, char **argv)
   }
   double rows = step == 0 ? 0 : std::floor((to - from) / step + kRowSlack) + 1;
   if (!(rows >= 1 && rows <= kMaxRows)) {
-    std::fprintf(stderr, "expr_table: STEP must lead from FROM to TO in at most %.0f rows\n",
-                 kMaxRows);
+    std::fprintf(
+        stderr,
+        "expr_table: STEP must lead from FROM to TO in at most %.0f rows\n",
+        kMaxRows);
     return 2;
   }
 
   char message[kBufLen];
   const char *tail = nullptr;
   int errval = 0;
-  NumProg *program = num_str2prog(kProgramName, formula, &tail, &errval, 1, variable);
+  NumProg *program =
+      num_str2prog(kProgramName, formula, &tail, &errval, 1, variable);
   if (errval == NUM_EBADVAR) {
     std::fprintf(stderr, "expr_table: bad variable name '%s'\n", variable);
     return 2;
   }
   if (!program || *tail != '\0') {
     if (errval == 0) errval = NUM_ESCAN;
-    std::fprintf(stderr, "expr_table: cannot compile '%s' at '%s': %s\n", formula,
-                 tail ? tail : formula, num_errval2str(message, sizeof message, errval));
+    std::fprintf(stderr, "expr_table: cannot compile '%s' at '%s': %s\n",
+                 formula, tail ? tail : formula,
+                 num_errval2str(message, sizeof message, errval));
     num_rmprog(program, nullptr);
     return 2;
   }
   if (num_chkvar(program, 1, nullptr) == 0)
-    std::fprintf(stderr, "expr_table: warning: the formula does not use _%s\n", variable);
+    std::fprintf(stderr, "expr_table: warning: the formula does not use _%s\n",
+                 variable);
 
   std::printf("# %s\t%s", variable, formula);
   if (unit) std::printf(" in %s", unit);
@@ -104,7 +111,8 @@ int main(int argc, char **argv)
       std::snprintf(xtext, sizeof xtext, "?");
     if (errval == 0) num_double2str(ytext, sizeof ytext, y, unit, 0, &errval);
     if (errval != 0) {
-      std::snprintf(ytext, sizeof ytext, "(%s)", num_errval2str(message, sizeof message, errval));
+      std::snprintf(ytext, sizeof ytext, "(%s)",
+                    num_errval2str(message, sizeof message, errval));
       status = 1;
     }
     std::printf("%s\t%s\n", xtext, ytext);

@@ -192,8 +192,7 @@ std::array<int, NParams> parameter_modes(py::handle refine, py::handle keep)
   std::array<int, NParams> mode{};
   std::copy(defaults, defaults + NParams, mode.begin());
   const std::vector<int> refined = named_parameters(refine, "refine");
-  for (int p : refined)
-    mode[p] = 1;
+  for (int p : refined) mode[p] = 1;
   for (int p : named_parameters(keep, "keep")) {
     if (std::find(refined.begin(), refined.end(), p) != refined.end())
       throw py::value_error(std::string("parameter ") +
@@ -306,8 +305,7 @@ py::object result_errors(const Result &r)
 {
   if (!r.record.refined) return py::none();
   std::array<double, NParams> error{};
-  for (int p = 0; p < NParams; ++p)
-    error[p] = vabo_result_error(r.record, p);
+  for (int p = 0; p < NParams; ++p) error[p] = vabo_result_error(r.record, p);
   return vector(error.data(), NParams);
 }
 

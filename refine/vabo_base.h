@@ -7,13 +7,13 @@
  * VaboOptimize.  The pieces, each in its own source:
  *   vabo_debug.cpp   the debug word and its printout
  *   vabo_order.cpp   the ordered parameter record and the text forms
- *   vabo_linalg.cpp  column-major vector and matrix arithmetic
+ *   vabo_linalg.cpp  column-major vector and matrix arithmetic, Cholesky
+ *                    solution and inversion
  *   vabo_model.cpp   the forward model and its analytic derivatives
  *   vabo_beam.cpp    beam centre, beam distance, tilt, the BeamPar text
  *   vabo_steplog.cpp the iteration log "vabo_iteration.spec"
- *   vabo_refine.cpp  the loop, Cholesky solution, deviations, statistics
- *   vabo_covariance.cpp  covariance and standard errors of a refinement,
- *                    and the inversion of the normal matrix
+ *   vabo_refine.cpp  the loop and its stopping rules, deviations, statistics
+ *   vabo_covariance.cpp  covariance and standard errors of a refinement
  *   vabo_reject.cpp  sigma clipping of outliers around the refinement
  * VaboOptimize is Gauss-Newton without damping; VaboOptimizeEx adds
  * Levenberg-Marquardt damping and VaboOptimizeRobust rounds of sigma
@@ -36,14 +36,14 @@
 
 /* Indexes of the parameter vector (natural order). */
 typedef enum VaboParam {
-  Pix1 = 0,   /* pixel size along i1, m */
-  Pix2,       /* pixel size along i2, m */
-  Cen1,       /* point of normal incidence, i1, pixels */
-  Cen2,       /* point of normal incidence, i2, pixels */
-  Dis,        /* sample to point of normal incidence, m */
-  Rot1,       /* rotation about axis 1, rad */
-  Rot2,       /* rotation about axis 2, rad */
-  Rot3,       /* rotation about axis 3, rad */
+  Pix1 = 0, /* pixel size along i1, m */
+  Pix2,     /* pixel size along i2, m */
+  Cen1,     /* point of normal incidence, i1, pixels */
+  Cen2,     /* point of normal incidence, i2, pixels */
+  Dis,      /* sample to point of normal incidence, m */
+  Rot1,     /* rotation about axis 1, rad */
+  Rot2,     /* rotation about axis 2, rad */
+  Rot3,     /* rotation about axis 3, rad */
   NParams
 } VaboParam;
 
@@ -73,26 +73,26 @@ const int *VaboParamDefaultArray(void);
  * Index[p] < nopt.  A plain value; Names and StatNames point into the
  * static tables. */
 typedef struct VaboOrdered {
-  int Index[NParams];              /* ordered position of parameter p */
-  const char *Names[NParams];      /* name at ordered position j */
-  double Par[NParams];             /* value at ordered position j */
-  double ParDev[NParams];          /* deviation at position j; -1 = none */
-  const char *StatNames[NStats];   /* names of the statistics */
-  double Stat[NStats];             /* statistics; -1 = none */
-  size_t nopt;                     /* number of refined parameters */
+  int Index[NParams];            /* ordered position of parameter p */
+  const char *Names[NParams];    /* name at ordered position j */
+  double Par[NParams];           /* value at ordered position j */
+  double ParDev[NParams];        /* deviation at position j; -1 = none */
+  const char *StatNames[NStats]; /* names of the statistics */
+  double Stat[NStats];           /* statistics; -1 = none */
+  size_t nopt;                   /* number of refined parameters */
 } VaboOrdered;
 
 /* ---------------------------------------------------------------------
  * Debug switches (vabo_debug.cpp)
  * ------------------------------------------------------------------- */
 
-#define VABO_VERBOSE   0x01  /* one line per step, labelled result lines */
-#define VABO_LEVEL     0x06  /* two-bit level read by the front end */
-#define VABO_DATA      0x08  /* show start parameters and input tables */
-#define VABO_SHOWTEMP  0x10  /* print intermediate vectors and matrices */
-#define VABO_VABO      0x20  /* module trace and file messages */
-#define VABO_LIST      0x40  /* keyed-list tracing */
-#define VABO_SAVESTEPS 0x80  /* write the iteration log */
+#define VABO_VERBOSE 0x01   /* one line per step, labelled result lines */
+#define VABO_LEVEL 0x06     /* two-bit level read by the front end */
+#define VABO_DATA 0x08      /* show start parameters and input tables */
+#define VABO_SHOWTEMP 0x10  /* print intermediate vectors and matrices */
+#define VABO_VABO 0x20      /* module trace and file messages */
+#define VABO_LIST 0x40      /* keyed-list tracing */
+#define VABO_SAVESTEPS 0x80 /* write the iteration log */
 
 int VaboDebugSet(int debug);
 /* Stores the word and its level; with VABO_VABO prints the switches. */
@@ -108,6 +108,12 @@ int fprint_debug_usage(FILE *out);
  * Ordering and text forms (vabo_order.cpp)
  * Text forms never write past bufsiz - 1 and always terminate.
  * ------------------------------------------------------------------- */
+
+/* Size of the buffers into which the text forms are written: by the module
+ * for its printers and the iteration log, by the front end for its lines
+ * and messages.  Far above the longest text (eight fields of under 40
+ * characters). */
+inline constexpr size_t VaboLineSize = 1024;
 
 /* Fills Ordered from Par (natural order) and ParMode (non-zero refines; a
  * null ParMode refines all eight).  Deviations and statistics become -1.
@@ -134,8 +140,8 @@ int fprint_ordered(FILE *out, const VaboOrdered *Ordered);
 void mat_mul(double *Out, const double *A, const double *B, int L, int M,
              int N);
 /* Out (N x L) = A^T * B, A is M x N, B is M x L */
-void transpose_mul(double *Out, const double *A, const double *B, int L,
-                   int M, int N);
+void transpose_mul(double *Out, const double *A, const double *B, int L, int M,
+                   int N);
 /* Out (N x L) = A^T * diag(W) * B */
 void transpose_mul_weight(double *Out, const double *A, const double *B,
                           const double *W, int L, int M, int N);
@@ -152,6 +158,32 @@ double scalar_components_sum(const double *W, int N);
 /* The element of smallest (largest) magnitude, sign kept; 0 for N <= 0. */
 double scalar_absmin(const double *V, int N);
 double scalar_absmax(const double *V, int N);
+/* Smallest Cholesky pivot relative to its diagonal entry (the squared sine
+ * between that column and the span of the earlier ones, so independent of
+ * the parameters' units).  Columns that depend on each other exactly leave
+ * rounding noise of ~1e-16 here; the normal equations square the condition,
+ * so below 1e-13 fewer than three digits of a solution would survive.  Both
+ * CholeskySolve and CholeskyInverse call a matrix below it singular. */
+inline constexpr double VABO_MIN_PIVOT_RATIO = 1e-13;
+
+/* Solves A X = B for a symmetric positive definite n x n matrix A, by
+ * A = G^T G with G upper triangular.  Column-major as every matrix here:
+ * the factorisation reads A[i*n + j] for j >= i only, the lower triangle,
+ * which for a symmetric A holds the same numbers as the upper one.  0; -1
+ * with X untouched when A is not positive definite to working precision (a
+ * pivot not positive, not a number, or at or below VABO_MIN_PIVOT_RATIO
+ * times its diagonal entry), an argument is missing or no workspace can be
+ * obtained (which needs no heap up to NParams unknowns). */
+int CholeskySolve(int n, const double *A, const double *B, double *X);
+/* Ainv = A^-1 for a symmetric positive definite n x n matrix A (both
+ * column-major; only the entries A[i*n + j] with j >= i are read).  The
+ * matrix is scaled to unit diagonal before its Cholesky factorisation, so
+ * parameters of very different units lose no accuracy; the inverse is
+ * exactly symmetric.  0; -1 with Ainv untouched when A is not positive
+ * definite to working precision (the pivot test of CholeskySolve), holds a
+ * value that is not a number, an argument is missing or no workspace is
+ * obtained (which needs no heap up to NParams unknowns). */
+int CholeskyInverse(int n, const double *A, double *Ainv);
 /* Debug printers: a vector as numbered rows, a matrix row by row under its
  * label, each followed by an empty line.  Return 0. */
 int fprint_vector(FILE *out, size_t ndata, const double *V, const char *label);
@@ -164,8 +196,7 @@ int fprint_matrix_3d(FILE *out, const double *M, const char *label);
  * ------------------------------------------------------------------- */
 
 /* R[i][j] as tabled: read column-major it is Rz(rot3) Ry(rot2) Rx(rot1). */
-void rotation_matrix_3d(double R[3][3], double rot1, double rot2,
-                        double rot3);
+void rotation_matrix_3d(double R[3][3], double rot1, double rot2, double rot3);
 /* VOut = ((i1 - cen1) pix1, (i2 - cen2) pix2, -dis); null VOut: nothing. */
 void i2normal_3d(double *VOut, double pix1, double pix2, double cen1,
                  double cen2, double dis, double i1, double i2);
@@ -174,10 +205,9 @@ double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1,
                     double i2);
 /* Column j (DX[3j .. 3j+2]) = dX/dp for the refined parameter p at ordered
  * position j < nopt; other columns untouched; null DX: nothing. */
-void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
-                  double i2);
-double Azimuth_3d(const double *X);   /* rad, from axis 1 towards axis 2 */
-double Angle_3d(const double *X);     /* TwoTheta, rad, in [0, pi] */
+void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1, double i2);
+double Azimuth_3d(const double *X); /* rad, from axis 1 towards axis 2 */
+double Angle_3d(const double *X);   /* TwoTheta, rad, in [0, pi] */
 /* d Angle_3d / d (parameter at ordered position Param); 0 for null input
  * or a position outside 0 ... 7. */
 double DAngle_3d(const double *X, const double *DX, int Param);
@@ -222,8 +252,8 @@ int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
  * with (dimensionless). */
 int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
                            const double *Angle, const double *I1,
-                           const double *I2, const double *Weight,
-                           int truncate, double damping);
+                           const double *I2, const double *Weight, int truncate,
+                           double damping);
 
 /* ---------------------------------------------------------------------
  * Least-squares refinement (vabo_refine.cpp)
@@ -231,30 +261,23 @@ int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
 
 /* Threshold below which a step's change of the standard deviation ends the
  * loop: changes this small are rounding noise. */
-#define VABO_MIN_CHANGE 1e-16
+inline constexpr double VABO_MIN_CHANGE = 1e-16;
 /* A Jacobian column whose weighted norm is at or below this has no
  * deviation (the parameter does not act on any angle). */
-#define VABO_MIN_PARTS 1e-30
+inline constexpr double VABO_MIN_PARTS = 1e-30;
 /* A refined parameter whose Jacobian column has a weighted root mean square
  * at or below this (rad of TwoTheta per unit of the parameter: m, pixel or
  * rad) acts on no angle, and the normal equations are singular.  rot3 (a
  * turn about the beam) leaves only rounding noise of ~1e-16 there, while
  * the weakest real influence, a PONI shift of one micrometre pixel seen
  * from 100 m, is 1e-8. */
-#define VABO_MIN_INFLUENCE 1e-12
-
-/* Smallest Cholesky pivot relative to its diagonal entry (the squared sine
- * between that column and the span of the earlier ones, so independent of
- * the parameters' units).  Columns that depend on each other exactly leave
- * rounding noise of ~1e-16 here; the normal equations square the condition,
- * so below 1e-13 fewer than three digits of a solution would survive.  Both
- * CholeskySolve and CholeskyInverse call a matrix below it singular. */
-#define VABO_MIN_PIVOT_RATIO 1e-13
+inline constexpr double VABO_MIN_INFLUENCE = 1e-12;
 
 /* Refines the parameters with non-zero ParMode (null: all) from the start
  * values Par until the standard deviation is at most maxdev, it stops
  * changing, or maxstep steps are done.  0 success with ParOpt, ParDev,
- * ParStat written; 1 failure (no storage, normal equations not positive
+ * ParStat written; 1 failure (a missing argument, no storage, a refined
+ * parameter without influence on any angle, normal equations not positive
  * definite, log not writable) with the outputs untouched, the reason kept
  * for VaboOptimizeLastFailure. */
 int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
@@ -270,8 +293,8 @@ int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
                       int *psteps);
 /* The loops of VaboOptimizeEx. */
 typedef enum VaboMethod {
-  VaboGaussNewton = 0,     /* full Gauss-Newton steps: VaboOptimize's loop */
-  VaboLevenbergMarquardt   /* damped steps, taken only when they improve */
+  VaboGaussNewton = 0,   /* full Gauss-Newton steps: VaboOptimize's loop */
+  VaboLevenbergMarquardt /* damped steps, taken only when they improve */
 } VaboMethod;
 
 /* Levenberg-Marquardt damping.  Far from the minimum the fit has other,
@@ -286,24 +309,24 @@ typedef enum VaboMethod {
  * minimum they cost a few steps more.  A rejected step raises the damping
  * tenfold; after VABO_LM_MAX_REJECTED rejected steps in a row it has grown
  * by 1e10 and the steps tried are far too short to improve the fit. */
-#define VABO_LM_START_DAMPING 100.0 /* damping of the first step */
-#define VABO_LM_RAISE 10.0          /* factor after a rejected step */
-#define VABO_LM_LOWER 2.0           /* divisor after an accepted step */
-#define VABO_LM_MAX_REJECTED 10
+inline constexpr double VABO_LM_START_DAMPING = 100.0; /* first step's */
+inline constexpr double VABO_LM_RAISE = 10.0; /* after a rejected step */
+inline constexpr double VABO_LM_LOWER = 2.0;  /* divisor after a step made */
+inline constexpr int VABO_LM_MAX_REJECTED = 10;
 
 /* Options of VaboOptimizeEx; all zero (or a null pointer) is VaboOptimize.
  * continued and first_step let one run refine in several calls (as the
  * rounds of VaboOptimizeRobust do) and still number its steps, and its
  * iteration log, as one sequence. */
 typedef struct VaboOptions {
-  int method;        /* VaboMethod */
-  double damping;    /* Levenberg-Marquardt damping of the first step;
-                        0 (or not positive): VABO_LM_START_DAMPING */
-  int continued;     /* non-zero: this call continues a refinement: the
-                        iteration log is appended to without a scan of the
-                        start values */
-  int first_step;    /* steps done before this call: step k of the call is
-                        shown and logged as first_step + k */
+  int method;     /* VaboMethod */
+  double damping; /* Levenberg-Marquardt damping of the first step;
+                     0 (or not positive): VABO_LM_START_DAMPING */
+  int continued;  /* non-zero: this call continues a refinement: the
+                     iteration log is appended to without a scan of the
+                     start values */
+  int first_step; /* steps done before this call: step k of the call is
+                     shown and logged as first_step + k */
 } VaboOptions;
 
 /* As VaboOptimizeSteps, with Options (null: the defaults).  With
@@ -321,16 +344,19 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
                    const double *Angle, const double *I1, const double *I2,
                    const double *Weight, double maxdev, int maxstep,
                    const VaboOptions *Options, int *psteps);
-/* Why the last call of VaboOptimize, VaboOptimizeSteps or VaboOptimizeEx
- * in this process returned 1: a caller tells a refinement that failed on its data from one
- * that ran out of memory. */
+/* Why the last call of VaboOptimize, VaboOptimizeSteps, VaboOptimizeEx or
+ * VaboOptimizeRobust in this process returned 1: a caller tells a
+ * refinement that failed on its data from one that ran out of memory. */
 typedef enum VaboOptimizeFailure {
   VaboOptimizeOk = 0,      /* the last call succeeded (or none was made) */
   VaboOptimizeBadArgument, /* missing tables, more points than indexable,
                               or an unknown method */
   VaboOptimizeNoMemory,    /* working storage (steps or deviations) failed */
   VaboOptimizeSingular,    /* normal equations not positive definite */
-  VaboOptimizeLogFailed    /* the iteration log could not be written */
+  VaboOptimizeLogFailed,   /* the iteration log could not be written */
+  VaboOptimizeNoInfluence  /* a refined parameter acts on no angle (its
+                              Jacobian column is at most VABO_MIN_INFLUENCE,
+                              as rot3's, a turn about the beam) */
 } VaboOptimizeFailure;
 int VaboOptimizeLastFailure(void);
 /* VaboB[i] = DiffAngle at point i. */
@@ -339,10 +365,6 @@ void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
 /* Jacobian of the model angle, ndata x nopt column-major; returns nopt. */
 int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
               const double *Angle, const double *I1, const double *I2);
-/* Solves A X = B for symmetric positive definite A (n x n); 0, or -1 when
- * A is not positive definite or no workspace can be obtained (which needs
- * no heap up to NParams unknowns). */
-int CholeskySolve(int n, const double *A, const double *B, double *X);
 /* Fills Ordered->ParDev and Ordered->Stat at the current parameters; -1
  * (record unchanged) when its working storage cannot be obtained. */
 int get_VaboParDev(size_t ndata, VaboOrdered *Ordered, const double *Angle,
@@ -384,16 +406,6 @@ typedef enum VaboCovStatus {
 int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
                    const int *ParMode, size_t ndata, const double *Angle,
                    const double *I1, const double *I2, const double *Weight);
-/* Ainv = A^-1 for a symmetric positive definite n x n matrix A (both
- * column-major; only the entries A[i*n + j] with j >= i are read).  The
- * matrix is scaled to unit diagonal before its Cholesky factorisation, so
- * parameters of very different units lose no accuracy; the inverse is
- * exactly symmetric.  0; -1 with Ainv
- * untouched when A is not positive definite to working precision (the pivot
- * test of CholeskySolve), holds a value that is not a number, an argument
- * is missing or no workspace is obtained (which needs no heap up to NParams
- * unknowns).  Plain algebra. */
-int CholeskyInverse(int n, const double *A, double *Ainv);
 /* One line saying what a VaboCovStatus means ("unknown status" for any
  * other value); a static text. */
 const char *VaboCovStatusText(int status);
@@ -404,14 +416,14 @@ const char *VaboCovStatusText(int status);
 
 /* Most rounds of clipping in one refinement: a round that still finds
  * outliers after ten is chasing the tail of the noise, not wrong points. */
-#define VABO_REJECT_MAX_ROUNDS 10
+inline constexpr int VABO_REJECT_MAX_ROUNDS = 10;
 /* The median absolute deviation times this estimates the standard deviation
  * of normally distributed residuals (1 / Phi^-1(3/4)). */
-#define VABO_MAD_TO_SIGMA 1.4826
+inline constexpr double VABO_MAD_TO_SIGMA = 1.4826;
 /* Smallest robust scale used (rad): residuals of exact data are rounding
  * noise of ~1e-16 rad, whose median absolute deviation would make every
  * point an outlier; 1e-12 rad is far below any calibration's accuracy. */
-#define VABO_REJECT_MIN_SCALE 1e-12
+inline constexpr double VABO_REJECT_MIN_SCALE = 1e-12;
 
 /* Median of values[0 ... n-1], which are reordered: the middle value, or
  * the mean of the two middle values for even n; NaN for n = 0.  The values
@@ -430,17 +442,17 @@ typedef enum VaboRejectEnd {
  * weight not rejected before; "kept" counts every point not rejected,
  * weight 0 included (the ndata of the statistics after the round). */
 typedef struct VaboRejectRound {
-  int round;          /* 1, 2, ... */
-  double median;      /* median residual of the points taking part, rad */
-  double scale;       /* VABO_MAD_TO_SIGMA times their median absolute
-                         deviation from it, rad */
-  size_t candidates;  /* points taking part beyond k * scale from the median,
-                         or with a residual that is not a number */
-  size_t rejected;    /* points rejected: the candidates, or 0 when they
-                         were more than the half guard allows */
-  size_t kept;        /* points not rejected after the round */
-  double stddev;      /* weighted standard deviation of the fit that follows
-                         the round, over the kept points, rad */
+  int round;         /* 1, 2, ... */
+  double median;     /* median residual of the points taking part, rad */
+  double scale;      /* VABO_MAD_TO_SIGMA times their median absolute
+                        deviation from it, rad */
+  size_t candidates; /* points taking part beyond k * scale from the median,
+                        or with a residual that is not a number */
+  size_t rejected;   /* points rejected: the candidates, or 0 when they
+                        were more than the half guard allows */
+  size_t kept;       /* points not rejected after the round */
+  double stddev;     /* weighted standard deviation of the fit that follows
+                        the round, over the kept points, rad */
 } VaboRejectRound;
 
 /* One round of clipping of the residuals B (rad) of n points: among the
@@ -452,19 +464,19 @@ typedef struct VaboRejectRound {
  * its stddev.  Returns 0 (points rejected or none found), 1 when the half
  * guard stopped it (Round unchanged), -1 when an argument is missing or
  * storage fails (Round unchanged, Summary untouched). */
-int VaboRejectPass(size_t n, const double *B, const double *Weight,
-                   int *Round, int round, double k, VaboRejectRound *Summary);
+int VaboRejectPass(size_t n, const double *B, const double *Weight, int *Round,
+                   int round, double k, VaboRejectRound *Summary);
 
 /* What VaboOptimizeRobust is given and reports.  Round and Residual are the
  * caller's arrays of ndata entries. */
 typedef struct VaboRejection {
-  double k;          /* in: clipping factor, > 0 (typically 3 to 5) */
-  int *Round;        /* out: 0 kept, r: rejected in round r */
-  double *Residual;  /* out (may be null): every point's residual at the
-                        refined parameters, rad */
+  double k;         /* in: clipping factor, > 0 (typically 3 to 5) */
+  int *Round;       /* out: 0 kept, r: rejected in round r */
+  double *Residual; /* out (may be null): every point's residual at the
+                       refined parameters, rad */
   VaboRejectRound Rounds[VABO_REJECT_MAX_ROUNDS]; /* out: the rounds done */
-  int nrounds;       /* out: their number */
-  int end;           /* out: VaboRejectEnd */
+  int nrounds;                                    /* out: their number */
+  int end;                                        /* out: VaboRejectEnd */
 } VaboRejection;
 
 /* Refines as VaboOptimizeEx, then clips: each round (VaboRejectPass at the
@@ -480,9 +492,9 @@ typedef struct VaboRejection {
  * reason kept for VaboOptimizeLastFailure. */
 int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
                        const double *Par, const int *ParMode, size_t ndata,
-                       const double *Angle, const double *I1,
-                       const double *I2, const double *Weight, double maxdev,
-                       int maxstep, const VaboOptions *Options,
-                       VaboRejection *Rejection, int *psteps);
+                       const double *Angle, const double *I1, const double *I2,
+                       const double *Weight, double maxdev, int maxstep,
+                       const VaboOptions *Options, VaboRejection *Rejection,
+                       int *psteps);
 
 #endif

@@ -9,6 +9,7 @@
  * text shows "-" for a quantity that cannot be computed.
  */
 #include "vabo_base.h"
+#include "vabo_internal.h"
 #include "tilt3d.h"
 
 #include <cmath>
@@ -19,29 +20,6 @@ namespace {
 /* Number of fields of the BeamPar text: pix1, pix2, beam centre (2), beam
  * distance, tilt (3) -- the same count as the parameter vector. */
 constexpr int kBeamFields = NParams;
-
-/* With the vabo switch every entry point names itself on entry. */
-void trace(const char *name)
-{
-  if (VABODebug() & VABO_VABO) printf("%s\n", name);
-}
-
-bool showtemp() { return (VABODebug() & VABO_SHOWTEMP) != 0; }
-
-/* Appends one field ("%12lg ", or "-" right-aligned when it has no value)
- * at *plen; once the buffer is full the text is cut at bufsiz - 1 and later
- * fields are dropped. */
-void append_field(char *buffer, size_t bufsiz, size_t *plen, double value,
-                  bool present)
-{
-  if (*plen + 1 >= bufsiz) return;
-  const size_t room = bufsiz - *plen;
-  const int n = present ? snprintf(buffer + *plen, room, "%12lg ", value)
-                        : snprintf(buffer + *plen, room, "%12s ", "-");
-  if (n < 0) return;
-  const size_t written = static_cast<size_t>(n);
-  *plen = (written >= room) ? bufsiz - 1 : *plen + written;
-}
 
 } // namespace
 
@@ -69,43 +47,43 @@ int Vabo2Image_X3(double *I, const double *X, const double *Par)
 
 int VaboBeamCenter(double *I, const double *Par)
 {
-  trace("VaboBeamCenter");
-  const double beam[3] = {0.0, 0.0, -1.0};
+  vabo_trace("VaboBeamCenter");
+  const double beam[kVaboDim] = {0.0, 0.0, -1.0};
   return Vabo2Image_X3(I, beam, Par);
 }
 
 int VaboBeamDistance(double *pdistance, const double *Par)
 {
-  trace("VaboBeamDistance");
+  vabo_trace("VaboBeamDistance");
   double I[2];
   const int status = VaboBeamCenter(I, Par);
   if (status != 0) return status;
-  if (showtemp()) printf("BeamCenter=(%lg,%lg)\n", I[0], I[1]);
+  if (vabo_showtemp()) printf("BeamCenter=(%lg,%lg)\n", I[0], I[1]);
 
   VaboOrdered Ordered;
   order_Par(&Ordered, Par, nullptr);
-  if (showtemp()) fprint_ordered(stdout, &Ordered);
+  if (vabo_showtemp()) fprint_ordered(stdout, &Ordered);
 
-  double X[3];
+  double X[kVaboDim];
   X_vector_3d(X, &Ordered, I[0], I[1]);
-  if (showtemp()) fprint_vector(stdout, 3, X, "X");
+  if (vabo_showtemp()) fprint_vector(stdout, kVaboDim, X, "X");
 
   const double distance = -X[2];
-  if (showtemp()) printf("BeamDistance=%lg\n", distance);
+  if (vabo_showtemp()) printf("BeamDistance=%lg\n", distance);
   if (pdistance) *pdistance = distance;
   return 0;
 }
 
 int VaboTilt(double *tilt, const double *Par)
 {
-  trace("VaboTilt");
+  vabo_trace("VaboTilt");
   if (!tilt || !Par) return -1;
-  double R[3][3];
+  double R[kVaboDim][kVaboDim];
   rotation_matrix_3d(R, Par[Rot1], Par[Rot2], Par[Rot3]);
-  if (showtemp()) fprint_matrix_3d(stdout, &R[0][0], "R");
+  if (vabo_showtemp()) fprint_matrix_3d(stdout, &R[0][0], "R");
 
   if (tilt3d_angles(tilt, R) != 0) return -1;
-  if (showtemp()) fprint_vector(stdout, 3, tilt, "tilt");
+  if (vabo_showtemp()) fprint_vector(stdout, 3, tilt, "tilt");
   return 0;
 }
 
@@ -125,10 +103,12 @@ char *sprint_beam_parameters(char *buffer, size_t bufsiz, const double *Par)
       IParBeam[5] = IParBeam[6] = IParBeam[7] = true;
   }
 
-  size_t len = 0;
-  buffer[0] = '\0';
-  for (int k = 0; k < kBeamFields; ++k)
-    append_field(buffer, bufsiz, &len, ParBeam[k], IParBeam[k]);
-  buffer[bufsiz - 1] = '\0';
-  return buffer;
+  VaboTextAppender text(buffer, bufsiz);
+  for (int k = 0; k < kBeamFields; ++k) {
+    if (IParBeam[k])
+      text.append("%12lg ", ParBeam[k]);
+    else
+      text.append("%12s ", "-");
+  }
+  return text.finish();
 }

@@ -4,42 +4,23 @@
  * Entry points: VaboCovariance, which evaluates s2 (J^T W J)^-1 at given
  * parameters from the model's analytic Jacobian and residuals (in one walk
  * over the points, as the refinement's steps take them), with the status
- * that says why it could not; VaboCovStatusText;
- * and CholeskyInverse, the plain-algebra inversion it uses.  The partial
- * deviations of get_VaboParDev stay as they are: these standard errors take
- * the correlations between parameters into account, the deviations do not.
+ * that says why it could not; and VaboCovStatusText.  The inversion of the
+ * normal matrix, CholeskyInverse, is plain algebra (vabo_linalg.cpp).  The
+ * partial deviations of get_VaboParDev stay as they are: these standard
+ * errors take the correlations between parameters into account, the
+ * deviations do not.
  * Owns its working arrays for one call; writes no output of its own.
  */
 #include "vabo_base.h"
 #include "vabo_geometry.h"
-#include "vabo_scratch.h"
+#include "vabo_internal.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstddef>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 namespace {
-
-/* Most calibration points a covariance takes: the matrix arithmetic indexes
- * the ndata x nopt Jacobian with int, nopt is at most NParams. */
-constexpr size_t kMaxPoints = static_cast<size_t>(INT_MAX) / NParams;
-
-/* Sizes every vector; false when the storage cannot be obtained. */
-bool obtain(std::vector<double> &v, size_t size)
-{
-  try {
-    v.assign(size, 0.0);
-    return true;
-  } catch (const std::bad_alloc &) {
-    return false;
-  } catch (const std::length_error &) {
-    return false;
-  }
-}
 
 bool all_finite(const std::vector<double> &v)
 {
@@ -55,19 +36,6 @@ size_t weighted_points(size_t ndata, const double *Weight)
   for (size_t i = 0; i < ndata; ++i)
     if (Weight[i] > 0.0) ++n;
   return n;
-}
-
-/* 1 when a refined parameter acts on no angle, by the test the refinement
- * applies before each step (the weighted root mean square of its Jacobian
- * column at or below VABO_MIN_INFLUENCE).  Its column is rounding noise,
- * which the pivots of the inversion cannot tell from a real column. */
-bool has_parameter_without_influence(const std::vector<double> &ATA,
-                                     size_t nopt, double total)
-{
-  for (size_t j = 0; j < nopt; ++j)
-    if (!(std::sqrt(ATA[j * nopt + j] / total) > VABO_MIN_INFLUENCE))
-      return true;
-  return false;
 }
 
 /* The weighted sum of squared residuals and the normal matrix J^T W J
@@ -91,7 +59,7 @@ bool normal_matrix(double &squares, std::vector<double> &ATA,
     return true;
   }
   std::vector<double> A, B;
-  if (!obtain(A, ndata * nopt) || !obtain(B, ndata)) return false;
+  if (!vabo_obtain(A, ndata * nopt) || !vabo_obtain(B, ndata)) return false;
   const int rows = static_cast<int>(ndata);
   const int cols = static_cast<int>(nopt);
   get_VaboB(ndata, B.data(), &Ordered, Angle, I1, I2);
@@ -104,66 +72,6 @@ bool normal_matrix(double &squares, std::vector<double> &ATA,
 
 } // namespace
 
-/* Scales A to C = D^-1/2 A D^-1/2 (unit diagonal), factorises C = G^T G
- * with G upper triangular, and forms A^-1 = D^-1/2 C^-1 D^-1/2, C^-1
- * column by column from the unit vectors and made exactly symmetric.
- * 0; -1 with Ainv untouched. */
-int CholeskyInverse(int n, const double *A, double *Ainv)
-{
-  if (n < 0) return -1;
-  if (n > 0 && !(A && Ainv)) return -1;
-  const size_t un = static_cast<size_t>(n);
-
-  ScratchArray<NParams> scale, Y;
-  ScratchArray<NParams * NParams> G, X;
-  if (!scale.obtain(un) || !G.obtain(un * un) || !Y.obtain(un) ||
-      !X.obtain(un * un))
-    return -1;
-
-  for (size_t i = 0; i < un; ++i) {
-    const double diagonal = A[i * un + i];
-    if (!(diagonal > 0.0) || !std::isfinite(diagonal)) return -1;
-    scale[i] = 1.0 / std::sqrt(diagonal);
-  }
-
-  /* C = G^T G, row by row of G: the factorisation of CholeskySolve. */
-  for (size_t i = 0; i < un; ++i) {
-    for (size_t j = i; j < un; ++j) {
-      double sum = A[i * un + j] * scale[i] * scale[j];
-      for (size_t k = i; k-- > 0;) sum -= G[i * un + k] * G[j * un + k];
-      if (j == i) {
-        if (!(sum > VABO_MIN_PIVOT_RATIO) || !std::isfinite(sum)) return -1;
-        G[i * un + i] = std::sqrt(sum);
-      } else {
-        G[j * un + i] = sum / G[i * un + i];
-      }
-    }
-  }
-
-  /* Column c of C^-1 solves G^T Y = e_c, then G x = Y. */
-  for (size_t c = 0; c < un; ++c) {
-    for (size_t i = 0; i < un; ++i) {
-      double sum = (i == c) ? 1.0 : 0.0;
-      for (size_t k = 0; k < i; ++k) sum -= G[i * un + k] * Y[k];
-      Y[i] = sum / G[i * un + i];
-    }
-    double *x = &X[c * un];
-    for (size_t i = un; i-- > 0;) {
-      double sum = Y[i];
-      for (size_t k = un - 1; k > i; --k) sum -= G[k * un + i] * x[k];
-      x[i] = sum / G[i * un + i];
-    }
-  }
-
-  /* The two triangles differ by rounding; their mean, times a product of
-   * scales formed in one multiplication, is exactly symmetric. */
-  for (size_t c = 0; c < un; ++c)
-    for (size_t r = 0; r < un; ++r)
-      Ainv[c * un + r] =
-          (0.5 * (X[c * un + r] + X[r * un + c])) * (scale[r] * scale[c]);
-  return 0;
-}
-
 int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
                    const int *ParMode, size_t ndata, const double *Angle,
                    const double *I1, const double *I2, const double *Weight)
@@ -175,14 +83,14 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
   VaboOrdered Ordered;
   const size_t nopt = order_Par(&Ordered, Par, ParMode);
   if (pnopt) *pnopt = nopt;
-  if (ndata > 0 && !(Angle && I1 && I2 && Weight)) return VaboCovFailed;
-  if (ndata > kMaxPoints) return VaboCovFailed;
+  if (!vabo_tables_given(ndata, Angle, I1, I2, Weight)) return VaboCovFailed;
+  if (ndata > kVaboMaxPoints) return VaboCovFailed;
 
   const size_t npoints = weighted_points(ndata, Weight);
   if (npoints <= nopt) return VaboCovTooFewPoints;
 
   std::vector<double> ATA, inverse;
-  if (!obtain(ATA, nopt * nopt) || !obtain(inverse, nopt * nopt))
+  if (!vabo_obtain(ATA, nopt * nopt) || !vabo_obtain(inverse, nopt * nopt))
     return VaboCovNoMemory;
   const int rows = static_cast<int>(ndata);
   const int cols = static_cast<int>(nopt);
@@ -194,8 +102,10 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
   if (!std::isfinite(s2) || !all_finite(ATA)) return VaboCovNotFinite;
 
   const double total = scalar_components_sum(Weight, rows);
-  if (has_parameter_without_influence(ATA, nopt, total))
-    return VaboCovSingular;
+  /* The test the refinement applies before each step: a parameter that acts
+   * on no angle has a column of rounding noise, which the pivots of the
+   * inversion cannot tell from a real column. */
+  if (vabo_without_influence(ATA.data(), nopt, total)) return VaboCovSingular;
   if (CholeskyInverse(cols, ATA.data(), inverse.data()) != 0)
     return VaboCovSingular;
 
@@ -207,8 +117,7 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
 const char *VaboCovStatusText(int status)
 {
   switch (status) {
-  case VaboCovOk:
-    return "success";
+  case VaboCovOk: return "success";
   case VaboCovTooFewPoints:
     return "no more points of positive weight than refined parameters";
   case VaboCovSingular:
@@ -216,11 +125,8 @@ const char *VaboCovStatusText(int status)
            "(singular normal matrix)";
   case VaboCovNotFinite:
     return "residuals or derivatives are not finite numbers";
-  case VaboCovFailed:
-    return "missing argument";
-  case VaboCovNoMemory:
-    return "memory allocation failed";
-  default:
-    return "unknown status";
+  case VaboCovFailed: return "missing argument";
+  case VaboCovNoMemory: return "memory allocation failed";
+  default: return "unknown status";
   }
 }

@@ -13,9 +13,9 @@
 
 namespace {
 
-int VABO_debug = 0;   /* the debug word */
-int VABO_level = 0;   /* (VABO_debug & VABO_LEVEL) >> 1, 0 ... 3 */
-char VABO_Usage[1024];
+int VABO_debug = 0;            /* the debug word */
+int VABO_level = 0;            /* (VABO_debug & VABO_LEVEL) >> 1, 0 ... 3 */
+char VABO_Usage[VaboLineSize]; /* the text of vabo_usage2str */
 
 const char kUsageFormat[] =
     "verbose=0x%x,level=0x%x,data=0x%x,temp=0x%x,vabo=0x%x,list=0x%x,"

@@ -54,7 +54,7 @@ void vabo_geometry_init(VaboGeometry *geometry, const VaboOrdered *Ordered);
 /* Points evaluated by one call of vabo_geometry_block: enough that the
  * loops inside run long, few enough that their arrays stay in the first-
  * level cache. */
-#define VABO_GEOMETRY_BLOCK 64
+inline constexpr size_t VABO_GEOMETRY_BLOCK = 64;
 
 /* For the pixels (i1[k], i2[k]), k < count (at most VABO_GEOMETRY_BLOCK):
  * angle[k] = Angle_3d of X_vector_3d; when dangle is not null,

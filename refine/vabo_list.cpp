@@ -11,15 +11,17 @@
  */
 #include "vabo_list.h"
 
+#include "strlib.h"
+
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-int ListDebug = 0;            /* non-zero: one trace line per operation */
-LList *ListRoot = nullptr;    /* first list in key order */
-int ListInit = 0;             /* 0 until list_init has run */
+int ListDebug = 0;         /* non-zero: one trace line per operation */
+LList *ListRoot = nullptr; /* first list in key order */
+int ListInit = 0;          /* 0 until list_init has run */
 
 const char kListDashes[] =
     "-   -   -   -   -   -   -   -   -   -   -   -   -   -   -";
@@ -27,7 +29,7 @@ const char kElementDashes[] =
     "-       -       -       -       -       -       -       -";
 
 /* Writes one trace line to standard output. */
-__attribute__((format(printf, 1, 2))) void print_trace(const char *format, ...)
+[[gnu::format(printf, 1, 2)]] void print_trace(const char *format, ...)
 {
   va_list args;
   va_start(args, format);
@@ -40,7 +42,10 @@ __attribute__((format(printf, 1, 2))) void print_trace(const char *format, ...)
 #define trace(...) (ListDebug != 0 ? print_trace(__VA_ARGS__) : void())
 
 /* A text argument as traced: "(null)" for null. */
-const char *shown(const char *text) { return text != nullptr ? text : "(null)"; }
+const char *shown(const char *text)
+{
+  return text != nullptr ? text : "(null)";
+}
 
 /* Runs list_init the first time the lists are touched. */
 void ensure_init()
@@ -135,18 +140,28 @@ void link_between(Record *record, Record *after, Record *at, Record **first,
 {
   record->Previous = after;
   record->Next = at;
-  if (after != nullptr) after->Next = record; else *first = record;
-  if (at != nullptr) at->Previous = record; else if (last) *last = record;
+  if (after != nullptr)
+    after->Next = record;
+  else
+    *first = record;
+  if (at != nullptr)
+    at->Previous = record;
+  else if (last)
+    *last = record;
 }
 
 /* Unlinks record from a chain whose ends are *first and (optionally) *last. */
 template <typename Record>
 void unlink_record(Record *record, Record **first, Record **last)
 {
-  if (record->Previous != nullptr) record->Previous->Next = record->Next;
-  else if (*first == record) *first = record->Next;
-  if (record->Next != nullptr) record->Next->Previous = record->Previous;
-  else if (last != nullptr && *last == record) *last = record->Previous;
+  if (record->Previous != nullptr)
+    record->Previous->Next = record->Next;
+  else if (*first == record)
+    *first = record->Next;
+  if (record->Next != nullptr)
+    record->Next->Previous = record->Previous;
+  else if (last != nullptr && *last == record)
+    *last = record->Previous;
   record->Previous = record->Next = nullptr;
 }
 
@@ -246,14 +261,11 @@ int list_debug_set(int debug)
   return 0;
 }
 
+/* The string utilities' copy, traced as a list operation. */
 char *newstr(const char *string)
 {
   trace("newstr:\n");
-  if (string == nullptr) return nullptr;
-  const size_t size = std::strlen(string) + 1;
-  char *copy = static_cast<char *>(std::malloc(size));
-  if (copy != nullptr) std::memcpy(copy, string, size);
-  return copy;
+  return strlib_newstr(string);
 }
 
 /* Numeric-aware key order: both keys are normalised (at most LIST_KEY_MAX
@@ -483,7 +495,8 @@ int put_element_value(LElement *element, const char *Value)
 int get_element_value(LElement *element, const char **pValue)
 {
   trace("get_element_value:\n");
-  if (pValue != nullptr) *pValue = element != nullptr ? element->Value : nullptr;
+  if (pValue != nullptr)
+    *pValue = element != nullptr ? element->Value : nullptr;
   return 0;
 }
 
@@ -527,7 +540,8 @@ int free_elements(LList *list)
 /* *pelement: the first element, null for an empty or null list.  Always 0. */
 int first_element(LList *list, LElement **pelement)
 {
-  if (pelement != nullptr) *pelement = list != nullptr ? list->Elements : nullptr;
+  if (pelement != nullptr)
+    *pelement = list != nullptr ? list->Elements : nullptr;
   return 0;
 }
 
@@ -616,14 +630,18 @@ int print_elements(FILE *out, LList *list, int level, int verbose)
     std::fprintf(out, "   Key               = %s\n", e->Key);
     std::fprintf(out, "   Value             = %s\n", value);
     std::fprintf(out, "   Previous Key      = ");
-    if (e->Previous != nullptr) std::fprintf(out, "%s\n", e->Previous->Key);
-    else std::fprintf(out, "(no previous element)\n");
+    if (e->Previous != nullptr)
+      std::fprintf(out, "%s\n", e->Previous->Key);
+    else
+      std::fprintf(out, "(no previous element)\n");
     std::fprintf(out, "   Next Key          = ");
-    if (e->Next != nullptr) std::fprintf(out, "%s\n", e->Next->Key);
-    else std::fprintf(out, "(no next element)\n");
+    if (e->Next != nullptr)
+      std::fprintf(out, "%s\n", e->Next->Key);
+    else
+      std::fprintf(out, "(no next element)\n");
     std::fprintf(out, "   List              = %s\n",
                  e->List != nullptr && e->List->Key != nullptr ? e->List->Key
-                                                              : "(empty)");
+                                                               : "(empty)");
   }
   if (verbose != 0) std::fprintf(out, "   %s\n", kElementDashes);
   return 0;
@@ -650,11 +668,15 @@ int print_lists(FILE *out, int level, int verbose)
     std::fprintf(out, "  ElementsLen        = '%lu'\n", length);
     print_elements(out, list, level - 1, verbose);
     std::fprintf(out, "  Previous Key       = ");
-    if (list->Previous != nullptr) std::fprintf(out, "%s\n", list->Previous->Key);
-    else std::fprintf(out, "(no previous list)\n");
+    if (list->Previous != nullptr)
+      std::fprintf(out, "%s\n", list->Previous->Key);
+    else
+      std::fprintf(out, "(no previous list)\n");
     std::fprintf(out, "  Next Key           = ");
-    if (list->Next != nullptr) std::fprintf(out, "%s\n", list->Next->Key);
-    else std::fprintf(out, "(no next list)\n");
+    if (list->Next != nullptr)
+      std::fprintf(out, "%s\n", list->Next->Key);
+    else
+      std::fprintf(out, "(no next list)\n");
   }
   if (verbose != 0) std::fprintf(out, "  %s\n", kListDashes);
   return 0;

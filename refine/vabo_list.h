@@ -24,22 +24,22 @@ struct List_Element;
  * final one (kept so that appending in ascending key order, as the data
  * reader does, costs constant time). */
 typedef struct List_List {
-  char *Key;                       /* the list's key, in the form first given */
-  struct List_Element *Elements;   /* first element, null when empty */
-  size_t ElementsLen;              /* number of elements */
-  struct List_Element *Last;       /* last element, null when empty */
-  struct List_List *Previous;      /* list with the next smaller key */
-  struct List_List *Next;          /* list with the next greater key */
+  char *Key;                     /* the list's key, in the form first given */
+  struct List_Element *Elements; /* first element, null when empty */
+  size_t ElementsLen;            /* number of elements */
+  struct List_Element *Last;     /* last element, null when empty */
+  struct List_List *Previous;    /* list with the next smaller key */
+  struct List_List *Next;        /* list with the next greater key */
 } LList;
 
 /* One element; List names the list that holds it. */
 typedef struct List_Element {
-  char *Key;                       /* the element's key, as first given,
-                                      stored in the element's own block */
-  char *Value;                     /* its value, null until one is stored */
-  LList *List;                     /* the list that holds the element */
-  struct List_Element *Previous;   /* element with the next smaller key */
-  struct List_Element *Next;       /* element with the next greater key */
+  char *Key;                     /* the element's key, as first given,
+                                    stored in the element's own block */
+  char *Value;                   /* its value, null until one is stored */
+  LList *List;                   /* the list that holds the element */
+  struct List_Element *Previous; /* element with the next smaller key */
+  struct List_Element *Next;     /* element with the next greater key */
 } LElement;
 
 /* Keys are normalised to at most this many characters before comparing. */

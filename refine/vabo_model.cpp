@@ -13,22 +13,12 @@
  */
 #include "vabo_base.h"
 #include "vabo_geometry.h"
+#include "vabo_internal.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace {
-
-/* Number of rows of a derivative column (the three components of X). */
-constexpr int kDim = 3;
-
-/* With the vabo switch every entry point names itself on entry. */
-void trace(const char *name)
-{
-  if (VABODebug() & VABO_VABO) printf("%s\n", name);
-}
-
-bool showtemp() { return (VABODebug() & VABO_SHOWTEMP) != 0; }
 
 /* The parameters of the model, read from an ordered record. */
 struct ModelParams {
@@ -53,10 +43,10 @@ bool is_refined(const VaboOrdered *Ordered, VaboParam p)
 }
 
 /* Writes one derivative column (at the ordered position of p). */
-void set_column(double *DX, const VaboOrdered *Ordered, VaboParam p,
-                double d0, double d1, double d2)
+void set_column(double *DX, const VaboOrdered *Ordered, VaboParam p, double d0,
+                double d1, double d2)
 {
-  double *column = DX + kDim * Ordered->Index[p];
+  double *column = DX + kVaboDim * Ordered->Index[p];
   column[0] = d0;
   column[1] = d1;
   column[2] = d2;
@@ -66,7 +56,7 @@ void set_column(double *DX, const VaboOrdered *Ordered, VaboParam p,
 
 void rotation_matrix_3d(double R[3][3], double rot1, double rot2, double rot3)
 {
-  trace("rotation_matrix_3d");
+  vabo_trace("rotation_matrix_3d");
   const double c1 = std::cos(rot1), s1 = std::sin(rot1);
   const double c2 = std::cos(rot2), s2 = std::sin(rot2);
   const double c3 = std::cos(rot3), s3 = std::sin(rot3);
@@ -85,44 +75,42 @@ void rotation_matrix_3d(double R[3][3], double rot1, double rot2, double rot3)
 void i2normal_3d(double *VOut, double pix1, double pix2, double cen1,
                  double cen2, double dis, double i1, double i2)
 {
-  trace("i2normal_3d");
+  vabo_trace("i2normal_3d");
   if (!VOut) return;
   VOut[0] = (i1 - cen1) * pix1;
   VOut[1] = (i2 - cen2) * pix2;
   VOut[2] = -dis;
 }
 
-double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1,
-                    double i2)
+double *X_vector_3d(double *X, const VaboOrdered *Ordered, double i1, double i2)
 {
-  trace("X_vector_3d");
+  vabo_trace("X_vector_3d");
   const ModelParams m = read_params(Ordered);
 
-  double Normal[3];
+  double Normal[kVaboDim];
   i2normal_3d(Normal, m.pix1, m.pix2, m.cen1, m.cen2, m.dis, i1, i2);
-  if (showtemp()) {
+  if (vabo_showtemp()) {
     char label[128];
     snprintf(label, sizeof label, "Normal (i1=%lg, i2=%lg)", i1, i2);
-    fprint_vector(stdout, 3, Normal, label);
+    fprint_vector(stdout, kVaboDim, Normal, label);
   }
 
-  double R[3][3];
+  double R[kVaboDim][kVaboDim];
   rotation_matrix_3d(R, m.rot1, m.rot2, m.rot3);
-  if (showtemp()) fprint_matrix_3d(stdout, &R[0][0], "R");
+  if (vabo_showtemp()) fprint_matrix_3d(stdout, &R[0][0], "R");
 
   /* The row-filled array read column-major is the matrix applied to the
    * pixel vector: X[k] = sum_j R[j][k] Normal[j]. */
-  vec_mul(X, &R[0][0], Normal, 3);
+  vec_mul(X, &R[0][0], Normal, kVaboDim);
   return X;
 }
 
-void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
-                  double i2)
+void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1, double i2)
 {
-  trace("DX_matrix_3d");
+  vabo_trace("DX_matrix_3d");
   const ModelParams m = read_params(Ordered);
   const int *I = Ordered->Index;
-  if (showtemp()) {
+  if (vabo_showtemp()) {
     printf("pix1=%lg, pix2=%lg, cen1=%lg, cen2=%lg, dis=%lg, rot1=%lg, "
            "rot2=%lg, rot3=%lg\n",
            m.pix1, m.pix2, m.cen1, m.cen2, m.dis, m.rot1, m.rot2, m.rot3);
@@ -148,8 +136,7 @@ void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
     set_column(DX, Ordered, Pix2, center2 * (s1 * s2 * c3 - c1 * s3),
                center2 * (c1 * c3 + s1 * s2 * s3), center2 * s1 * c2);
   if (is_refined(Ordered, Cen1))
-    set_column(DX, Ordered, Cen1, -pix1 * c2 * c3, -pix1 * c2 * s3,
-               pix1 * s2);
+    set_column(DX, Ordered, Cen1, -pix1 * c2 * c3, -pix1 * c2 * s3, pix1 * s2);
   if (is_refined(Ordered, Cen2))
     set_column(DX, Ordered, Cen2, -pix2 * (s1 * s2 * c3 - c1 * s3),
                -pix2 * (c1 * c3 + s1 * s2 * s3), -pix2 * s1 * c2);
@@ -164,15 +151,14 @@ void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
                    pix2 * center2 * (s1 * c3 - c1 * s2 * s3),
                c2 * (pix2 * center2 * c1 + dis * s1));
   if (is_refined(Ordered, Rot2)) {
-    const double P = -dis * c1 * c2 + pix2 * center2 * s1 * c2 -
-                     pix1 * center1 * s2;
+    const double P =
+        -dis * c1 * c2 + pix2 * center2 * s1 * c2 - pix1 * center1 * s2;
     set_column(DX, Ordered, Rot2, c3 * P, s3 * P,
                -pix1 * center1 * c2 + s2 * (dis * c1 - pix2 * center2 * s1));
   }
   if (is_refined(Ordered, Rot3))
     set_column(DX, Ordered, Rot3,
-               -dis * s1 * c3 - pix1 * center1 * c2 * s3 +
-                   dis * c1 * s2 * s3 -
+               -dis * s1 * c3 - pix1 * center1 * c2 * s3 + dis * c1 * s2 * s3 -
                    pix2 * center2 * (c1 * c3 + s1 * s2 * s3),
                pix1 * center1 * c2 * c3 +
                    pix2 * center2 * (s1 * s2 * c3 - c1 * s3) -
@@ -182,7 +168,7 @@ void DX_matrix_3d(double *DX, const VaboOrdered *Ordered, double i1,
 
 double Azimuth_3d(const double *X)
 {
-  trace("Azimuth_3d");
+  vabo_trace("Azimuth_3d");
   if (std::fabs(X[0]) > 0.0 || std::fabs(X[1]) > 0.0)
     return std::atan2(X[1], X[0]);
   return 0.0;
@@ -190,15 +176,15 @@ double Azimuth_3d(const double *X)
 
 double Angle_3d(const double *X)
 {
-  trace("Angle_3d");
+  vabo_trace("Angle_3d");
   return std::atan2(std::sqrt(X[0] * X[0] + X[1] * X[1]), -X[2]);
 }
 
 double DAngle_3d(const double *X, const double *DX, int Param)
 {
-  trace("DAngle_3d");
+  vabo_trace("DAngle_3d");
   if (!X || !DX || Param < 0 || Param >= NParams) return 0.0;
-  const double *dX = DX + kDim * Param;
+  const double *dX = DX + kVaboDim * Param;
 
   const double rho = std::sqrt(X[0] * X[0] + X[1] * X[1]);
   if (std::fabs(rho) > 0.0) {
@@ -211,13 +197,12 @@ double DAngle_3d(const double *X, const double *DX, int Param)
   return -dX[1] / X[2];
 }
 
-double DiffAngle(const VaboOrdered *Ordered, double angle, double i1,
-                 double i2)
+double DiffAngle(const VaboOrdered *Ordered, double angle, double i1, double i2)
 {
-  trace("DiffAngle");
-  double X[3];
+  vabo_trace("DiffAngle");
+  double X[kVaboDim];
   X_vector_3d(X, Ordered, i1, i2);
-  if (showtemp()) fprint_vector(stdout, 3, X, "X");
+  if (vabo_showtemp()) fprint_vector(stdout, kVaboDim, X, "X");
   return angle - Angle_3d(X);
 }
 
@@ -307,7 +292,7 @@ template <typename Column>
 void fill_dangle(double *out, const AngleFactors &f, Column column)
 {
   for (size_t k = 0; k < kBlock; ++k) {
-    double dX[kDim];
+    double dX[kVaboDim];
     column(k, dX);
     out[k] = (f.x0x2[k] * dX[0] + f.x0x0[k] * dX[2] +
               f.x1[k] * (f.x1[k] * dX[2] - f.x2[k] * dX[1])) /
@@ -315,7 +300,7 @@ void fill_dangle(double *out, const AngleFactors &f, Column column)
   }
   for (size_t n = 0; n < f.nOnAxis; ++n) {
     const size_t k = f.OnAxis[n];
-    double dX[kDim];
+    double dX[kVaboDim];
     column(k, dX);
     out[k] = -dX[1] / f.x2[k];
   }
@@ -323,9 +308,8 @@ void fill_dangle(double *out, const AngleFactors &f, Column column)
 
 } // namespace
 
-void vabo_geometry_block(const VaboGeometry *g, size_t count,
-                         const double *i1, const double *i2, double *angle,
-                         double *dangle)
+void vabo_geometry_block(const VaboGeometry *g, size_t count, const double *i1,
+                         const double *i2, double *angle, double *dangle)
 {
   if (count > kBlock) count = kBlock;
 
@@ -344,14 +328,14 @@ void vabo_geometry_block(const VaboGeometry *g, size_t count,
   }
   const double cen1 = g->cen1, cen2 = g->cen2, pix1 = g->pix1, pix2 = g->pix2;
   const double normal2 = -g->dis;
-  const double(&R)[3][3] = g->R;
+  const double(&R)[kVaboDim][kVaboDim] = g->R;
   for (size_t k = 0; k < count; ++k) {
     center1[k] = i1[k] - cen1;
     center2[k] = i2[k] - cen2;
     const double normal0 = center1[k] * pix1, normal1 = center2[k] * pix2;
-    double X[kDim];
+    double X[kVaboDim];
 #pragma GCC unroll 3
-    for (int c = 0; c < kDim; ++c) {
+    for (int c = 0; c < kVaboDim; ++c) {
       double x = 0.0;
       x += R[0][c] * normal0;
       x += R[1][c] * normal1;

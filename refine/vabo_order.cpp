@@ -10,9 +10,9 @@
  * computes nothing and never fails (a text that does not fit is cut).
  */
 #include "vabo_base.h"
+#include "vabo_internal.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 const char *const VaboParamNames[NParams + 1] = {
@@ -25,48 +25,6 @@ const char *const VaboStatNames[NStats + 1] = {
 
 namespace {
 
-/* Size of the local buffer of fprint_ordered: the size every caller of the
- * text forms uses, far above the longest line (8 fields of < 40 chars). */
-constexpr size_t kOrderedLineSize = 1024;
-
-/* Appends formatted pieces to a caller's buffer: never writes past
- * bufsiz - 1, keeps the text terminated, and drops what does not fit. */
-class TextAppender {
-public:
-  TextAppender(char *buffer, size_t bufsiz) : buffer_(buffer), bufsiz_(bufsiz)
-  {
-    if (buffer_ && bufsiz_ > 0) buffer_[0] = '\0';
-  }
-
-  [[gnu::format(printf, 2, 3)]] void append(const char *format, ...)
-  {
-    if (!buffer_ || used_ + 1 >= bufsiz_) return;
-    size_t room = bufsiz_ - used_;
-    va_list args;
-    va_start(args, format);
-    int written = vsnprintf(buffer_ + used_, room, format, args);
-    va_end(args);
-    if (written < 0) {
-      buffer_[used_] = '\0';
-      return;
-    }
-    size_t n = static_cast<size_t>(written);
-    used_ += (n < room) ? n : room - 1;
-  }
-
-  /* The terminating null at bufsiz - 1 is stored in any case. */
-  char *finish()
-  {
-    if (buffer_ && bufsiz_ > 0) buffer_[bufsiz_ - 1] = '\0';
-    return buffer_;
-  }
-
-private:
-  char *buffer_;
-  size_t bufsiz_;
-  size_t used_ = 0;
-};
-
 /* Ordered position of parameter p, or -1 when the record's Index entry is
  * not a valid position (a record not made by order_Par). */
 int ordered_position(const VaboOrdered *Ordered, int p)
@@ -75,14 +33,44 @@ int ordered_position(const VaboOrdered *Ordered, int p)
   return (j >= 0 && j < NParams) ? j : -1;
 }
 
-bool is_refined(const VaboOrdered *Ordered, int j)
+/* Calls visit(p, j) for every parameter p in natural order whose ordered
+ * position j is valid. */
+template <typename Visit>
+void for_each_position(const VaboOrdered *Ordered, Visit visit)
+{
+  for (int p = 0; p < NParams; ++p) {
+    const int j = ordered_position(Ordered, p);
+    if (j >= 0) visit(p, j);
+  }
+}
+
+/* One "%12lg " field for each of the n values (none for null values);
+ * returns buffer (cut at bufsiz - 1). */
+char *sprint_fields(char *buffer, size_t bufsiz, const double *values, int n)
+{
+  VaboTextAppender text(buffer, bufsiz);
+  if (values)
+    for (int k = 0; k < n; ++k) text.append("%12lg ", values[k]);
+  return text.finish();
+}
+
+/* Whether ordered position j (not a parameter index) holds a refined
+ * parameter: the refined ones fill positions 0 ... nopt-1. */
+bool holds_refined(const VaboOrdered *Ordered, int j)
 {
   return static_cast<size_t>(j) < Ordered->nopt;
 }
 
-const char *name_or_blank(const VaboOrdered *Ordered, int j)
+/* Appends "<name><suffix>=<value> " for the parameter at ordered position
+ * j, the value in brackets when the parameter is kept. */
+void append_named(VaboTextAppender &text, const VaboOrdered *Ordered, int j,
+                  const char *suffix, double value)
 {
-  return Ordered->Names[j] ? Ordered->Names[j] : "";
+  const char *name = Ordered->Names[j] ? Ordered->Names[j] : "";
+  if (holds_refined(Ordered, j))
+    text.append("%s%s=%lg ", name, suffix, value);
+  else
+    text.append("%s%s=[%lg] ", name, suffix, value);
 }
 
 } // namespace
@@ -96,7 +84,7 @@ const int *VaboParamDefaultArray(void) { return VaboParamDefault; }
  * deviations and statistics -1.  Returns nopt (0 for a null record). */
 size_t order_Par(VaboOrdered *Ordered, const double *Par, const int *ParMode)
 {
-  if (VABODebug() & VABO_VABO) printf("order_Par\n");
+  vabo_trace("order_Par");
   if (!Ordered) return 0;
 
   size_t j = 0;
@@ -132,15 +120,13 @@ size_t order_Par(VaboOrdered *Ordered, const double *Par, const int *ParMode)
 size_t reorder_Par(const VaboOrdered *Ordered, double *Par, double *ParDev,
                    double *Stat)
 {
-  if (VABODebug() & VABO_VABO) printf("reorder_Par\n");
+  vabo_trace("reorder_Par");
   if (!Ordered) return 0;
 
-  for (int p = 0; p < NParams; ++p) {
-    int j = ordered_position(Ordered, p);
-    if (j < 0) continue;
+  for_each_position(Ordered, [&](int p, int j) {
     if (Par) Par[p] = Ordered->Par[j];
     if (ParDev) ParDev[p] = Ordered->ParDev[j];
-  }
+  });
   if (Stat)
     for (int k = 0; k < NStats; ++k) Stat[k] = Ordered->Stat[k];
   return Ordered->nopt;
@@ -149,19 +135,13 @@ size_t reorder_Par(const VaboOrdered *Ordered, double *Par, double *ParDev,
 /* Eight "%12lg " fields; returns buffer (cut at bufsiz - 1). */
 char *sprint_parameters(char *buffer, size_t bufsiz, const double *Par)
 {
-  TextAppender text(buffer, bufsiz);
-  if (Par)
-    for (int p = 0; p < NParams; ++p) text.append("%12lg ", Par[p]);
-  return text.finish();
+  return sprint_fields(buffer, bufsiz, Par, NParams);
 }
 
 /* Six "%12lg " fields; returns buffer (cut at bufsiz - 1). */
 char *sprint_statistics(char *buffer, size_t bufsiz, const double *Stat)
 {
-  TextAppender text(buffer, bufsiz);
-  if (Stat)
-    for (int k = 0; k < NStats; ++k) text.append("%12lg ", Stat[k]);
-  return text.finish();
+  return sprint_fields(buffer, bufsiz, Stat, NStats);
 }
 
 /* "name=value " per parameter in natural order, kept ones as
@@ -169,17 +149,11 @@ char *sprint_statistics(char *buffer, size_t bufsiz, const double *Stat)
 char *sprint_ordered_par(char *buffer, size_t bufsiz,
                          const VaboOrdered *Ordered)
 {
-  TextAppender text(buffer, bufsiz);
-  if (Ordered) {
-    for (int p = 0; p < NParams; ++p) {
-      int j = ordered_position(Ordered, p);
-      if (j < 0) continue;
-      if (is_refined(Ordered, j))
-        text.append("%s=%lg ", name_or_blank(Ordered, j), Ordered->Par[j]);
-      else
-        text.append("%s=[%lg] ", name_or_blank(Ordered, j), Ordered->Par[j]);
-    }
-  }
+  VaboTextAppender text(buffer, bufsiz);
+  if (Ordered)
+    for_each_position(Ordered, [&](int, int j) {
+      append_named(text, Ordered, j, "", Ordered->Par[j]);
+    });
   return text.finish();
 }
 
@@ -188,19 +162,12 @@ char *sprint_ordered_par(char *buffer, size_t bufsiz,
 char *sprint_ordered_dev(char *buffer, size_t bufsiz,
                          const VaboOrdered *Ordered)
 {
-  TextAppender text(buffer, bufsiz);
-  if (Ordered) {
-    for (int p = 0; p < NParams; ++p) {
-      int j = ordered_position(Ordered, p);
-      if (j < 0) continue;
-      double d = Ordered->ParDev[j];
-      if (std::isnan(d) || d < 0.0) continue;
-      if (is_refined(Ordered, j))
-        text.append("%sDev=%lg ", name_or_blank(Ordered, j), d);
-      else
-        text.append("%sDev=[%lg] ", name_or_blank(Ordered, j), d);
-    }
-  }
+  VaboTextAppender text(buffer, bufsiz);
+  if (Ordered)
+    for_each_position(Ordered, [&](int, int j) {
+      const double d = Ordered->ParDev[j];
+      if (!(std::isnan(d) || d < 0.0)) append_named(text, Ordered, j, "Dev", d);
+    });
   return text.finish();
 }
 
@@ -209,7 +176,7 @@ char *sprint_ordered_dev(char *buffer, size_t bufsiz,
 int fprint_ordered(FILE *out, const VaboOrdered *Ordered)
 {
   if (!out) return 0;
-  char line[kOrderedLineSize];
+  char line[VaboLineSize];
   fprintf(out, "%s\n", sprint_ordered_par(line, sizeof line, Ordered));
   sprint_ordered_dev(line, sizeof line, Ordered);
   if (line[0] != '\0') fprintf(out, "%s\n", line);

@@ -1,55 +1,41 @@
 /*
- * vabo_refine.cpp -- the weighted Gauss-Newton refinement and its statistics.
+ * vabo_refine.cpp -- the refinement loop, its stopping rules and the
+ * statistics of the fit.
  *
- * Entry point VaboOptimize: orders the parameters (refined first), then
- * repeats residuals (get_VaboB), Jacobian (get_VaboA), normal equations and
- * their Cholesky solution (CholeskySolve) and a full correction, until one
- * stopping rule holds; finally computes deviations and statistics
- * (get_VaboParDev).  VaboOptimizeEx runs the same loop, or on request the
- * Levenberg-Marquardt loop, which damps each step and keeps only those
- * that lower the standard deviation.  It owns its working arrays for one call.  The model
- * lives in vabo_model.cpp and the products in vabo_linalg.cpp; CholeskySolve
- * is plain algebra and knows nothing of detectors.  Unless the vabo trace
- * or the showtemp printouts are on, the model runs with its geometry
- * computed once per parameter set (vabo_geometry.h), and the loop takes
- * the residual statistics and normal equations of a step in one walk over
- * the points, without the per-point arrays A and B: the same sums in the
- * same order, so the same bits.
+ * Entry points: VaboOptimize (with VaboOptimizeSteps and VaboOptimizeEx)
+ * orders the parameters (refined first), then repeats residuals
+ * (get_VaboB), Jacobian (get_VaboA), normal equations, their Cholesky
+ * solution and a full correction, until one stopping rule holds; finally it
+ * computes deviations and statistics (get_VaboParDev, VaboStdDev and the
+ * other statistics).  On request VaboOptimizeEx runs the Levenberg-
+ * Marquardt loop instead, which damps each step and keeps only those that
+ * lower the standard deviation.  It owns its working arrays for one call.
+ * The model lives in vabo_model.cpp, the products and the Cholesky
+ * solution in vabo_linalg.cpp.  Unless the vabo trace or the showtemp
+ * printouts are on, the model runs with its geometry computed once per
+ * parameter set (vabo_geometry.h), and the loop takes the residual
+ * statistics and normal equations of a step in one walk over the points
+ * (vabo_point_sums), without the per-point arrays A and B: the same sums in
+ * the same order, so the same bits.
  */
 #include "vabo_base.h"
 #include "vabo_internal.h"
 #include "vabo_geometry.h"
-#include "vabo_scratch.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <initializer_list>
 #include <new>
 #include <stdexcept>
-#include <utility>
 #include <vector>
 
 namespace {
-
-/* Most calibration points one refinement takes: the matrix arithmetic
- * indexes the ndata x nopt Jacobian with int, nopt is at most NParams. */
-constexpr size_t kMaxPoints = static_cast<size_t>(INT_MAX) / NParams;
-
-/* Smallest pivot of CholeskySolve relative to its diagonal entry of A. */
-constexpr double kMinPivotRatio = VABO_MIN_PIVOT_RATIO;
-
-/* Rows and columns of the derivative matrix DX of one point. */
-constexpr int kDXRows = 3;
 
 /* Why the last call of VaboOptimize failed (VaboOptimizeFailure). */
 int LastFailure = VaboOptimizeOk;
 
 int fail(VaboOptimizeFailure why) { return vabo_optimize_fail(why); }
-
-bool trace_on() { return (VABODebug() & VABO_VABO) != 0; }
-bool showtemp_on() { return (VABODebug() & VABO_SHOWTEMP) != 0; }
 
 /* Value of the statistics for arguments they cannot sum (a count beyond the
  * int range of the arithmetic, missing arrays): not a number, which fails
@@ -64,20 +50,6 @@ size_t refined_count(const VaboOrdered &Ordered)
 }
 
 bool countable(size_t n) { return n <= static_cast<size_t>(INT_MAX); }
-
-/* Resizes every vector to its size; false (vectors left empty or partly
- * sized, released by their owner) when the storage cannot be obtained. */
-bool obtain(std::initializer_list<std::pair<std::vector<double> *, size_t>> parts)
-{
-  try {
-    for (const auto &part : parts) part.first->assign(part.second, 0.0);
-    return true;
-  } catch (const std::bad_alloc &) {
-    return false;
-  } catch (const std::length_error &) {
-    return false;
-  }
-}
 
 /* Deviation of one refined parameter from the standard deviation and the
  * weighted norm of its Jacobian column.  Either one without a value (-1,
@@ -98,34 +70,11 @@ struct Workspace {
   bool obtain_for(size_t ndata, size_t nopt, bool per_point)
   {
     const size_t npoints = per_point ? ndata : 0;
-    return obtain({{&A, npoints * nopt},
-                   {&B, npoints},
-                   {&ATA, nopt * nopt},
-                   {&ATB, nopt},
-                   {&DOpt, nopt}});
+    return vabo_obtain(A, npoints * nopt) && vabo_obtain(B, npoints) &&
+           vabo_obtain(ATA, nopt * nopt) && vabo_obtain(ATB, nopt) &&
+           vabo_obtain(DOpt, nopt);
   }
 };
-
-bool tables_given(size_t ndata, const double *Angle, const double *I1,
-                  const double *I2, const double *Weight)
-{
-  return ndata == 0 || (Angle && I1 && I2 && Weight);
-}
-
-/* 1 when a refined parameter acts on no angle: the weighted root mean
- * square of its Jacobian column, sqrt(ATA(j, j) / total), is at or below
- * VABO_MIN_INFLUENCE.  Such a column is rounding noise (rot3 at any tilt)
- * which the Cholesky pivots cannot tell from a real column, and solving with
- * it sends the parameter off by orders of magnitude. */
-bool refines_a_parameter_without_influence(const std::vector<double> &ATA,
-                                           size_t nopt, double total)
-{
-  if (!(total > 0.0)) return false; /* no weight: the solve fails anyway */
-  for (size_t j = 0; j < nopt; ++j)
-    if (!(std::sqrt(ATA[j * nopt + j] / total) > VABO_MIN_INFLUENCE))
-      return true;
-  return false;
-}
 
 /* Sum of the weights, without the arithmetic's trace line. */
 double total_weight(size_t ndata, const double *Weight)
@@ -138,8 +87,7 @@ double total_weight(size_t ndata, const double *Weight)
 /* The rule of VaboStdDev and vabo_parts: sqrt(squares / (total - 1)), -1
  * when the total weight is at most 1, the total itself when it is NaN.
  * squares() (the weighted sum of squares) is taken only when it is used. */
-template <typename Squares>
-double deviation_rule(double total, Squares squares)
+template <typename Squares> double deviation_rule(double total, Squares squares)
 {
   if (std::isnan(total)) return total;
   if (!(total > 1.0)) return -1.0;
@@ -202,7 +150,7 @@ void store_deviations(VaboOrdered &Ordered, size_t ndata, double stddev,
     Ordered.ParDev[j] = parameter_deviation(stddev, parts[j]);
   for (size_t j = nopt; j < NParams; ++j) Ordered.ParDev[j] = 0.0;
 
-  if (showtemp_on()) {
+  if (vabo_showtemp()) {
     printf("stddev=%lg, mindev=%lg, maxdev=%lg\n", stddev, mindev, maxdev);
     fprint_ordered(stdout, &Ordered);
   }
@@ -245,7 +193,7 @@ public:
       return deviation_rule(total_, [this] { return sums_.squares; });
     }
     get_VaboB(ndata_, ws_.B.data(), &Ordered_, Angle_, I1_, I2_);
-    if (showtemp_on()) fprint_vector(stdout, ndata_, ws_.B.data(), "B");
+    if (vabo_showtemp()) fprint_vector(stdout, ndata_, ws_.B.data(), "B");
     return VaboStdDev(ndata_, ws_.B.data(), Weight_);
   }
 
@@ -267,8 +215,9 @@ public:
   }
 
   /* The weighted normal equations at the last evaluation, into ATA and
-   * ATB.  -1 when a refined parameter acts on no angle. */
-  int normal_equations()
+   * ATB.  VaboOptimizeOk, or VaboOptimizeNoInfluence when a refined
+   * parameter acts on no angle. */
+  VaboOptimizeFailure normal_equations()
   {
     const size_t nopt = Ordered_.nopt;
     if (per_point_) {
@@ -277,35 +226,44 @@ public:
       std::copy(sums_.ATB, sums_.ATB + nopt, ws_.ATB.begin());
       std::copy(sums_.ATA, sums_.ATA + nopt * nopt, ws_.ATA.begin());
     }
-    if (refines_a_parameter_without_influence(ws_.ATA, nopt, total_))
-      return -1;
-    return 0;
+    /* Without weight the solution fails anyway; with it, solving with a
+     * parameter that acts on no angle would send that parameter off by
+     * orders of magnitude. */
+    if (total_ > 0.0 && vabo_without_influence(ws_.ATA.data(), nopt, total_))
+      return VaboOptimizeNoInfluence;
+    return VaboOptimizeOk;
   }
 
   /* One Gauss-Newton step from the last evaluation: builds and solves the
    * weighted normal equations and adds the full correction to the refined
-   * parameters.  -1 when the normal matrix is not positive definite or a
-   * refined parameter acts on no angle (the parameters are then unchanged). */
-  int step()
+   * parameters.  VaboOptimizeOk, or the failure, with the parameters
+   * unchanged: VaboOptimizeNoInfluence, VaboOptimizeSingular (the normal
+   * matrix is not positive definite) or VaboOptimizeNoMemory (no workspace
+   * for the solution). */
+  VaboOptimizeFailure step()
   {
-    if (normal_equations() != 0) return -1;
+    const VaboOptimizeFailure failure = normal_equations();
+    if (failure != VaboOptimizeOk) return failure;
     return correct(ws_.ATA.data());
   }
 
   /* Whether the undamped normal equations of normal_equations() can be
-   * solved (their matrix is positive definite to working precision). */
-  bool solvable()
+   * solved: VaboOptimizeOk when their matrix is positive definite to working
+   * precision, otherwise why not, as for step(). */
+  VaboOptimizeFailure solvable()
   {
     double x[NParams];
     const int n = static_cast<int>(Ordered_.nopt);
-    return CholeskySolve(n, ws_.ATA.data(), ws_.ATB.data(), x) == 0;
+    return solution_failure(
+        vabo_cholesky_solve(n, ws_.ATA.data(), ws_.ATB.data(), x));
   }
 
   /* One Levenberg-Marquardt step from the equations of normal_equations():
    * solves them with the diagonal of the matrix raised by damping times
-   * itself and adds the correction.  -1 (parameters unchanged) when the
-   * damped matrix is not positive definite. */
-  int damped_step(double damping)
+   * itself and adds the correction.  VaboOptimizeOk, or as for step() with
+   * the parameters unchanged (VaboOptimizeSingular: the damped matrix is not
+   * positive definite). */
+  VaboOptimizeFailure damped_step(double damping)
   {
     const size_t nopt = Ordered_.nopt;
     double damped[NParams * NParams];
@@ -321,30 +279,46 @@ public:
   {
     if (per_point_)
       return get_VaboParDev(ndata_, &Ordered_, Angle_, I1_, I2_, Weight_) == 0;
-    const double stddev = deviation_rule(total_, [this] { return sums_.squares; });
+    const double stddev =
+        deviation_rule(total_, [this] { return sums_.squares; });
     const size_t nopt = refined_count(Ordered_);
     double parts[NParams];
     for (size_t j = 0; j < nopt; ++j)
-      parts[j] = deviation_rule(total_, [&] { return sums_.ATA[j * nopt + j]; });
+      parts[j] =
+          deviation_rule(total_, [&] { return sums_.ATA[j * nopt + j]; });
     store_deviations(Ordered_, ndata_, stddev, sums_.mindev, sums_.maxdev,
                      total_, parts);
     return true;
   }
 
 private:
-  /* Solves matrix DOpt = ATB and adds DOpt to the refined parameters; -1
-   * (parameters unchanged) when matrix is not positive definite. */
-  int correct(const double *matrix)
+  /* The refinement's failure for a Cholesky solution that ended so. */
+  static VaboOptimizeFailure solution_failure(VaboCholesky outcome)
+  {
+    switch (outcome) {
+    case VaboCholesky::Solved: return VaboOptimizeOk;
+    case VaboCholesky::NotPositiveDefinite: return VaboOptimizeSingular;
+    case VaboCholesky::NoWorkspace: return VaboOptimizeNoMemory;
+    case VaboCholesky::BadArgument: break;
+    }
+    return VaboOptimizeBadArgument;
+  }
+
+  /* Solves matrix DOpt = ATB and adds DOpt to the refined parameters.
+   * VaboOptimizeOk, or why the solution failed (parameters unchanged). */
+  VaboOptimizeFailure correct(const double *matrix)
   {
     const size_t nopt = Ordered_.nopt;
     const int n = static_cast<int>(nopt);
-    if (CholeskySolve(n, matrix, ws_.ATB.data(), ws_.DOpt.data()) != 0)
-      return -1;
-    if (showtemp_on()) fprint_vector(stdout, nopt, ws_.DOpt.data(), "DOpt");
+    const VaboOptimizeFailure failure = solution_failure(
+        vabo_cholesky_solve(n, matrix, ws_.ATB.data(), ws_.DOpt.data()));
+    if (failure != VaboOptimizeOk) return failure;
+    if (vabo_showtemp()) fprint_vector(stdout, nopt, ws_.DOpt.data(), "DOpt");
 
     vec_add(Ordered_.Par, Ordered_.Par, ws_.DOpt.data(), n);
-    if (showtemp_on()) fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
-    return 0;
+    if (vabo_showtemp())
+      fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
+    return VaboOptimizeOk;
   }
 
   /* A by get_VaboA, then A^T W B and A^T W A, each shown with showtemp. */
@@ -353,18 +327,19 @@ private:
     const int nopt = static_cast<int>(Ordered_.nopt);
     const int npoints = static_cast<int>(ndata_);
     get_VaboA(ndata_, ws_.A.data(), &Ordered_, Angle_, I1_, I2_);
-    if (showtemp_on())
+    if (vabo_showtemp())
       fprint_matrix(stdout, ndata_, Ordered_.nopt, ws_.A.data(), "A");
 
-    transpose_mul_weight(ws_.ATB.data(), ws_.A.data(), ws_.B.data(), Weight_,
-                         1, npoints, nopt);
-    if (showtemp_on())
+    transpose_mul_weight(ws_.ATB.data(), ws_.A.data(), ws_.B.data(), Weight_, 1,
+                         npoints, nopt);
+    if (vabo_showtemp())
       fprint_vector(stdout, Ordered_.nopt, ws_.ATB.data(), "ATB");
 
     transpose_mul_weight(ws_.ATA.data(), ws_.A.data(), ws_.A.data(), Weight_,
                          nopt, npoints, nopt);
-    if (showtemp_on())
-      fprint_matrix(stdout, Ordered_.nopt, Ordered_.nopt, ws_.ATA.data(), "ATA");
+    if (vabo_showtemp())
+      fprint_matrix(stdout, Ordered_.nopt, Ordered_.nopt, ws_.ATA.data(),
+                    "ATA");
   }
 
   VaboOrdered &Ordered_;
@@ -421,7 +396,8 @@ VaboOptimizeFailure gauss_newton(Loop &loop, double stddev, int &step)
   double diff_stddev = 1.0;
   while (stddev > loop.maxdev && step < loop.maxstep &&
          std::fabs(diff_stddev) > VABO_MIN_CHANGE) {
-    if (loop.refinement.step() != 0) return VaboOptimizeSingular;
+    const VaboOptimizeFailure failure = loop.refinement.step();
+    if (failure != VaboOptimizeOk) return failure;
 
     double previous_stddev = stddev;
     stddev = loop.refinement.evaluate();
@@ -442,8 +418,8 @@ VaboOptimizeFailure gauss_newton(Loop &loop, double stddev, int &step)
 VaboOptimizeFailure levenberg_marquardt(Loop &loop, double stddev, int &step)
 {
   Refinement &refinement = loop.refinement;
-  double damping = loop.options.damping > 0.0 ? loop.options.damping
-                                              : VABO_LM_START_DAMPING;
+  double damping =
+      loop.options.damping > 0.0 ? loop.options.damping : VABO_LM_START_DAMPING;
   double diff_stddev = 1.0;
   int rejected = 0;
   bool equations_here = false; /* normal equations built at these parameters */
@@ -452,16 +428,21 @@ VaboOptimizeFailure levenberg_marquardt(Loop &loop, double stddev, int &step)
          std::fabs(diff_stddev) > VABO_MIN_CHANGE &&
          rejected < VABO_LM_MAX_REJECTED) {
     if (!equations_here) {
-      if (refinement.normal_equations() != 0 || !refinement.solvable())
-        return VaboOptimizeSingular;
+      VaboOptimizeFailure failure = refinement.normal_equations();
+      if (failure == VaboOptimizeOk) failure = refinement.solvable();
+      if (failure != VaboOptimizeOk) return failure;
       equations_here = true;
     }
     double saved[NParams];
     std::copy(loop.Ordered.Par, loop.Ordered.Par + NParams, saved);
-    double trial = NAN; /* a damped matrix that cannot be solved: rejected */
-    if (refinement.damped_step(damping) == 0) {
+    /* A damped matrix that cannot be solved rejects the step. */
+    double trial = NAN;
+    const VaboOptimizeFailure failure = refinement.damped_step(damping);
+    if (failure == VaboOptimizeOk) {
       trial = refinement.evaluate();
       evaluated_here = false;
+    } else if (failure != VaboOptimizeSingular) {
+      return failure;
     }
     if (trial < stddev) {
       diff_stddev = trial - stddev;
@@ -516,15 +497,16 @@ void vabo_point_sums(VaboPointSums *psums, const VaboOrdered *Ordered,
 /* 0 with ParOpt, ParDev and ParStat written (each may be null); 1 with them
  * untouched when an argument is missing, there are more points than the
  * arithmetic can index, storage fails (for the steps or for the deviations),
- * the normal matrix is not positive definite or the iteration log cannot be
- * written; VaboOptimizeLastFailure then tells which. */
+ * a refined parameter acts on no angle, the normal matrix is not positive
+ * definite or the iteration log cannot be written; VaboOptimizeLastFailure
+ * then tells which. */
 int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
                  const double *Par, const int *ParMode, size_t ndata,
                  const double *Angle, const double *I1, const double *I2,
                  const double *Weight, double maxdev, int maxstep)
 {
-  return VaboOptimizeSteps(ParOpt, ParDev, ParStat, Par, ParMode, ndata,
-                           Angle, I1, I2, Weight, maxdev, maxstep, nullptr);
+  return VaboOptimizeSteps(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle,
+                           I1, I2, Weight, maxdev, maxstep, nullptr);
 }
 
 /* As VaboOptimize, counting the completed steps into *psteps (if given). */
@@ -534,8 +516,8 @@ int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
                       const double *Weight, double maxdev, int maxstep,
                       int *psteps)
 {
-  return VaboOptimizeEx(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle,
-                        I1, I2, Weight, maxdev, maxstep, nullptr, psteps);
+  return VaboOptimizeEx(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle, I1,
+                        I2, Weight, maxdev, maxstep, nullptr, psteps);
 }
 
 /* The loop of Options->method from Par; also 1 for a method it does not
@@ -550,14 +532,14 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
   int &step = psteps ? *psteps : unused_steps;
   step = 0;
   LastFailure = VaboOptimizeOk;
-  if (trace_on()) printf("VaboOptimize\n");
+  vabo_trace("VaboOptimize");
   const VaboOptions options = Options ? *Options : VaboOptions{};
   if (options.method != VaboGaussNewton &&
       options.method != VaboLevenbergMarquardt)
     return fail(VaboOptimizeBadArgument);
-  if (!Par || !tables_given(ndata, Angle, I1, I2, Weight))
+  if (!Par || !vabo_tables_given(ndata, Angle, I1, I2, Weight))
     return fail(VaboOptimizeBadArgument);
-  if (ndata > kMaxPoints) return fail(VaboOptimizeBadArgument);
+  if (ndata > kVaboMaxPoints) return fail(VaboOptimizeBadArgument);
 
   VaboOrdered Ordered;
   order_Par(&Ordered, Par, ParMode);
@@ -571,8 +553,8 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
       vabo_save_step(0, ndata, &Ordered, Angle, I1, I2, Weight, 1) != 0)
     return fail(VaboOptimizeLogFailed);
 
-  Loop loop{refinement, Ordered, ndata, Angle, I1, I2, Weight, maxdev, maxstep,
-            options};
+  Loop loop{refinement, Ordered, ndata,  Angle,   I1,
+            I2,         Weight,  maxdev, maxstep, options};
   const VaboOptimizeFailure failure =
       options.method == VaboLevenbergMarquardt
           ? levenberg_marquardt(loop, stddev, step)
@@ -599,7 +581,7 @@ int vabo_optimize_fail(VaboOptimizeFailure why)
 void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
                const double *Angle, const double *I1, const double *I2)
 {
-  if (trace_on()) printf("get_VaboB\n");
+  vabo_trace("get_VaboB");
   if (!VaboB || !Ordered || (ndata > 0 && !(Angle && I1 && I2))) return;
   if (vabo_per_step_model()) {
     VaboGeometry geometry;
@@ -624,7 +606,7 @@ void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
 int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
               const double * /*Angle*/, const double *I1, const double *I2)
 {
-  if (trace_on()) printf("get_VaboA\n");
+  vabo_trace("get_VaboA");
   if (!Ordered) return 0;
   const size_t nopt = refined_count(*Ordered);
   if (!VaboA || (ndata > 0 && !(I1 && I2))) return 0;
@@ -648,79 +630,22 @@ int get_VaboA(size_t ndata, double *VaboA, const VaboOrdered *Ordered,
   }
 
   for (size_t i = 0; i < ndata; ++i) {
-    double X[3];
-    double DX[kDXRows * NParams] = {};
+    double X[kVaboDim];
+    double DX[kVaboDim * NParams] = {};
     X_vector_3d(X, Ordered, I1[i], I2[i]);
-    if (showtemp_on()) fprint_vector(stdout, 3, X, "X");
+    if (vabo_showtemp()) fprint_vector(stdout, kVaboDim, X, "X");
     DX_matrix_3d(DX, Ordered, I1[i], I2[i]);
-    if (showtemp_on()) fprint_matrix(stdout, kDXRows, nopt, DX, "DX");
+    if (vabo_showtemp()) fprint_matrix(stdout, kVaboDim, nopt, DX, "DX");
     for (size_t j = 0; j < nopt; ++j) {
       double value = DAngle_3d(X, DX, static_cast<int>(j));
       VaboA[i + ndata * j] = value;
-      if (showtemp_on())
-        printf("VaboA[%d][%d] = %lg = DAngle_3d(X,DX,%s)\n", static_cast<int>(j),
-               static_cast<int>(i), value,
+      if (vabo_showtemp())
+        printf("VaboA[%d][%d] = %lg = DAngle_3d(X,DX,%s)\n",
+               static_cast<int>(j), static_cast<int>(i), value,
                Ordered->Names[j] ? Ordered->Names[j] : "");
     }
   }
   return static_cast<int>(nopt);
-}
-
-/* Solves A X = B for a symmetric positive definite n x n matrix A (only
- * the entries A[i*n + j] with j >= i are read) by A = G^T G, G upper
- * triangular.  0; -1 with X untouched when a pivot is not positive (or not
- * a number, or only rounding noise of its diagonal entry: A is singular to
- * working precision), an argument is missing or no workspace is obtained.
- * Up to NParams unknowns the workspace is local: the refinement's systems
- * never fail for want of memory, which a -1 would report as singular. */
-int CholeskySolve(int n, const double *A, const double *B, double *X)
-{
-  if (trace_on()) printf("CholeskySolve\n");
-  if (n < 0) return -1;
-  if (n > 0 && !(A && B && X)) return -1;
-
-  const size_t un = static_cast<size_t>(n);
-  const bool showtemp = showtemp_on();
-  ScratchArray<NParams * NParams> G, GTG;
-  ScratchArray<NParams> Y;
-  if (!G.obtain(un * un) || !Y.obtain(un) || !GTG.obtain(showtemp ? un * un : 0))
-    return -1;
-
-  for (size_t i = 0; i < un; ++i) {
-    for (size_t j = i; j < un; ++j) {
-      double sum = A[i * un + j];
-      for (size_t k = i; k-- > 0;) sum -= G[i * un + k] * G[j * un + k];
-      if (j == i) {
-        if (!(sum > 0.0) || sum <= kMinPivotRatio * A[i * un + i]) {
-          if (showtemp) fprint_matrix(stdout, un, un, G.data(), "G");
-          return -1;
-        }
-        G[i * un + i] = std::sqrt(sum);
-      } else {
-        G[j * un + i] = sum / G[i * un + i];
-      }
-    }
-  }
-
-  if (showtemp) {
-    fprint_matrix(stdout, un, un, G.data(), "G");
-    transpose_mul(GTG.data(), G.data(), G.data(), n, n, n);
-    fprint_matrix(stdout, un, un, GTG.data(), "GTG");
-  }
-
-  /* G^T Y = B */
-  for (size_t i = 0; i < un; ++i) {
-    double sum = B[i];
-    for (size_t k = 0; k < i; ++k) sum -= G[i * un + k] * Y[k];
-    Y[i] = sum / G[i * un + i];
-  }
-  /* G X = Y */
-  for (size_t i = un; i-- > 0;) {
-    double sum = Y[i];
-    for (size_t k = un - 1; k > i; --k) sum -= G[k * un + i] * X[k];
-    X[i] = sum / G[i * un + i];
-  }
-  return 0;
 }
 
 /* Fills Ordered->ParDev (refined: stddev over the weighted norm of the
@@ -730,16 +655,16 @@ int CholeskySolve(int n, const double *A, const double *B, double *X)
 int get_VaboParDev(size_t ndata, VaboOrdered *Ordered, const double *Angle,
                    const double *I1, const double *I2, const double *Weight)
 {
-  if (trace_on()) printf("get_VaboParDev\n");
-  if (!Ordered || !tables_given(ndata, Angle, I1, I2, Weight)) return -1;
-  if (ndata > kMaxPoints) return -1;
+  vabo_trace("get_VaboParDev");
+  if (!Ordered || !vabo_tables_given(ndata, Angle, I1, I2, Weight)) return -1;
+  if (ndata > kVaboMaxPoints) return -1;
   const size_t nopt = refined_count(*Ordered);
 
   std::vector<double> A, B;
-  if (!obtain({{&A, ndata * nopt}, {&B, ndata}})) return -1;
+  if (!vabo_obtain(A, ndata * nopt) || !vabo_obtain(B, ndata)) return -1;
 
   get_VaboB(ndata, B.data(), Ordered, Angle, I1, I2);
-  if (showtemp_on()) fprint_vector(stdout, ndata, B.data(), "B");
+  if (vabo_showtemp()) fprint_vector(stdout, ndata, B.data(), "B");
 
   const double stddev = VaboStdDev(ndata, B.data(), Weight);
   const double mindev = VaboMinDev(ndata, B.data());
@@ -747,7 +672,7 @@ int get_VaboParDev(size_t ndata, VaboOrdered *Ordered, const double *Angle,
   const double total = scalar_components_sum(Weight, static_cast<int>(ndata));
 
   get_VaboA(ndata, A.data(), Ordered, Angle, I1, I2);
-  if (showtemp_on()) fprint_matrix(stdout, ndata, nopt, A.data(), "A");
+  if (vabo_showtemp()) fprint_matrix(stdout, ndata, nopt, A.data(), "A");
 
   double parts[NParams];
   for (size_t j = 0; j < nopt; ++j)
@@ -812,4 +737,24 @@ double vabo_parts(size_t n, const double *VaboA, const double *Weight,
   return deviation_rule(total, [&] {
     return scalar_product_weight(column, column, Weight, count);
   });
+}
+
+bool vabo_obtain(std::vector<double> &v, size_t size)
+{
+  try {
+    v.assign(size, 0.0);
+    return true;
+  } catch (const std::bad_alloc &) {
+    return false;
+  } catch (const std::length_error &) {
+    return false;
+  }
+}
+
+bool vabo_without_influence(const double *ATA, size_t nopt, double total)
+{
+  for (size_t j = 0; j < nopt; ++j)
+    if (!(std::sqrt(ATA[j * nopt + j] / total) > VABO_MIN_INFLUENCE))
+      return true;
+  return false;
 }

@@ -180,8 +180,8 @@ double VaboMedian(size_t n, double *values)
   return lower + (upper - lower) / 2.0;
 }
 
-int VaboRejectPass(size_t n, const double *B, const double *Weight,
-                   int *Round, int round, double k, VaboRejectRound *Summary)
+int VaboRejectPass(size_t n, const double *B, const double *Weight, int *Round,
+                   int round, double k, VaboRejectRound *Summary)
 {
   if (n > 0 && !(B && Weight && Round)) return -1;
   try {
@@ -193,10 +193,10 @@ int VaboRejectPass(size_t n, const double *B, const double *Weight,
 
 int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
                        const double *Par, const int *ParMode, size_t ndata,
-                       const double *Angle, const double *I1,
-                       const double *I2, const double *Weight, double maxdev,
-                       int maxstep, const VaboOptions *Options,
-                       VaboRejection *Rejection, int *psteps)
+                       const double *Angle, const double *I1, const double *I2,
+                       const double *Weight, double maxdev, int maxstep,
+                       const VaboOptions *Options, VaboRejection *Rejection,
+                       int *psteps)
 {
   int unused_steps = 0;
   int &steps = psteps ? *psteps : unused_steps;
@@ -208,9 +208,9 @@ int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
   if (ndata > 0 && !(Rejection->Round && Angle && I1 && I2 && Weight))
     return vabo_optimize_fail(VaboOptimizeBadArgument);
   try {
-    return optimize_robust(ParOpt, ParDev, ParStat, Par, ParMode, ndata,
-                           Angle, I1, I2, Weight, maxdev, maxstep, Options,
-                           Rejection, steps);
+    return optimize_robust(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle,
+                           I1, I2, Weight, maxdev, maxstep, Options, Rejection,
+                           steps);
   } catch (const std::exception &) { /* no storage: outputs untouched */
     return vabo_optimize_fail(VaboOptimizeNoMemory);
   }

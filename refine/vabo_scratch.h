@@ -10,10 +10,10 @@
 #ifndef VABO_SCRATCH_H
 #define VABO_SCRATCH_H
 
+#include "vabo_internal.h"
+
 #include <algorithm>
 #include <cstddef>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 template <size_t N> class ScratchArray {
@@ -31,13 +31,7 @@ public:
       data_ = local_;
       return true;
     }
-    try {
-      heap_.assign(size, 0.0);
-    } catch (const std::bad_alloc &) {
-      return false;
-    } catch (const std::length_error &) {
-      return false;
-    }
+    if (!vabo_obtain(heap_, size)) return false;
     data_ = heap_.data();
     return true;
   }

@@ -10,22 +10,20 @@
  * kept between calls.  It does not decide when to log (the loop does).
  */
 #include "vabo_base.h"
+#include "vabo_internal.h"
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 namespace {
 
-/* Size of the buffers of the three parameter lines: the size every caller
- * of the text forms uses, far above the longest line. */
-constexpr size_t kLineSize = 1024;
-
-/* Empty lines between the parameter comments and "#N". */
+/* Empty lines between the parameter comments and "#N": they keep the header
+ * of every scan at 27 lines, so that "#N" and the data rows start at the
+ * same line of each scan, with or without the damping comment, which takes
+ * the place of the first of them. */
 constexpr int kBlankLines = 22;
 
 /* Reason reported when a stream failed without setting errno. */
@@ -97,43 +95,36 @@ static int save_scan(int step, size_t ndata, const VaboOrdered *Ordered,
                      const double *Angle, const double *I1, const double *I2,
                      const double *Weight, int truncate, const double *damping)
 {
-  if (VABODebug() & VABO_VABO) printf("vabo_save_step\n");
-  if (!Ordered || (ndata > 0 && !(Angle && I1 && I2 && Weight))) {
+  vabo_trace("vabo_save_step");
+  if (!Ordered || !vabo_tables_given(ndata, Angle, I1, I2, Weight)) {
     fprintf(stderr, "ERROR: vabo_save_step: NULL pointer\n");
     return -1;
   }
 
   std::vector<double> model_angle, model_azimuth;
-  try {
-    model_angle.resize(ndata);
-    model_azimuth.resize(ndata);
-  } catch (const std::bad_alloc &) {
+  if (!vabo_obtain(model_angle, ndata) || !vabo_obtain(model_azimuth, ndata))
     return report_failure(ENOMEM);
-  } catch (const std::length_error &) {
-    return report_failure(ENOMEM);
-  }
   double par[NParams];
 
   for (size_t i = 0; i < ndata; ++i) {
-    double X[3];
+    double X[kVaboDim];
     X_vector_3d(X, Ordered, I1[i], I2[i]);
     model_angle[i] = Angle_3d(X);
     model_azimuth[i] = Azimuth_3d(X);
   }
   reorder_Par(Ordered, par, nullptr, nullptr);
 
-  char ordered_text[kLineSize], beam_text[kLineSize], par_text[kLineSize];
+  char ordered_text[VaboLineSize], beam_text[VaboLineSize],
+      par_text[VaboLineSize];
   sprint_ordered_par(ordered_text, sizeof ordered_text, Ordered);
-  /* Null only when the beam formatter has no storage: an empty text. */
-  const char *beam = sprint_beam_parameters(beam_text, sizeof beam_text, par);
-  if (!beam) beam = "";
+  sprint_beam_parameters(beam_text, sizeof beam_text, par);
   sprint_parameters(par_text, sizeof par_text, par);
 
   LogFile log(truncate != 0);
   log.print("\r\n");
   log.print("#S %d\r\n", step);
   log.print("# Step%03d = %s\r\n", step, ordered_text);
-  log.print("# BeamPar = %s\r\n", beam);
+  log.print("# BeamPar = %s\r\n", beam_text);
   log.print("#     Par = %s\r\n", par_text);
   int blank = 0;
   if (damping) {
@@ -164,8 +155,8 @@ int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
 
 int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
                            const double *Angle, const double *I1,
-                           const double *I2, const double *Weight,
-                           int truncate, double damping)
+                           const double *I2, const double *Weight, int truncate,
+                           double damping)
 {
   return save_scan(step, ndata, Ordered, Angle, I1, I2, Weight, truncate,
                    &damping);

@@ -56,6 +56,7 @@ constexpr size_t kFailureTextSize = 256;
 
 /* Settings of one run, from the options. */
 struct Settings {
+  bool help = false; /* "-h" or "--help" ended the command line */
   int maxiter = VaboDefaultMaxIter;
   double mindev = VaboDefaultMinDev;
   double maxdev = VaboDefaultMaxDev;
@@ -64,19 +65,14 @@ struct Settings {
   VaboRobustOptions robust;     /* method=, reject= */
 };
 
-/* The heap arrays of one run and what it has reported beyond its status.
- * Every pointer starts null; release() frees those that were allocated, in
- * the order the exits name them. */
+/* The arrays of one run and what it has reported beyond its status.  Every
+ * array starts empty; release() frees those that were allocated. */
 struct RunState {
-  double *TwoTheta = nullptr;
-  double *Coord1 = nullptr;
-  double *Coord2 = nullptr;
-  double *Weight = nullptr;
-  double *ParStart = nullptr;
-  int *ParMode = nullptr;
-  double *ParOpt = nullptr;
-  double *ParDev = nullptr;
-  double *ParStat = nullptr;
+  std::vector<double> TwoTheta, Coord1, Coord2, Weight; /* ndata each */
+  std::vector<double> ParStart;                         /* NParams */
+  std::vector<int> ParMode;                             /* NParams */
+  std::vector<double> ParOpt, ParDev;                   /* NParams each */
+  std::vector<double> ParStat;                          /* NStats */
   size_t ndata = 0;
   VaboRobustRun robust; /* input lines and clipping of reject= */
   /* Standard output lost what was written to it (reported once). */
@@ -92,22 +88,10 @@ struct RunState {
 
   void release()
   {
-    free_and_clear(TwoTheta);
-    free_and_clear(Coord1);
-    free_and_clear(Coord2);
-    free_and_clear(Weight);
-    free_and_clear(ParStart);
-    free_and_clear(ParMode);
-    free_and_clear(ParOpt);
-    free_and_clear(ParDev);
-    free_and_clear(ParStat);
-  }
-
-private:
-  template <typename T> static void free_and_clear(T *&p)
-  {
-    free(p);
-    p = nullptr;
+    for (std::vector<double> *v : {&TwoTheta, &Coord1, &Coord2, &Weight,
+                                   &ParStart, &ParOpt, &ParDev, &ParStat})
+      std::vector<double>().swap(*v);
+    std::vector<int>().swap(ParMode);
   }
 };
 
@@ -234,9 +218,6 @@ int common_error_exit(int status, RunState &run)
   return status;
 }
 
-/* Outcome of classifying the command line. */
-enum class ArgsOutcome { Proceed, Help, Failed };
-
 /* The option wavelength=: the whole text must be one expression of a
  * positive, finite length, since a wrong wavelength in a PONI file would
  * silently spoil every integration made with it.  false after reporting. */
@@ -244,69 +225,67 @@ bool read_wavelength(const char *rest, VaboResultFiles &files)
 {
   double value = 0.0;
   int errval = 0;
-  char reason[1024];
-  const bool read =
-      vabo_option_expression(rest, &value, &errval, reason, sizeof reason);
-  if (errval == NUM_ENOMEM) {
+  char reason[VaboLineSize];
+  if (vabo_positive_option(rest, " m is not a positive length", &value, &errval,
+                           reason, sizeof reason)) {
+    files.has_wavelength = true;
+    files.wavelength = value;
+    return true;
+  }
+  if (errval == NUM_ENOMEM)
     report_no_memory("reading wavelength=%s", rest);
-    return false;
-  }
-  if (read) {
-    if (value > 0.0 && std::isfinite(value)) {
-      files.has_wavelength = true;
-      files.wavelength = value;
-      return true;
-    }
-    snprintf(reason, sizeof reason, "%lg m is not a positive length", value);
-  }
-  fprintf(stderr, "ERROR: wavelength=%s is not a wavelength: %s\n", rest,
-          reason);
+  else
+    fprintf(stderr, "ERROR: wavelength=%s is not a wavelength: %s\n", rest,
+            reason);
   return false;
 }
 
 /* Options are converted at once; every other argument is a start value,
- * stored under pix1 ... rot3, then 8, 9, ... in the list start. */
-ArgsOutcome classify_arguments(int argc, char *argv[], LList *start,
-                               Settings &settings)
+ * stored under pix1 ... rot3, then 8, 9, ... in the list start.  A help
+ * argument sets settings.help and ends the classification.  false after
+ * reporting an option that cannot be read or a start value that cannot be
+ * stored. */
+bool classify_arguments(int argc, char *argv[], LList *start,
+                        Settings &settings)
 {
   const char *const *names = VaboParamNamesArray();
   int nstart = 0;
   for (int a = 1; a < argc && argv[a]; a++) {
     const char *arg = argv[a];
-    if (begins_with(arg, "-h") || begins_with(arg, "--help"))
-      return ArgsOutcome::Help;
+    if (begins_with(arg, "-h") || begins_with(arg, "--help")) {
+      settings.help = true;
+      return true;
+    }
     double value = 0.0;
     if (begins_with(arg, "debug=")) {
-      if (!option_value(arg, arg + strlen("debug="), &value))
-        return ArgsOutcome::Failed;
+      if (!option_value(arg, arg + strlen("debug="), &value)) return false;
       int debug = truncate_to_int(value);
       VaboDebugSet(debug);
       list_debug_set(debug & VABO_LIST);
     } else if (begins_with(arg, "input=")) {
       settings.finput = arg + strlen("input=");
     } else if (begins_with(arg, "maxiter=")) {
-      if (!option_value(arg, arg + strlen("maxiter="), &value))
-        return ArgsOutcome::Failed;
+      if (!option_value(arg, arg + strlen("maxiter="), &value)) return false;
       settings.maxiter = truncate_to_int(value);
     } else if (begins_with(arg, "mindev=")) {
       if (!option_value(arg, arg + strlen("mindev="), &settings.mindev))
-        return ArgsOutcome::Failed;
+        return false;
     } else if (begins_with(arg, "maxdev=")) {
       if (!option_value(arg, arg + strlen("maxdev="), &settings.maxdev))
-        return ArgsOutcome::Failed;
+        return false;
     } else if (begins_with(arg, "poni=")) {
       settings.files.poni = arg + strlen("poni=");
     } else if (begins_with(arg, "json=")) {
       settings.files.json = arg + strlen("json=");
     } else if (begins_with(arg, "wavelength=")) {
       if (!read_wavelength(arg + strlen("wavelength="), settings.files))
-        return ArgsOutcome::Failed;
+        return false;
     } else if (begins_with(arg, "method=")) {
       if (!vabo_read_method(arg + strlen("method="), settings.robust))
-        return ArgsOutcome::Failed;
+        return false;
     } else if (begins_with(arg, "reject=")) {
       if (!vabo_read_reject(arg + strlen("reject="), settings.robust))
-        return ArgsOutcome::Failed;
+        return false;
     } else {
       char keybuf[kKeyBufferSize];
       const char *key = keybuf;
@@ -316,12 +295,12 @@ ArgsOutcome classify_arguments(int argc, char *argv[], LList *start,
         snprintf(keybuf, sizeof keybuf, "%d", nstart);
       if (write_element_value(start, key, arg)) {
         report_list_failure("start");
-        return ArgsOutcome::Failed;
+        return false;
       }
       nstart++;
     }
   }
-  return ArgsOutcome::Proceed;
+  return true;
 }
 
 /* Reports a stream that failed before its end, naming it and the reason. */
@@ -353,10 +332,10 @@ bool is_stop_line(const char *line)
  * new list "data", each non-empty cleaned line under its running number,
  * and its physical line number (from 1) into *lines when lines is given.
  * Lines are read whole, however long; a NUL byte inside a line ends the text
- * that the cleaning sees.  0, or -1 after reporting an open, read or list
+ * that the cleaning sees.  false after reporting an open, read or list
  * failure. */
-int read_calibration_lines(const char *finput, FILE *input,
-                           std::vector<size_t> *lines)
+bool read_calibration_lines(const char *finput, FILE *input,
+                            std::vector<size_t> *lines)
 {
   const bool announce = (VABODebug() & VABO_VABO) != 0;
   InputFile owned;
@@ -367,7 +346,7 @@ int read_calibration_lines(const char *finput, FILE *input,
     if (!owned) {
       /* As perror would write it, without a copy of the name. */
       fprintf(stderr, "fopen(%s,\"r\"): %s\n", finput, strerror(errno));
-      return -1;
+      return false;
     }
     input = owned.get();
   }
@@ -375,7 +354,7 @@ int read_calibration_lines(const char *finput, FILE *input,
   LList *data = nullptr;
   if (new_list("data", &data)) {
     report_list_failure("data");
-    return -1;
+    return false;
   }
 
   LineBuffer buffer;
@@ -387,7 +366,7 @@ int read_calibration_lines(const char *finput, FILE *input,
     if (length < 0) {
       if (ferror(input) || !feof(input)) {
         report_read_error(finput, errno);
-        return -1;
+        return false;
       }
       break;
     }
@@ -401,11 +380,11 @@ int read_calibration_lines(const char *finput, FILE *input,
     *std::to_chars(keybuf, keybuf + sizeof keybuf - 1, num).ptr = '\0';
     if (write_element_value(data, keybuf, line)) {
       report_list_failure("data");
-      return -1;
+      return false;
     }
     if (lines && !append_line_number(*lines, physical)) {
       report_no_memory("input line numbers");
-      return -1;
+      return false;
     }
     num++;
   }
@@ -415,15 +394,19 @@ int read_calibration_lines(const char *finput, FILE *input,
     if (announce) printf("closing >>%s<<\n", finput);
     owned.reset();
   }
-  return 0;
+  return true;
 }
 
-/* *array = n zeroed elements from the heap; false when there is no memory
- * for them (the arrays obtained before are freed at the exit). */
-template <typename T> bool allocate(T *&array, size_t n)
+/* array = n zeros; false when there is no memory for them (the arrays
+ * obtained before are freed at the exit). */
+template <typename T> bool allocate(std::vector<T> &array, size_t n)
 {
-  array = static_cast<T *>(calloc(n, sizeof(T)));
-  return array != nullptr;
+  try {
+    array.assign(n, T{});
+    return true;
+  } catch (const std::exception &) {
+    return false;
+  }
 }
 
 /* Allocates the parameter vectors in their order; false when one cannot
@@ -443,19 +426,19 @@ bool allocate_calibration_tables(RunState &run, size_t n)
          allocate(run.Coord2, n) && allocate(run.Weight, n);
 }
 
-/* Allocates the five parameter vectors and converts the start values.
- * Returns the number of start values found (0 ... 8), or -1 after reporting
- * a list, allocation or conversion failure. */
-int build_start_table(RunState &run)
+/* Allocates the five parameter vectors and converts the start values;
+ * *found receives the number of start values given (0 ... 8).  false after
+ * reporting a list, allocation or conversion failure. */
+bool build_start_table(RunState &run, int *found)
 {
   LList *start = nullptr;
   if (search_list("start", &start)) {
     report_list_lookup_failure("start");
-    return -1;
+    return false;
   }
   if (!allocate_parameter_vectors(run)) {
     report_no_memory("parameter vectors");
-    return -1;
+    return false;
   }
 
   const char *const *names = VaboParamNamesArray();
@@ -465,7 +448,7 @@ int build_start_table(RunState &run)
     const char *value = nullptr;
     if (read_element_value(start, names[i], &value)) {
       report_list_lookup_failure("start");
-      return -1;
+      return false;
     }
     if (!value) {
       run.ParMode[i] = -1;
@@ -479,18 +462,19 @@ int build_start_table(RunState &run)
     if (tail) ps = tail;
     if (errval == NUM_ENOMEM) {
       report_no_memory("reading %s", names[i]);
-      return -1;
+      return false;
     }
     if (errval) {
       fprintf(stderr, "ERROR %d in numio reading %s\n", errval, names[i]);
       fprintf(stderr,
               "from line >>%s<< when creating table with start parameters\n",
               ps);
-      return -1;
+      return false;
     }
     cnt++;
   }
-  return cnt;
+  *found = cnt;
+  return true;
 }
 
 /* Reads one column of a data line at *pstr into *value and moves *pstr to
@@ -516,26 +500,26 @@ bool read_column(const char **pstr, double *value, const char *column,
   return true;
 }
 
-/* Converts the lines of "data" into the four calibration tables.  0, or -1
+/* Converts the lines of "data" into the four calibration tables.  false
  * after reporting missing data, a value that cannot be read, or a list or
  * allocation failure. */
-int build_data_tables(RunState &run)
+bool build_data_tables(RunState &run)
 {
   LList *data = nullptr;
   if (search_list("data", &data)) {
     report_list_lookup_failure("data");
-    return -1;
+    return false;
   }
   run.ndata = number_of_elements(data);
   if (run.ndata == 0) {
     fprintf(stderr, "%s\nMissing input data\n\n", VaboUsageText);
-    return -1;
+    return false;
   }
 
   const size_t n = run.ndata;
   if (!allocate_calibration_tables(run, n)) {
     report_no_memory("calibration tables");
-    return -1;
+    return false;
   }
 
   /* The walk fails only on a list that changed under it, which no code
@@ -546,28 +530,28 @@ int build_data_tables(RunState &run)
     const char *text = nullptr;
     if (!element || get_element_value(element, &text)) {
       report_list_lookup_failure("data");
-      return -1;
+      return false;
     }
     const char *str = text ? text : "";
-    if (!read_column(&str, &run.TwoTheta[i], "TwoTheta", i)) return -1;
-    if (!read_column(&str, &run.Coord1[i], "Coord1", i)) return -1;
-    if (!read_column(&str, &run.Coord2[i], "Coord2", i)) return -1;
+    if (!read_column(&str, &run.TwoTheta[i], "TwoTheta", i)) return false;
+    if (!read_column(&str, &run.Coord1[i], "Coord1", i)) return false;
+    if (!read_column(&str, &run.Coord2[i], "Coord2", i)) return false;
     if (strlib_is_empty(str)) {
       run.Weight[i] = 1.0;
     } else {
-      if (!read_column(&str, &run.Weight[i], "Weight", i)) return -1;
+      if (!read_column(&str, &run.Weight[i], "Weight", i)) return false;
       if (run.Weight[i] < 0) {
-        fprintf(stderr, "WARNING: negative Weight[%zu]==%lg set to zero.\n",
-                i, run.Weight[i]);
+        fprintf(stderr, "WARNING: negative Weight[%zu]==%lg set to zero.\n", i,
+                run.Weight[i]);
         run.Weight[i] = 0.0;
       }
     }
     if (next_element(data, &element)) {
       report_list_lookup_failure("data");
-      return -1;
+      return false;
     }
   }
-  return 0;
+  return true;
 }
 
 /* Reports that memory ran out in the stage named what and keeps the failure
@@ -581,59 +565,69 @@ int record_no_memory(RunState &run, const char *what)
   return kStatusFailed;
 }
 
-/* Step 8: debug tables, refinement, result lines, deviation check.  Returns
- * 0 when the run succeeded, else the status bits of the failures (1 when
- * memory ran out in the refinement or its covariance).  result (if
- * given) receives the start values, the steps and the refined values with
- * their covariance, computed before the result lines so that these stay the
- * last lines of standard output under every debug switch. */
+/* The refinement and its report: the tables of the start values and of the
+ * points (data switch), the refinement, the labelled lines (verbose switch),
+ * the three result lines and the check of the final deviation against
+ * maxdev=.  Returns 0 when the run succeeded, else the status bits of the
+ * failures (1 when memory ran out in the refinement or its covariance).
+ * result (if given) receives the start values, the steps and the refined
+ * values with their covariance, computed before the result lines so that
+ * these stay the last lines of standard output under every debug switch. */
 int refine_and_report(RunState &run, const Settings &settings,
                       VaboResult *result)
 {
   const int debug = VABODebug();
   if (debug & VABO_DATA) {
-    fprint_parameters_verbose(stdout, run.ParStart, run.ParMode);
-    fprint_input_data(stdout, run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
-                      run.Weight);
+    fprint_parameters_verbose(stdout, run.ParStart.data(), run.ParMode.data());
+    fprint_input_data(stdout, run.ndata, run.TwoTheta.data(), run.Coord1.data(),
+                      run.Coord2.data(), run.Weight.data());
   }
-  if (result) vabo_result_set_start(*result, run.ParStart, run.ParMode);
+  if (result)
+    vabo_result_set_start(*result, run.ParStart.data(), run.ParMode.data());
+  /* The refinement's stopping threshold (the parameter maxdev of
+   * VaboOptimize) is the option mindev=; the option maxdev= only judges the
+   * final deviation below. */
   const VaboOptimizeFailure failure = vabo_robust_optimize(
-      settings.robust, run.robust, run.ParOpt, run.ParDev, run.ParStat,
-      run.ParStart, run.ParMode, run.ndata, run.TwoTheta, run.Coord1,
-      run.Coord2, run.Weight, settings.mindev, settings.maxiter,
+      settings.robust, run.robust, run.ParOpt.data(), run.ParDev.data(),
+      run.ParStat.data(), run.ParStart.data(), run.ParMode.data(), run.ndata,
+      run.TwoTheta.data(), run.Coord1.data(), run.Coord2.data(),
+      run.Weight.data(), settings.mindev, settings.maxiter,
       result ? &result->steps : nullptr);
   if (result && !vabo_robust_set_result(*result, settings.robust, run.robust,
-                                        run.TwoTheta, run.Coord1, run.Coord2))
+                                        run.TwoTheta.data(), run.Coord1.data(),
+                                        run.Coord2.data()))
     return record_no_memory(run, "result files");
   if (failure == VaboOptimizeNoMemory)
     return record_no_memory(run, "refinement");
   if (failure != VaboOptimizeOk) return kStatusRefineFailed;
   int status = 0;
   if (result) {
-    vabo_result_set_refined(*result, run.ParOpt, run.ParDev, run.ParStat,
-                            run.ndata, run.TwoTheta, run.Coord1, run.Coord2,
-                            vabo_robust_weights(run.robust, run.Weight));
+    vabo_result_set_refined(*result, run.ParOpt.data(), run.ParDev.data(),
+                            run.ParStat.data(), run.ndata, run.TwoTheta.data(),
+                            run.Coord1.data(), run.Coord2.data(),
+                            vabo_robust_weights(run.robust, run.Weight.data()));
     if (result->cov_status == VaboCovNoMemory)
       status = record_no_memory(run, "covariance");
   }
 
   if (VABODebug() & VABO_DATA)
-    fprint_parameters_verbose(stdout, run.ParOpt, run.ParMode);
+    fprint_parameters_verbose(stdout, run.ParOpt.data(), run.ParMode.data());
   if (VABODebug() & VABO_VERBOSE) {
-    fprint_parameters(stdout, run.ParOpt, "    Par =");
-    fprint_parameters(stdout, run.ParDev, " ParDev =");
-    fprint_beam_parameters(stdout, run.ParOpt, "BeamPar =");
-    fprint_statistics(stdout, run.ParStat, "ParStat =");
+    fprint_parameters(stdout, run.ParOpt.data(), "    Par =");
+    fprint_parameters(stdout, run.ParDev.data(), " ParDev =");
+    fprint_beam_parameters(stdout, run.ParOpt.data(), "BeamPar =");
+    fprint_statistics(stdout, run.ParStat.data(), "ParStat =");
   }
-  fprint_parameters(stdout, run.ParOpt, nullptr);
-  fprint_parameters(stdout, run.ParDev, nullptr);
-  fprint_statistics(stdout, run.ParStat, nullptr);
+  fprint_parameters(stdout, run.ParOpt.data(), nullptr);
+  fprint_parameters(stdout, run.ParDev.data(), nullptr);
+  fprint_statistics(stdout, run.ParStat.data(), nullptr);
 
   const double stddev = run.ParStat[RStdDev];
   if (!vabo_deviation_accepted(stddev, settings.maxdev)) {
     fprintf(stderr, "%s\n", VaboDeviationTooLargeText);
-    fprintf(stderr, "The standard deviation is %lg rad, the maximum accepted "
-                    "deviation is %lg rad\n",
+    fprintf(stderr,
+            "The standard deviation is %lg rad, the maximum accepted "
+            "deviation is %lg rad\n",
             stddev, settings.maxdev);
     fprintf(stderr, "The maximum accepted deviation can be changed with the "
                     "option maxdev=<deviation>\n");
@@ -651,10 +645,11 @@ int write_result_files(int argc, char *argv[], const Settings &settings,
 {
   result.status = status ? (status | kStatusFailed) : 0;
   try {
-    result.message = (status & kStatusRefineFailed)        ? VaboRefineFailedText
-                     : (status & kStatusDeviationTooLarge) ? VaboDeviationTooLargeText
-                     : run.failure[0]                      ? run.failure
-                                                           : VaboSuccessText;
+    result.message = (status & kStatusRefineFailed) ? VaboRefineFailedText
+                     : (status & kStatusDeviationTooLarge)
+                         ? VaboDeviationTooLargeText
+                     : run.failure[0] ? run.failure
+                                      : VaboSuccessText;
     result.arguments.assign(argv, argv + argc);
     result.input = settings.finput ? settings.finput : kStdinName;
   } catch (const std::bad_alloc &) {
@@ -665,8 +660,12 @@ int write_result_files(int argc, char *argv[], const Settings &settings,
   return status;
 }
 
-/* Steps 2 to 9 of a run reading its calibration data from input (unless
- * input= names a file); returns the exit status. */
+/* A run after its banner, reading its calibration data from input unless
+ * input= names a file: the usage without arguments, the command line (help
+ * ends it there), the calibration lines when all eight start values are
+ * given, the start-value table (missing values end it there), the
+ * calibration tables, the refinement and report, the result files and the
+ * success message or the common error exit.  Returns the exit status. */
 int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
              RunState &run)
 {
@@ -681,38 +680,35 @@ int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
     report_list_failure("start");
     return common_error_exit(0, run);
   }
-  switch (classify_arguments(argc, argv, start, settings)) {
-  case ArgsOutcome::Help:
+  if (!classify_arguments(argc, argv, start, settings))
+    return common_error_exit(0, run);
+  if (settings.help) {
     print_help();
     return kStatusFailed;
-  case ArgsOutcome::Failed:
-    return common_error_exit(0, run);
-  case ArgsOutcome::Proceed:
-    break;
   }
 
   if (VABOLevel() > 0)
     print_lists(stdout, VABOLevel() - 1, VABODebug() & VABO_VERBOSE);
 
   if (cnt_params(start, VaboParamNamesArray()) == NParams) {
-    if (read_calibration_lines(settings.finput, input,
-                               settings.robust.has_reject ? &run.robust.lines
-                                                          : nullptr))
+    if (!read_calibration_lines(settings.finput, input,
+                                settings.robust.has_reject ? &run.robust.lines
+                                                           : nullptr))
       return common_error_exit(0, run);
   }
 
-  int cnt = build_start_table(run);
-  if (cnt < 0) return common_error_exit(0, run);
+  int cnt = 0;
+  if (!build_start_table(run, &cnt)) return common_error_exit(0, run);
   if (cnt < NParams) {
     int missing = NParams - cnt;
-    fprintf(stderr, "%s\nMissing %d start value%s\n\n", VaboUsageText,
-            missing, missing >= 2 ? "s" : "");
-    fprint_parameters_verbose(stderr, run.ParStart, run.ParMode);
+    fprintf(stderr, "%s\nMissing %d start value%s\n\n", VaboUsageText, missing,
+            missing >= 2 ? "s" : "");
+    fprint_parameters_verbose(stderr, run.ParStart.data(), run.ParMode.data());
     run.release(); /* the keyed lists stay until the process ends */
     return kStatusFailed;
   }
 
-  if (build_data_tables(run)) return common_error_exit(0, run);
+  if (!build_data_tables(run)) return common_error_exit(0, run);
 
   const bool with_files = settings.files.poni || settings.files.json;
   VaboResult result;

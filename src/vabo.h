@@ -3,7 +3,8 @@
  *
  * vabo_main (vabo.cpp) prints the banner, classifies the arguments into
  * options and start values, reads the calibration lines, builds the
- * parameter and calibration tables, calls VaboOptimize once, prints the
+ * parameter and calibration tables, refines once (VaboOptimizeSteps, or
+ * with method= or reject= VaboOptimizeEx or VaboOptimizeRobust), prints the
  * three result lines and returns the exit status (0, 1, 33 or 65); main
  * (vabo_main.cpp) is nothing but its call.  This header declares it and the
  * front end's texts and printers (vabo_print.cpp), which tests and other
@@ -64,11 +65,15 @@ int get_par_mode(const char *value, const char **pvalue, int defval);
  * follows the value). */
 bool vabo_option_expression(const char *rest, double *value, int *perrval,
                             char *reason, size_t size);
+/* As vabo_option_expression, for an option whose value must be positive and
+ * finite: false also for any other value, with the reason "<value><suffix>"
+ * (the value as "%lg", e.g. suffix " is not positive"). */
+bool vabo_positive_option(const char *rest, const char *suffix, double *value,
+                          int *perrval, char *reason, size_t size);
 
 /* Table of the eight parameters with value and refine mode ("missing" for a
  * negative mode).  Returns 0. */
-int fprint_parameters_verbose(FILE *out, const double *Par,
-                              const int *ParMode);
+int fprint_parameters_verbose(FILE *out, const double *Par, const int *ParMode);
 /* Table of the calibration points, numbered from 1.  Returns 0. */
 int fprint_input_data(FILE *out, size_t ndata, const double *TwoTheta,
                       const double *Coord1, const double *Coord2,

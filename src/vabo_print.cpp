@@ -3,8 +3,8 @@
  *
  * The banner version, the usage and example texts, the messages that end a
  * run and the judgement of its final deviation, the refine marks of start
- * values, the reading of an option that is one whole expression, and the
- * printers that put the parameter, beam and
+ * values, the reading of an option that is one whole expression (or one
+ * positive number), and the printers that put the parameter, beam and
  * statistics vectors on one labelled line or show the start values and the
  * calibration points as tables.  All printers write to the stream given;
  * none of them allocates or fails.
@@ -17,10 +17,6 @@
 #include "strlib.h"
 
 #include <cmath>
-
-/* Every labelled line is formatted into a buffer of this size; the text
- * forms of a vector need at most 8 fields of 13 characters. */
-static constexpr size_t kLineBufferSize = 1024;
 
 const char *const VaboVersion = "V1.6 2013-12-09 Kelvardo";
 
@@ -95,6 +91,15 @@ bool vabo_option_expression(const char *rest, double *value, int *perrval,
   return true;
 }
 
+bool vabo_positive_option(const char *rest, const char *suffix, double *value,
+                          int *perrval, char *reason, size_t size)
+{
+  if (!vabo_option_expression(rest, value, perrval, reason, size)) return false;
+  if (*value > 0.0 && std::isfinite(*value)) return true;
+  snprintf(reason, size, "%lg%s", *value, suffix);
+  return false;
+}
+
 const char *const VaboSuccessText = "succesfully completed";
 const char *const VaboRefineFailedText =
     "The optimization loop did not terminate successfully.";
@@ -123,8 +128,7 @@ int get_par_mode(const char *value, const char **pvalue, int defval)
     mode = 0;
     rest = value + 1;
     break;
-  default:
-    break;
+  default: break;
   }
   if (pvalue) *pvalue = rest;
   return mode;
@@ -132,8 +136,7 @@ int get_par_mode(const char *value, const char **pvalue, int defval)
 
 /* Name, value and refine flag of the eight parameters, then an empty line.
  * A negative mode shows the parameter as missing.  Returns 0. */
-int fprint_parameters_verbose(FILE *out, const double *Par,
-                              const int *ParMode)
+int fprint_parameters_verbose(FILE *out, const double *Par, const int *ParMode)
 {
   const char *const *names = VaboParamNamesArray();
   fprintf(out, "%14s %14s %14s\n", "Name", "Value", "Refine");
@@ -175,18 +178,16 @@ static int fprint_labelled(FILE *out, const char *label, const char *text)
 /* The 8 parameter values behind the label.  Returns 0. */
 int fprint_parameters(FILE *out, const double *Par, const char *label)
 {
-  char buffer[kLineBufferSize];
+  char buffer[VaboLineSize];
   return fprint_labelled(out, label,
                          sprint_parameters(buffer, sizeof buffer, Par));
 }
 
-/* The beam parameters derived from Par behind the label; when they cannot
- * be formatted (no working storage) the value part stays empty.
- * Returns 0. */
+/* The beam parameters derived from Par behind the label, "-" for each one
+ * that cannot be derived.  Returns 0. */
 int fprint_beam_parameters(FILE *out, const double *Par, const char *label)
 {
-  char buffer[kLineBufferSize];
-  buffer[0] = '\0';
+  char buffer[VaboLineSize];
   return fprint_labelled(out, label,
                          sprint_beam_parameters(buffer, sizeof buffer, Par));
 }
@@ -194,7 +195,7 @@ int fprint_beam_parameters(FILE *out, const double *Par, const char *label)
 /* The 6 statistics behind the label.  Returns 0. */
 int fprint_statistics(FILE *out, const double *Stat, const char *label)
 {
-  char buffer[kLineBufferSize];
+  char buffer[VaboLineSize];
   return fprint_labelled(out, label,
                          sprint_statistics(buffer, sizeof buffer, Stat));
 }

@@ -198,7 +198,8 @@ void write_parameters(JsonWriter &w, const VaboResult &r)
 Json count_value(double value)
 {
   constexpr double kLargestExactInteger = 9007199254740992.0;
-  if (value >= 0.0 && value <= kLargestExactInteger && value == std::floor(value))
+  if (value >= 0.0 && value <= kLargestExactInteger &&
+      value == std::floor(value))
     return static_cast<unsigned long long>(value);
   return value;
 }
@@ -353,6 +354,7 @@ std::string poni_text(const VaboResult &r)
   auto json_number = [](double v) {
     return std::isfinite(v) ? shortest(v) : std::string("null");
   };
+  /* clang-format off */
   std::string text =
       "# Nota: C-Order, 1 refers to the Y axis, 2 to the X axis\n"
       "# Calibration done by vabo at " + calibration_date() + "\n"
@@ -366,6 +368,7 @@ std::string poni_text(const VaboResult &r)
       "Rot1: " + shortest(g.rot1) + "\n"
       "Rot2: " + shortest(g.rot2) + "\n"
       "Rot3: " + shortest(g.rot3) + "\n";
+  /* clang-format on */
   if (r.has_wavelength) text += "Wavelength: " + shortest(r.wavelength) + "\n";
   return text;
 }
@@ -404,14 +407,12 @@ bool vabo_result_has_covariance(const VaboResult &result)
   return result.refined && result.cov_status == VaboCovOk;
 }
 
-double vabo_result_covariance(const VaboResult &result, size_t row,
-                              size_t col)
+double vabo_result_covariance(const VaboResult &result, size_t row, size_t col)
 {
   return result.cov[col * result.nopt + row];
 }
 
-double vabo_result_correlation(const VaboResult &result, size_t row,
-                               size_t col)
+double vabo_result_correlation(const VaboResult &result, size_t row, size_t col)
 {
   return vabo_result_covariance(result, row, col) /
          std::sqrt(vabo_result_covariance(result, row, row) *
@@ -429,8 +430,8 @@ double vabo_result_error(const VaboResult &result, int p)
 std::string vabo_result_message(const VaboResult &result)
 {
   if (!result.refined || result.cov_status == VaboCovOk) return result.message;
-  return result.message + "; no standard errors: " +
-         VaboCovStatusText(result.cov_status);
+  return result.message +
+         "; no standard errors: " + VaboCovStatusText(result.cov_status);
 }
 
 std::string vabo_result_poni(const VaboResult &result)

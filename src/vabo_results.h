@@ -32,9 +32,9 @@ struct VaboResultFiles {
 
 /* A point that sigma clipping (reject=) took out of the fit. */
 struct VaboRejectedPoint {
-  size_t line = 0;       /* physical line of the input, from 1 */
-  double angle = 0.0;    /* measured TwoTheta, rad */
-  double i1 = 0.0;       /* pixel coordinates */
+  size_t line = 0;    /* physical line of the input, from 1 */
+  double angle = 0.0; /* measured TwoTheta, rad */
+  double i1 = 0.0;    /* pixel coordinates */
   double i2 = 0.0;
   double residual = 0.0; /* measured minus model angle at the refined
                             parameters, rad (NaN when there are none) */
@@ -65,8 +65,8 @@ struct VaboResult {
   int cov_status = VaboCovFailed;          /* VaboCovStatus */
   size_t nopt = 0;                         /* refined parameters */
   std::array<double, NParams * NParams> cov{}; /* covariance */
-  std::array<double, NParams> beam{};     /* the BeamPar values */
-  std::array<bool, NParams> has_beam{};   /* beam[k] could be derived */
+  std::array<double, NParams> beam{};          /* the BeamPar values */
+  std::array<bool, NParams> has_beam{};        /* beam[k] could be derived */
 
   bool has_wavelength = false; /* the PONI geometry carries a wavelength */
   double wavelength = 0.0;     /* m */
@@ -78,8 +78,8 @@ struct VaboResult {
    * kept points. */
   std::string method;
   bool has_rejection = false;
-  double reject_k = 0.0;                    /* the factor K */
-  int reject_end = VaboRejectSettled;       /* VaboRejectEnd */
+  double reject_k = 0.0;              /* the factor K */
+  int reject_end = VaboRejectSettled; /* VaboRejectEnd */
   std::vector<VaboRejectRound> reject_rounds;
   std::vector<VaboRejectedPoint> rejected;
 };
@@ -115,8 +115,7 @@ bool vabo_result_has_covariance(const VaboResult &result);
 /* Element (row, col) of the covariance and of the correlation
  * cov(row, col) / sqrt(cov(row, row) cov(col, col)), rows and columns
  * numbering the refined parameters; both need a covariance. */
-double vabo_result_covariance(const VaboResult &result, size_t row,
-                              size_t col);
+double vabo_result_covariance(const VaboResult &result, size_t row, size_t col);
 double vabo_result_correlation(const VaboResult &result, size_t row,
                                size_t col);
 /* Standard error of parameter p (natural order): 0 for a kept parameter,

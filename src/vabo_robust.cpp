@@ -39,7 +39,8 @@ constexpr const char *kMethodNames[] = {"gn", "lm"};
 /* Reports a round of clipping as the users' scripts read it. */
 void report_round(const VaboRejectRound &round)
 {
-  fprintf(stderr, "reject: round %d: %zu points rejected, %zu kept, stdev %lg\n",
+  fprintf(stderr,
+          "reject: round %d: %zu points rejected, %zu kept, stdev %lg\n",
           round.round, round.rejected, round.kept, round.stddev);
 }
 
@@ -47,8 +48,7 @@ void report_round(const VaboRejectRound &round)
  * not settle. */
 void report_rounds(const VaboRejection &rejection)
 {
-  for (int r = 0; r < rejection.nrounds; ++r)
-    report_round(rejection.Rounds[r]);
+  for (int r = 0; r < rejection.nrounds; ++r) report_round(rejection.Rounds[r]);
   if (rejection.nrounds == 0) return;
   const VaboRejectRound &last = rejection.Rounds[rejection.nrounds - 1];
   if (rejection.end == VaboRejectHalfGuard)
@@ -82,24 +82,19 @@ bool vabo_read_reject(const char *rest, VaboRobustOptions &options)
 {
   double value = 0.0;
   int errval = 0;
-  char reason[1024];
-  const bool read =
-      vabo_option_expression(rest, &value, &errval, reason, sizeof reason);
-  if (errval == NUM_ENOMEM) {
+  char reason[VaboLineSize];
+  if (vabo_positive_option(rest, " is not a positive, finite factor", &value,
+                           &errval, reason, sizeof reason)) {
+    options.has_reject = true;
+    options.reject = value;
+    return true;
+  }
+  if (errval == NUM_ENOMEM)
     fprintf(stderr, "ERROR: reading reject=%s: %s\n", rest, reason);
-    return false;
-  }
-  if (read) {
-    if (value > 0.0 && std::isfinite(value)) {
-      options.has_reject = true;
-      options.reject = value;
-      return true;
-    }
-    snprintf(reason, sizeof reason, "%lg is not a positive, finite factor",
-             value);
-  }
-  fprintf(stderr, "ERROR: reject=%s is not a factor of the robust scale: %s\n",
-          rest, reason);
+  else
+    fprintf(stderr,
+            "ERROR: reject=%s is not a factor of the robust scale: %s\n", rest,
+            reason);
   return false;
 }
 
@@ -118,21 +113,22 @@ bool vabo_read_method(const char *rest, VaboRobustOptions &options)
   return false;
 }
 
-VaboOptimizeFailure vabo_robust_optimize(
-    const VaboRobustOptions &options, VaboRobustRun &run, double *ParOpt,
-    double *ParDev, double *ParStat, const double *ParStart,
-    const int *ParMode, size_t ndata, const double *TwoTheta,
-    const double *Coord1, const double *Coord2, const double *Weight,
-    double mindev, int maxiter, int *psteps)
+VaboOptimizeFailure
+vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
+                     double *ParOpt, double *ParDev, double *ParStat,
+                     const double *ParStart, const int *ParMode, size_t ndata,
+                     const double *TwoTheta, const double *Coord1,
+                     const double *Coord2, const double *Weight, double mindev,
+                     int maxiter, int *psteps)
 {
   auto outcome = [](int status) {
     return status ? static_cast<VaboOptimizeFailure>(VaboOptimizeLastFailure())
                   : VaboOptimizeOk;
   };
   if (!options.has_method && !options.has_reject)
-    return outcome(VaboOptimizeSteps(ParOpt, ParDev, ParStat, ParStart,
-                                     ParMode, ndata, TwoTheta, Coord1, Coord2,
-                                     Weight, mindev, maxiter, psteps));
+    return outcome(VaboOptimizeSteps(ParOpt, ParDev, ParStat, ParStart, ParMode,
+                                     ndata, TwoTheta, Coord1, Coord2, Weight,
+                                     mindev, maxiter, psteps));
   VaboOptions method{};
   method.method = options.method;
   if (!options.has_reject)

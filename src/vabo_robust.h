@@ -7,8 +7,8 @@
  * refinement is run through the refinement module's VaboOptimizeEx or
  * VaboOptimizeRobust, the rounds of clipping are reported on standard error
  * ("reject: round R: N points rejected, M kept, stdev S") and recorded in
- * the result of json=.  Without either option the run is VaboOptimizeSteps,
- * exactly as before.  Implemented in vabo_robust.cpp.
+ * the result of json=.  Without either option the run is VaboOptimizeSteps.
+ * Implemented in vabo_robust.cpp.
  */
 #ifndef VABO_ROBUST_H
 #define VABO_ROBUST_H
@@ -53,12 +53,13 @@ bool vabo_read_method(const char *rest, VaboRobustOptions &options);
  * same outputs and results), and with reject= reports the rounds on
  * standard error, also when a refinement fails.  VaboOptimizeOk, or why the
  * refinement failed (VaboOptimizeNoMemory when storage ran out). */
-VaboOptimizeFailure vabo_robust_optimize(
-    const VaboRobustOptions &options, VaboRobustRun &run, double *ParOpt,
-    double *ParDev, double *ParStat, const double *ParStart,
-    const int *ParMode, size_t ndata, const double *TwoTheta,
-    const double *Coord1, const double *Coord2, const double *Weight,
-    double mindev, int maxiter, int *psteps);
+VaboOptimizeFailure
+vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
+                     double *ParOpt, double *ParDev, double *ParStat,
+                     const double *ParStart, const int *ParMode, size_t ndata,
+                     const double *TwoTheta, const double *Coord1,
+                     const double *Coord2, const double *Weight, double mindev,
+                     int maxiter, int *psteps);
 
 /* The weights the final fit used: Weight, or with the rejected points at 0
  * after clipping (for the covariance over the kept points). */

@@ -50,10 +50,10 @@
 #include "tools/failing_allocator.h"
 
 namespace {
-long FailAt = 0;    /* the counted call that fails; 0: none */
-long Counted = 0;   /* calls counted while armed */
+long FailAt = 0;  /* the counted call that fails; 0: none */
+long Counted = 0; /* calls counted while armed */
 bool Armed = false;
-size_t InUse = 0;   /* usable bytes of the blocks not yet freed */
+size_t InUse = 0; /* usable bytes of the blocks not yet freed */
 } // namespace
 
 namespace vabo_alloc {
@@ -68,7 +68,7 @@ namespace {
 /* How one run of an entry point ended, as comparable values; a plain
  * array, since making it must not allocate while the failure is armed. */
 struct Outcome {
-  bool out_of_memory = false;    /* the entry point reported no memory */
+  bool out_of_memory = false;      /* the entry point reported no memory */
   std::array<double, 24> values{}; /* everything else it returned */
   size_t count = 0;
   Outcome(bool no_memory, std::initializer_list<double> list)
@@ -182,8 +182,9 @@ Outcome read_double(const char *text)
   const char *tail = nullptr;
   const double value = num_str2double(text, &tail, &errval);
   if (errval == NUM_ENOMEM) return {true, {value}};
-  return {false, {value, static_cast<double>(errval),
-                  static_cast<double>(tail - text)}};
+  return {
+      false,
+      {value, static_cast<double>(errval), static_cast<double>(tail - text)}};
 }
 
 Outcome read_long(const char *text)
@@ -202,9 +203,9 @@ protected:
 
 TEST_F(NumioAllocation, ReadersReportNoMemoryAsErrorOne)
 {
-  const char *const doubles[] = {
-      "11_cm", "-22_deg*2+atan2(1,2)", "1?(double)(7/2):2", "min(3_mm,1_cm)",
-      "(((((1+2)*3)-4)/5)+gamma(5))_keV"};
+  const char *const doubles[] = {"11_cm", "-22_deg*2+atan2(1,2)",
+                                 "1?(double)(7/2):2", "min(3_mm,1_cm)",
+                                 "(((((1+2)*3)-4)/5)+gamma(5))_keV"};
   for (const char *text : doubles)
     sweep(text, [text] { return read_double(text); });
   const char *const longs[] = {"(long int)(2.7*3)+(round)2.5",
@@ -232,11 +233,12 @@ TEST_F(NumioAllocation, UnitFormattingReportsNoMemoryAsErrorOne)
   sweep("num_double2str", [] {
     char buffer[64];
     int errval = -1;
-    const char *text = num_double2str(buffer, sizeof buffer, 0.11, "cm/s", 0,
-                                      &errval);
+    const char *text =
+        num_double2str(buffer, sizeof buffer, 0.11, "cm/s", 0, &errval);
     if (errval == NUM_ENOMEM) return Outcome{true, {}};
-    return Outcome{false, {text ? std::strtod(text, nullptr) : -1.0,
-                           static_cast<double>(errval)}};
+    return Outcome{false,
+                   {text ? std::strtod(text, nullptr) : -1.0,
+                    static_cast<double>(errval)}};
   });
 }
 
@@ -261,7 +263,7 @@ TEST(UnitsTableAllocation, HalfBuiltTableReportsNoMemoryAndIsNeverUsed)
 
 /* ---- the refinement ----------------------------------------------------- */
 
-const vabo_test::Params kTruth = {75e-6,   75e-6,  1021.3, 978.6,
+const vabo_test::Params kTruth = {75e-6,  75e-6,  1021.3,  978.6,
                                   0.2035, 0.0524, -0.0349, 0.0};
 
 vabo_test::Points grid_points()
@@ -287,8 +289,8 @@ Outcome refine(const vabo_test::Points &pts)
   const vabo_test::Result r =
       vabo_test::optimize_points(start, nullptr, pts, 1e-12, 6, 7.777);
   if (r.status != 0) {
-    const bool untouched = r.par[0] == 7.777 && r.dev[0] == 7.777 &&
-                           r.stat[0] == 7.777;
+    const bool untouched =
+        r.par[0] == 7.777 && r.dev[0] == 7.777 && r.stat[0] == 7.777;
     return {VaboOptimizeLastFailure() == VaboOptimizeNoMemory && untouched,
             {double(VaboOptimizeLastFailure())}};
   }
@@ -314,10 +316,9 @@ TEST(RefineAllocation, RefinementReportsNoMemoryWithOutputsUntouched)
     Silenced silent(stdout);
     double cov[NParams * NParams];
     size_t nopt = 0;
-    const int status =
-        VaboCovariance(cov, nullptr, &nopt, kTruth.data(), modes, pts.size(),
-                       pts.angle.data(), pts.i1.data(), pts.i2.data(),
-                       pts.weight.data());
+    const int status = VaboCovariance(
+        cov, nullptr, &nopt, kTruth.data(), modes, pts.size(), pts.angle.data(),
+        pts.i1.data(), pts.i2.data(), pts.weight.data());
     if (status == VaboCovNoMemory) return Outcome{true, {}};
     return Outcome{false, {double(status), cov[0], cov[nopt * nopt - 1]}};
   });
@@ -343,29 +344,17 @@ TEST(ResultAllocation, JsonDocumentSurvivesEveryFailedAllocation)
   sweep("vabo_result_json", [&result] {
     const std::string text = vabo_result_json(result);
     if (text.empty()) return Outcome{true, {}};
-    return Outcome{false, {static_cast<double>(text.size()),
-                           static_cast<double>(std::hash<std::string>{}(text))}};
+    return Outcome{false,
+                   {static_cast<double>(text.size()),
+                    static_cast<double>(std::hash<std::string>{}(text))}};
   });
-}
-
-/* The first 30 points of the shipped example calibration. */
-std::string example_points()
-{
-  std::ifstream in(std::string(VABO_SOURCE_DIR) + "/examples/points.dat");
-  std::string line, points;
-  for (int n = 30; n > 0 && std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    points += line + "\n";
-    --n;
-  }
-  return points;
 }
 
 /* A whole run of vabo_main may fail anywhere -- lists, readers, tables,
  * refinement, covariance, result files -- and must leave nothing behind. */
 TEST(FrontEndAllocation, EveryFailureGivesEveryByteBack)
 {
-  std::string points = example_points();
+  std::string points = vabo_test::example_points(30);
   FILE *input = fmemopen(points.data(), points.size(), "r");
   ASSERT_NE(input, nullptr);
   setvbuf(input, nullptr, _IONBF, 0); /* no buffer made inside a run */

@@ -35,7 +35,7 @@ struct GammaCase {
 TEST(Gamma, AgreesWithTheLibraryToAboutEightDigits)
 {
   const GammaCase cases[] = {
-      {0.5, 1.77245382, 5e-8},   {-0.5, -3.54490764, 5e-8},
+      {0.5, 1.77245382, 5e-8},           {-0.5, -3.54490764, 5e-8},
       {2.385, std::tgamma(2.385), 5e-8}, {7.77, std::tgamma(7.77), 5e-8},
       {19.5, std::tgamma(19.5), 5e-8},   {25, 6.2044840e23, 1e-7},
       {33.3, std::tgamma(33.3), 1e-12},  {-3.3, std::tgamma(-3.3), 5e-8},
@@ -52,7 +52,7 @@ TEST(Gamma, PolesGiveTheLargestDouble)
 
 TEST(Gamma, FarNegativeArgumentsReturnAtOnce)
 {
-  EXPECT_EQ(gamma(-1e300), 1.7976931348623157e308);   /* a whole number */
+  EXPECT_EQ(gamma(-1e300), 1.7976931348623157e308); /* a whole number */
   EXPECT_EQ(gamma(-1e16), 1.7976931348623157e308);
   EXPECT_EQ(gamma(-123456.5), 0.0);
   /* Just above the limit the recursion itself runs and underflows to 0. */
@@ -71,7 +71,8 @@ TEST(LogGamma, AgreesWithTheLibrary)
   EXPECT_EQ(loggamma(1), 0.0);
   EXPECT_EQ(loggamma(2), 0.0);
   for (double x : {0.37, 1.5, 2.385, 6.02, 19.9, 20.0, 123.4, 1e6})
-    EXPECT_NEAR(loggamma(x), std::lgamma(x), 2e-8 * std::fmax(1.0, std::fabs(std::lgamma(x))))
+    EXPECT_NEAR(loggamma(x), std::lgamma(x),
+                2e-8 * std::fmax(1.0, std::fabs(std::lgamma(x))))
         << "x = " << x;
 }
 

@@ -36,52 +36,40 @@ struct Buffer {
 
 constexpr int kUnset = -12345;
 
-struct LongCase {
-  long value;
-  unsigned long buflen;
-  const char *expected; /* none: the call fails */
-  int errval;
-};
-
-TEST(Format, LongToDecimalCutsToTheBuffer)
+/* Decimal texts cut to the buffer; hexadecimal ones show the 32-bit pattern
+ * of negatives. */
+TEST(Format, LongToTextCutsToTheBuffer)
 {
+  using Writer = char *(*)(char *, unsigned long, long, int *);
+  struct LongCase {
+    Writer write;
+    long value;
+    unsigned long buflen;
+    const char *expected;
+  };
   const LongCase cases[] = {
-      {12345, 4, "123", 0},
-      {12345, 6, "12345", 0},
-      {12345, 5, "1234", 0},
-      {-2147483648L, 32, "-2147483648", 0},
-      {-7, 1, "", 0},
-      {-9000000000L, 32, "-9000000000", 0},
+      {num_long2str, 12345, 4, "123"},
+      {num_long2str, 12345, 6, "12345"},
+      {num_long2str, 12345, 5, "1234"},
+      {num_long2str, -2147483648L, 32, "-2147483648"},
+      {num_long2str, -7, 1, ""},
+      {num_long2str, -9000000000L, 32, "-9000000000"},
+      {num_long2hex, -1, 32, "0xffffffff"},
+      {num_long2hex, 255, 32, "0xff"},
+      {num_long2hex, 0, 32, "0x0"},
+      {num_long2hex, -2147483648L, 32, "0x80000000"},
+      {num_long2hex, 2147483647, 32, "0x7fffffff"},
+      {num_long2hex, -48879, 32, "0xffff4111"},
+      {num_long2hex, 4294967296L, 32, "0x100000000"},
+      {num_long2hex, -1, 5, "0xff"},
+      {num_long2hex, -1, 1, ""},
   };
   for (const LongCase &c : cases) {
     Buffer buf(c.buflen);
     int err = kUnset;
-    char *result = num_long2str(buf.get(), c.buflen, c.value, &err);
-    EXPECT_EQ(err, c.errval) << c.value;
-    ASSERT_EQ(result, buf.get());
-    EXPECT_STREQ(result, c.expected) << c.value;
-  }
-}
-
-TEST(Format, LongToHexShowsThe32BitPatternOfNegatives)
-{
-  const LongCase cases[] = {
-      {-1, 32, "0xffffffff", 0},
-      {255, 32, "0xff", 0},
-      {0, 32, "0x0", 0},
-      {-2147483648L, 32, "0x80000000", 0},
-      {2147483647, 32, "0x7fffffff", 0},
-      {-48879, 32, "0xffff4111", 0},
-      {4294967296L, 32, "0x100000000", 0},
-      {-1, 5, "0xff", 0},
-      {-1, 1, "", 0},
-  };
-  for (const LongCase &c : cases) {
-    Buffer buf(c.buflen);
-    int err = kUnset;
-    char *result = num_long2hex(buf.get(), c.buflen, c.value, &err);
-    EXPECT_EQ(err, c.errval) << c.value;
-    ASSERT_EQ(result, buf.get());
+    char *result = c.write(buf.get(), c.buflen, c.value, &err);
+    EXPECT_EQ(err, 0) << c.value << " as " << c.expected;
+    ASSERT_EQ(result, buf.get()) << c.value << " as " << c.expected;
     EXPECT_STREQ(result, c.expected) << c.value;
   }
 }
@@ -133,27 +121,6 @@ TEST(Format, DoubleToTextUsesSignificantDigits)
   EXPECT_STREQ(double2s(buf, -DBL_MAX, INT_MAX), expected);
 }
 
-TEST(Format, PlainDoubleIsCutWithoutAnError)
-{
-  for (const char *unit : {static_cast<const char *>(nullptr), ""}) {
-    Buffer small(4);
-    int err = kUnset;
-    EXPECT_STREQ(num_double2str(small.get(), 4, 3.14159, unit, 0, &err),
-                 "3.1");
-    EXPECT_EQ(err, 0);
-
-    Buffer one(1);
-    err = kUnset;
-    EXPECT_STREQ(num_double2str(one.get(), 1, 3.14159, unit, 0, &err), "");
-    EXPECT_EQ(err, 0);
-
-    Buffer big(64);
-    EXPECT_STREQ(num_double2str(big.get(), 64, 1.0 / 3.0, unit, -3, &err),
-                 "0.333");
-    EXPECT_EQ(err, 0);
-  }
-}
-
 struct UnitCase {
   double value;
   const char *unit;
@@ -163,7 +130,7 @@ struct UnitCase {
   int errval;
 };
 
-TEST(Format, DoubleInAUnitReadsBackAsTheValue)
+TEST(Format, DoubleInAUnitOrPlainIsWrittenOrRefused)
 {
   const UnitCase cases[] = {
       {0.11, "cm", 0, 64, "11_cm", 0},
@@ -183,6 +150,13 @@ TEST(Format, DoubleInAUnitReadsBackAsTheValue)
       {0.11, "foo", 0, 64, nullptr, NUM_ENOTFLOAT},
       {0.11, "(cm", 0, 64, nullptr, NUM_EPAREN},
       {0.11, "log(0)", 0, 64, nullptr, NUM_EDOMAIN},
+      /* Without a unit the text is cut without an error. */
+      {3.14159, nullptr, 0, 4, "3.1", 0},
+      {3.14159, nullptr, 0, 1, "", 0},
+      {1.0 / 3.0, nullptr, -3, 64, "0.333", 0},
+      {3.14159, "", 0, 4, "3.1", 0},
+      {3.14159, "", 0, 1, "", 0},
+      {1.0 / 3.0, "", -3, 64, "0.333", 0},
   };
   for (const UnitCase &c : cases) {
     Buffer buf(c.buflen);
@@ -240,8 +214,10 @@ TEST(Format, DoubleInAUnitReadsBackToTheDigitsWritten)
    * the last place); n digits add half a unit of the n-th digit. */
   const RoundTripCase cases[] = {
       {17, {"m", "rad", "J", "1/s", "m*s/s", "kg"}, 0.0},
-      {17, {"cm", "um", "deg", "keV", "hPa", "m/s", "mm2", "m+1", "2*mm",
-            "ft/min", "Torr"}, 2.5 * eps},
+      {17,
+       {"cm", "um", "deg", "keV", "hPa", "m/s", "mm2", "m+1", "2*mm", "ft/min",
+        "Torr"},
+       2.5 * eps},
       {3, {"mm", "mrad", "eV", "bar", "m+1"}, 0.5e-2 + 4 * eps},
       {6, {"mm", "mrad", "eV", "bar", "m+1"}, 0.5e-5 + 4 * eps},
       {10, {"mm", "mrad", "eV", "bar", "m+1"}, 0.5e-9 + 4 * eps},
@@ -294,6 +270,9 @@ TEST(Format, DoubleToHexWritesTruncatedDigits)
       {-255, 2, 5, "-0xf"},
       {1.5, 4, 6, "0x1.8"},
       {1e300, 3, 20, "0x17e43c8800759c000"},
+      /* "0x1" and room for one more character: writing the fraction digit
+       * without its point would turn 1.5 into "0x18". */
+      {1.5, 4, 5, "0x1"},
       {255, 2, 3, nullptr},
       {-1, 2, 4, nullptr},
       {1, 2, 0, nullptr},
@@ -312,16 +291,6 @@ TEST(Format, DoubleToHexWritesTruncatedDigits)
     ASSERT_EQ(result, buf.get()) << c.value;
     EXPECT_STREQ(result, c.expected) << c.value << " ndigits " << c.ndigits;
   }
-}
-
-TEST(Format, HexFractionIsDroppedWhenThePointHasNoRoomForADigit)
-{
-  /* "0x1" and room for one more character: writing the fraction digit
-   * without its point would turn 1.5 into "0x18". */
-  Buffer buf(5);
-  int err = kUnset;
-  EXPECT_STREQ(num_double2hex(buf.get(), 5, 1.5, 4, &err), "0x1");
-  EXPECT_EQ(err, 0);
 }
 
 TEST(Format, HexOfTinyAndHugeRequestsStaysInTheBuffer)
@@ -366,8 +335,7 @@ TEST(Format, ErrorTextsMatchTheirValues)
     EXPECT_STREQ(num_errval2str(buf, sizeof buf, errval), texts[errval])
         << errval;
   for (int errval : {-1, 18, 1000, INT_MIN, INT_MAX})
-    EXPECT_STREQ(num_errval2str(buf, sizeof buf, errval),
-                 "unknown error value")
+    EXPECT_STREQ(num_errval2str(buf, sizeof buf, errval), "unknown error value")
         << errval;
 }
 
@@ -388,6 +356,7 @@ struct CaseCompare {
 
 TEST(Format, CaseInsensitiveComparisonOverTheFirstNCharacters)
 {
+  // clang-format off
   const CaseCompare cases[] = {
       {"TRUE", "true", 4, 0},      {"yesterday", "yes", 3, 0},
       {"yesterday", "yes", 4, 1},  {"abc", "ABD", 3, -1},
@@ -396,6 +365,7 @@ TEST(Format, CaseInsensitiveComparisonOverTheFirstNCharacters)
       {"[", "{", 1, -1},           {"\xe4", "a", 1, 1},
       {nullptr, "", 5, 0},         {"x", nullptr, 5, 1},
   };
+  // clang-format on
   for (const CaseCompare &c : cases) {
     int r = num_strncasecmp(c.s1, c.s2, c.n);
     int sign = (r > 0) - (r < 0);

@@ -20,11 +20,12 @@
 
 namespace {
 
+using vabo_test::format;
 using vabo_test::MemoryStream;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr int kError = -99; /* marks "no value expected" in the tables */
+constexpr int kError = -99; /* errval before a run, to see that it is set */
 
 /* One instruction of a hand-built program. */
 struct Ins {
@@ -34,20 +35,26 @@ struct Ins {
   double *address = nullptr;
 };
 
+/* Appends the instructions to the program's main list. */
+void append(NumProg *program, const std::vector<Ins> &list)
+{
+  for (const Ins &ins : list)
+    EXPECT_EQ(numprog_append_instruction(program, 0, ins.command, ins.nargs,
+                                         ins.value, ins.address, nullptr),
+              0);
+}
+
 /* Every test starts and ends with an empty registry. */
 class Machine : public ::testing::Test {
 protected:
   void SetUp() override { ASSERT_EQ(numprog_remove(nullptr), 0); }
   void TearDown() override { EXPECT_EQ(numprog_remove(nullptr), 0); }
 
-  static NumProg *build(const char *name, std::initializer_list<Ins> list)
+  static NumProg *build(const char *name, const std::vector<Ins> &list)
   {
     NumProg *program = numprog_new(name);
     EXPECT_NE(program, nullptr);
-    for (const Ins &ins : list)
-      EXPECT_EQ(numprog_append_instruction(program, 0, ins.command, ins.nargs,
-                                           ins.value, ins.address, nullptr),
-                0);
+    append(program, list);
     return program;
   }
 
@@ -59,11 +66,6 @@ protected:
     return out;
   }
 };
-
-std::string format_pointer(const char *format, const void *p)
-{
-  return vabo_test::format(format, p);
-}
 
 /* ---- two-operand instructions ----------------------------------------- */
 
@@ -122,14 +124,13 @@ TEST_F(Machine, TwoOperandInstructionsFollowTheirTable)
       {FMAX, 4.1, kNaN, kNaN, 0},
   };
   for (const BinaryCase &c : cases) {
-    NumProg *program = build("binary", {{PUSHVAL, 0, c.a},
-                                        {PUSHVAL, 0, c.b},
-                                        {c.command, 2}});
+    NumProg *program =
+        build("binary", {{PUSHVAL, 0, c.a}, {PUSHVAL, 0, c.b}, {c.command, 2}});
     int errval = kError;
     const int status = dpprogram_run(program, &errval);
     const std::string what = std::string(numprog_cmd2str(c.command)) + "(" +
-                             std::to_string(c.a) + ", " +
-                             std::to_string(c.b) + ")";
+                             std::to_string(c.a) + ", " + std::to_string(c.b) +
+                             ")";
     EXPECT_EQ(status, 0) << what;
     EXPECT_EQ(errval, c.errval) << what;
     ASSERT_NE(program->CurrentAccumulator, nullptr) << what;
@@ -173,14 +174,12 @@ TEST_F(Machine, PowerRulesApplyInOrder)
       {1.5, kNaN, kNaN, 0},
   };
   for (const PowCase &c : cases) {
-    NumProg *program = build("pow", {{PUSHVAL, 0, c.base},
-                                     {PUSHVAL, 0, c.exponent},
-                                     {POW, 2}});
+    NumProg *program = build(
+        "pow", {{PUSHVAL, 0, c.base}, {PUSHVAL, 0, c.exponent}, {POW, 2}});
     int errval = kError;
     EXPECT_EQ(dpprogram_run(program, &errval), 0);
-    const std::string what =
-        "pow(" + std::to_string(c.base) + ", " + std::to_string(c.exponent) +
-        ")";
+    const std::string what = "pow(" + std::to_string(c.base) + ", " +
+                             std::to_string(c.exponent) + ")";
     EXPECT_EQ(errval, c.errval) << what;
     const double value = program->CurrentAccumulator->Value;
     if (c.errval != 0) {
@@ -259,9 +258,8 @@ TEST_F(Machine, OneOperandInstructionsFollowTheirTable)
     NumProg *program = build("unary", {{PUSHVAL, 0, c.x}, {c.command, 1}});
     int errval = kError;
     EXPECT_EQ(dpprogram_run(program, &errval), 0);
-    const std::string what =
-        std::string(numprog_cmd2str(c.command)) + "(" + std::to_string(c.x) +
-        ")";
+    const std::string what = std::string(numprog_cmd2str(c.command)) + "(" +
+                             std::to_string(c.x) + ")";
     EXPECT_EQ(errval, c.errval) << what;
     const double value = program->CurrentAccumulator->Value;
     if (c.errval != 0)
@@ -272,17 +270,26 @@ TEST_F(Machine, OneOperandInstructionsFollowTheirTable)
   }
 }
 
-TEST_F(Machine, TemperatureConversionsUseTheirExactConstants)
+TEST_F(Machine, TemperatureDegreeAndPiUseTheirExactConstants)
 {
-  NumProg *program =
-      build("temp", {{PUSHVAL, 0, 98.6}, {DEGF2K, 1}});
-  int errval = kError;
-  dpprogram_run(program, &errval);
-  EXPECT_EQ(program->CurrentAccumulator->Value,
-            (98.6 - 32) * 0.5555555555555556 + 273.15);
-  program = build("temp", {{PUSHVAL, 0, 2.385}, {DEG, 1}});
-  dpprogram_run(program, &errval);
-  EXPECT_EQ(program->CurrentAccumulator->Value, 2.385 * 57.29577951308232);
+  struct ExactCase {
+    const char *name;
+    std::vector<Ins> program;
+    double expected; /* bit for bit */
+  };
+  const ExactCase cases[] = {
+      {"DEGF2K",
+       {{PUSHVAL, 0, 98.6}, {DEGF2K, 1}},
+       (98.6 - 32) * 0.5555555555555556 + 273.15},
+      {"DEG", {{PUSHVAL, 0, 2.385}, {DEG, 1}}, 2.385 * 57.29577951308232},
+      {"PI", {{PI, 0}}, 3.141592653589793},
+  };
+  for (const ExactCase &c : cases) {
+    NumProg *program = build(c.name, c.program);
+    int errval = kError;
+    EXPECT_EQ(dpprogram_run(program, &errval), 0) << c.name;
+    EXPECT_EQ(program->CurrentAccumulator->Value, c.expected) << c.name;
+  }
 }
 
 TEST_F(Machine, NegAndFabsWorkOnTheSignBit)
@@ -293,8 +300,8 @@ TEST_F(Machine, NegAndFabsWorkOnTheSignBit)
     bool negative;
   };
   const SignCase cases[] = {
-      {NEG, 0.0, true},   {NEG, -0.0, false},  {NEG, 2.385, true},
-      {NEG, kNaN, true},  {NEG, -kNaN, false}, {FABS, -0.0, false},
+      {NEG, 0.0, true},      {NEG, -0.0, false},   {NEG, 2.385, true},
+      {NEG, kNaN, true},     {NEG, -kNaN, false},  {FABS, -0.0, false},
       {FABS, -2.385, false}, {FABS, -kNaN, false}, {FABS, -kInf, false},
   };
   for (const SignCase &c : cases) {
@@ -318,13 +325,12 @@ TEST_F(Machine, IfChoosesByConditionAndNaNCountsAsTrue)
     double c;
     double expected;
   };
-  const IfCase cases[] = {{1, 2.385}, {0, -4.1}, {-0.0, -4.1},
-                          {kNaN, 2.385}, {-7.5, 2.385}};
+  const IfCase cases[] = {
+      {1, 2.385}, {0, -4.1}, {-0.0, -4.1}, {kNaN, 2.385}, {-7.5, 2.385}};
   for (const IfCase &c : cases) {
-    NumProg *program = build("if", {{PUSHVAL, 0, c.c},
-                                    {PUSHVAL, 0, 2.385},
-                                    {PUSHVAL, 0, -4.1},
-                                    {IF, 3}});
+    NumProg *program = build(
+        "if",
+        {{PUSHVAL, 0, c.c}, {PUSHVAL, 0, 2.385}, {PUSHVAL, 0, -4.1}, {IF, 3}});
     int errval = kError;
     EXPECT_EQ(dpprogram_run(program, &errval), 0);
     EXPECT_EQ(errval, 0);
@@ -333,22 +339,12 @@ TEST_F(Machine, IfChoosesByConditionAndNaNCountsAsTrue)
   }
 }
 
-TEST_F(Machine, PiPushesItsValue)
-{
-  NumProg *program = build("pi", {{PI, 0}});
-  int errval = kError;
-  EXPECT_EQ(dpprogram_run(program, &errval), 0);
-  EXPECT_EQ(program->CurrentAccumulator->Value, 3.141592653589793);
-}
-
 TEST_F(Machine, PushAddrReadsTheVariableAtRunTime)
 {
   NumProg *program = numprog_new("addr");
   NumVar *x = nullptr;
   ASSERT_EQ(numprog_append_variable(program, "x", 1.0, &x), 0);
-  numprog_append_instruction(program, 0, PUSHADDR, 0, 1.0, &x->Value, nullptr);
-  numprog_append_instruction(program, 0, PUSHVAL, 0, 1.5, nullptr, nullptr);
-  numprog_append_instruction(program, 0, MUL, 2, 0, nullptr, nullptr);
+  append(program, {{PUSHADDR, 0, 1.0, &x->Value}, {PUSHVAL, 0, 1.5}, {MUL, 2}});
   int errval = kError;
   x->Value = 2.385;
   EXPECT_EQ(dpprogram_run(program, &errval), 0);
@@ -360,39 +356,38 @@ TEST_F(Machine, PushAddrReadsTheVariableAtRunTime)
 
 /* ---- failures of the machine ------------------------------------------ */
 
-TEST_F(Machine, MissingOperandsFailWith16)
+/* Programs that cannot run: too few operands (16), an unknown instruction or
+ * a PUSHADDR that points nowhere (15). */
+TEST_F(Machine, BrokenProgramsFailWithTheirErrorValue)
 {
-  const std::vector<std::vector<Ins>> programs = {
-      {{ADD, 2}},
-      {{NEG, 1}},
-      {{PUSHVAL, 0, 2.385}, {ADD, 2}},
-      {{PUSHVAL, 0, 1}, {PUSHVAL, 0, 2.385}, {IF, 3}},
-      {{PUSHVAL, 0, 1}, {IF, 3}},
+  struct BrokenCase {
+    const char *name;
+    std::vector<Ins> program;
+    int errval;
   };
-  for (const std::vector<Ins> &list : programs) {
-    NumProg *program = numprog_new("short");
-    for (const Ins &i : list)
-      numprog_append_instruction(program, 0, i.command, i.nargs, i.value,
-                                 i.address, nullptr);
+  const BrokenCase cases[] = {
+      {"ADD alone", {{ADD, 2}}, NUM_EREGISTERS},
+      {"NEG alone", {{NEG, 1}}, NUM_EREGISTERS},
+      {"ADD of one", {{PUSHVAL, 0, 2.385}, {ADD, 2}}, NUM_EREGISTERS},
+      {"IF of two",
+       {{PUSHVAL, 0, 1}, {PUSHVAL, 0, 2.385}, {IF, 3}},
+       NUM_EREGISTERS},
+      {"IF of one", {{PUSHVAL, 0, 1}, {IF, 3}}, NUM_EREGISTERS},
+      {"command 0", {{PUSHVAL, 0, 1}, {0, 1}}, NUM_EINSTRUCTION},
+      {"command 53", {{PUSHVAL, 0, 1}, {53, 1}}, NUM_EINSTRUCTION},
+      {"command 99", {{PUSHVAL, 0, 1}, {99, 1}}, NUM_EINSTRUCTION},
+      {"command -1", {{PUSHVAL, 0, 1}, {-1, 1}}, NUM_EINSTRUCTION},
+      {"command INT_MIN",
+       {{PUSHVAL, 0, 1}, {-2147483647 - 1, 1}},
+       NUM_EINSTRUCTION},
+      {"PUSHADDR of nothing", {{PUSHADDR, 0, 1.0, nullptr}}, NUM_EINSTRUCTION},
+  };
+  for (const BrokenCase &c : cases) {
+    NumProg *program = build("broken", c.program);
     int errval = kError;
-    EXPECT_EQ(dpprogram_run(program, &errval), -1);
-    EXPECT_EQ(errval, NUM_EREGISTERS) << numprog_cmd2str(list.back().command);
+    EXPECT_EQ(dpprogram_run(program, &errval), -1) << c.name;
+    EXPECT_EQ(errval, c.errval) << c.name;
   }
-}
-
-TEST_F(Machine, UnknownInstructionsFailWith15)
-{
-  for (int command : {0, 53, 99, -1, -2147483647 - 1}) {
-    NumProg *program = build("bad", {{PUSHVAL, 0, 1}, {command, 1}});
-    int errval = kError;
-    EXPECT_EQ(dpprogram_run(program, &errval), -1) << command;
-    EXPECT_EQ(errval, NUM_EINSTRUCTION) << command;
-  }
-  /* A PUSHADDR that points nowhere cannot be run. */
-  NumProg *program = build("bad", {{PUSHADDR, 0, 1.0, nullptr}});
-  int errval = kError;
-  EXPECT_EQ(dpprogram_run(program, &errval), -1);
-  EXPECT_EQ(errval, NUM_EINSTRUCTION);
 }
 
 TEST_F(Machine, StepAndRunRejectMissingProgramsAndInstructions)
@@ -423,10 +418,9 @@ TEST_F(Machine, StepAndRunRejectMissingProgramsAndInstructions)
 
 TEST_F(Machine, RunStopsAtTheFirstError)
 {
-  NumProg *program = build("stop", {{PUSHVAL, 0, 2.385},
-                                    {PUSHVAL, 0, 0},
-                                    {DIV, 2},
-                                    {PUSHVAL, 0, 4.1}});
+  NumProg *program = build(
+      "stop",
+      {{PUSHVAL, 0, 2.385}, {PUSHVAL, 0, 0}, {DIV, 2}, {PUSHVAL, 0, 4.1}});
   int errval = kError;
   EXPECT_EQ(dpprogram_run(program, &errval), 0);
   EXPECT_EQ(errval, NUM_EDIVZERO);
@@ -505,15 +499,16 @@ std::vector<std::string> registry_names()
 
 TEST_F(Machine, RegistryKeepsNamesInDescendingByteOrder)
 {
-  for (const char *name : {"b", "a", "c"}) ASSERT_NE(numprog_new(name), nullptr);
+  for (const char *name : {"b", "a", "c"})
+    ASSERT_NE(numprog_new(name), nullptr);
   EXPECT_EQ(registry_names(), (std::vector<std::string>{"c", "b", "a"}));
   EXPECT_EQ(NUMPROG_init, 1);
 
   ASSERT_EQ(numprog_remove(nullptr), 0);
   for (const char *name : {"ab", "B", "\xc3\xa9", "a", "z", ""})
     ASSERT_NE(numprog_new(name), nullptr);
-  EXPECT_EQ(registry_names(), (std::vector<std::string>{
-                                  "\xc3\xa9", "z", "ab", "a", "B", ""}));
+  EXPECT_EQ(registry_names(),
+            (std::vector<std::string>{"\xc3\xa9", "z", "ab", "a", "B", ""}));
 }
 
 TEST_F(Machine, InsertReturnsTheProgramAlreadyRegistered)
@@ -540,9 +535,7 @@ TEST_F(Machine, NewDiscardsTheOldProgramCompletely)
   NumProg *old = numprog_new("str2double");
   NumVar *x = nullptr;
   numprog_append_variable(old, "x", 1.0, &x);
-  numprog_append_instruction(old, 0, PUSHVAL, 0, 2, nullptr, nullptr);
-  numprog_append_instruction(old, 0, PUSHADDR, 0, 1, &x->Value, nullptr);
-  numprog_append_instruction(old, 0, MUL, 2, 0, nullptr, nullptr);
+  append(old, {{PUSHVAL, 0, 2}, {PUSHADDR, 0, 1, &x->Value}, {MUL, 2}});
   int errval = kError;
   ASSERT_EQ(dpprogram_compile(old, &errval), 0);
   ASSERT_EQ(dpprogram_run(old, &errval), 0);
@@ -598,9 +591,9 @@ TEST_F(Machine, VariableNamesAreALetterThenLettersAndDigits)
     const char *name;
     int status;
   };
-  const NameCase cases[] = {{"x", 0},   {"x2y3", 0}, {"Theta", 0}, {"", 0},
-                            {"2x", -1}, {"x_y", -1}, {"x y", -1},  {"_x", -1},
-                            {"\xc3\xa9", -1}, {nullptr, -1}};
+  const NameCase cases[] = {
+      {"x", 0},    {"x2y3", 0}, {"Theta", 0}, {"", 0},          {"2x", -1},
+      {"x_y", -1}, {"x y", -1}, {"_x", -1},   {"\xc3\xa9", -1}, {nullptr, -1}};
   for (const NameCase &c : cases)
     EXPECT_EQ(numprog_checkvar(c.name), c.status)
         << (c.name ? c.name : "(null)");
@@ -764,98 +757,61 @@ void expect_listing(const std::vector<Ins> &got, const std::vector<Ins> &want)
   }
 }
 
-TEST_F(Machine, CompileFoldsAConstantExpressionIntoOnePush)
-{
-  /* 2*3+4 */
-  NumProg *program = build("fold", {{PUSHVAL, 0, 2},
-                                    {PUSHVAL, 0, 3},
-                                    {MUL, 2},
-                                    {PUSHVAL, 0, 4},
-                                    {ADD, 2}});
-  int errval = kError;
-  EXPECT_EQ(dpprogram_compile(program, &errval), 0);
-  EXPECT_EQ(errval, 0);
-  expect_listing(listing(program), {{PUSHVAL, 0, 10}});
-  EXPECT_EQ(program->CompiledList, nullptr);
-  EXPECT_EQ(dpprogram_run(program, &errval), 0);
-  EXPECT_EQ(program->CurrentAccumulator->Value, 10);
-}
-
-TEST_F(Machine, CompileKeepsWhatDependsOnAVariable)
-{
-  NumProg *program = numprog_new("fold");
-  NumVar *x = nullptr;
-  numprog_append_variable(program, "x", 1.0, &x);
-  double *ax = &x->Value;
-
-  /* (2*3)+_x */
-  for (const Ins &i : {Ins{PUSHVAL, 0, 2}, Ins{PUSHVAL, 0, 3}, Ins{MUL, 2},
-                       Ins{PUSHADDR, 0, 1.0, ax}, Ins{ADD, 2}})
-    numprog_append_instruction(program, 0, i.command, i.nargs, i.value,
-                               i.address, nullptr);
-  int errval = kError;
-  EXPECT_EQ(dpprogram_compile(program, &errval), 0);
-  EXPECT_EQ(errval, 0);
-  expect_listing(listing(program),
-                 {{PUSHVAL, 0, 6}, {PUSHADDR, 0, 1.0, ax}, {ADD, 2}});
-  x->Value = 2.385;
-  EXPECT_EQ(dpprogram_run(program, &errval), 0);
-  EXPECT_EQ(program->CurrentAccumulator->Value, 6 + 2.385);
-
-  /* _x*(2+3) */
-  numprog_free_instruction_list(program, 0);
-  for (const Ins &i : {Ins{PUSHADDR, 0, 1.0, ax}, Ins{PUSHVAL, 0, 2},
-                       Ins{PUSHVAL, 0, 3}, Ins{ADD, 2}, Ins{MUL, 2}})
-    numprog_append_instruction(program, 0, i.command, i.nargs, i.value,
-                               i.address, nullptr);
-  EXPECT_EQ(dpprogram_compile(program, &errval), 0);
-  expect_listing(listing(program),
-                 {{PUSHADDR, 0, 1.0, ax}, {PUSHVAL, 0, 5}, {MUL, 2}});
-  x->Value = -4.1;
-  EXPECT_EQ(dpprogram_run(program, &errval), 0);
-  EXPECT_EQ(program->CurrentAccumulator->Value, -4.1 * 5);
-}
-
-TEST_F(Machine, CompileOfTwoVariablesKeepsEveryInstruction)
+/* Compiling folds each run of constant instructions into one push and keeps
+ * what depends on a variable; the result computes what the source did. */
+TEST_F(Machine, CompileFoldsConstantsAndKeepsWhatDependsOnAVariable)
 {
   NumProg *program = numprog_new("fold");
   NumVar *x = nullptr;
   NumVar *y = nullptr;
-  numprog_append_variable(program, "x", 1.0, &x);
-  numprog_append_variable(program, "y", 1.0, &y);
-  /* _x*_y+1 */
-  const std::vector<Ins> source = {{PUSHADDR, 0, 1.0, &x->Value},
-                                   {PUSHADDR, 0, 1.0, &y->Value},
-                                   {MUL, 2},
-                                   {PUSHVAL, 0, 1},
-                                   {ADD, 2}};
-  for (const Ins &i : source)
-    numprog_append_instruction(program, 0, i.command, i.nargs, i.value,
-                               i.address, nullptr);
-  int errval = kError;
-  EXPECT_EQ(dpprogram_compile(program, &errval), 0);
-  EXPECT_EQ(errval, 0);
-  expect_listing(listing(program), source);
-  x->Value = 2;
-  y->Value = 3;
-  dpprogram_run(program, &errval);
-  EXPECT_EQ(program->CurrentAccumulator->Value, 7);
-}
-
-TEST_F(Machine, CompileEndingInAVariableFinishes)
-{
-  NumProg *program = numprog_new("fold");
-  NumVar *x = nullptr;
-  numprog_append_variable(program, "x", 2.385, &x);
-  /* 3, _x (two values left: a program ending in a variable push) */
-  numprog_append_instruction(program, 0, PUSHVAL, 0, 3, nullptr, nullptr);
-  numprog_append_instruction(program, 0, PUSHADDR, 0, 2.385, &x->Value,
-                             nullptr);
-  int errval = kError;
-  EXPECT_EQ(dpprogram_compile(program, &errval), 0);
-  EXPECT_EQ(errval, 0);
-  expect_listing(listing(program),
-                 {{PUSHVAL, 0, 3}, {PUSHADDR, 0, 2.385, &x->Value}});
+  ASSERT_EQ(numprog_append_variable(program, "x", 1.0, &x), 0);
+  ASSERT_EQ(numprog_append_variable(program, "y", 1.0, &y), 0);
+  double *ax = &x->Value;
+  double *ay = &y->Value;
+  struct FoldCase {
+    const char *name;
+    std::vector<Ins> source;
+    std::vector<Ins> folded; /* empty: the source unchanged */
+    double x, y;
+    double expected;
+  };
+  // clang-format off
+  const FoldCase cases[] = {
+      {"2*3+4",
+       {{PUSHVAL, 0, 2}, {PUSHVAL, 0, 3}, {MUL, 2}, {PUSHVAL, 0, 4}, {ADD, 2}},
+       {{PUSHVAL, 0, 10}}, 0, 0, 10},
+      {"(2*3)+_x",
+       {{PUSHVAL, 0, 2}, {PUSHVAL, 0, 3}, {MUL, 2}, {PUSHADDR, 0, 1.0, ax},
+        {ADD, 2}},
+       {{PUSHVAL, 0, 6}, {PUSHADDR, 0, 1.0, ax}, {ADD, 2}}, 2.385, 0,
+       6 + 2.385},
+      {"_x*(2+3)",
+       {{PUSHADDR, 0, 1.0, ax}, {PUSHVAL, 0, 2}, {PUSHVAL, 0, 3}, {ADD, 2},
+        {MUL, 2}},
+       {{PUSHADDR, 0, 1.0, ax}, {PUSHVAL, 0, 5}, {MUL, 2}}, -4.1, 0, -4.1 * 5},
+      {"_x*_y+1",
+       {{PUSHADDR, 0, 1.0, ax}, {PUSHADDR, 0, 1.0, ay}, {MUL, 2},
+        {PUSHVAL, 0, 1}, {ADD, 2}},
+       {}, 2, 3, 7},
+      /* Two values left: a program ending in a variable push. */
+      {"3, _x", {{PUSHVAL, 0, 3}, {PUSHADDR, 0, 2.385, ax}}, {}, 2.385, 0,
+       2.385},
+  };
+  // clang-format on
+  for (const FoldCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    numprog_free_instruction_list(program, 0);
+    append(program, c.source);
+    int errval = kError;
+    EXPECT_EQ(dpprogram_compile(program, &errval), 0);
+    EXPECT_EQ(errval, 0);
+    EXPECT_EQ(program->CompiledList, nullptr);
+    expect_listing(listing(program), c.folded.empty() ? c.source : c.folded);
+    x->Value = c.x;
+    y->Value = c.y;
+    EXPECT_EQ(dpprogram_run(program, &errval), 0);
+    EXPECT_EQ(program->CurrentAccumulator->Value, c.expected);
+  }
 }
 
 TEST_F(Machine, CompileReportsADomainErrorAndKeepsTheProgram)
@@ -864,10 +820,8 @@ TEST_F(Machine, CompileReportsADomainErrorAndKeepsTheProgram)
   NumProg *program = numprog_new("fold");
   NumVar *x = nullptr;
   numprog_append_variable(program, "x", 1.0, &x);
-  numprog_append_instruction(program, 0, PUSHVAL, 0, 0, nullptr, nullptr);
-  numprog_append_instruction(program, 0, LOG, 1, 0, nullptr, nullptr);
-  numprog_append_instruction(program, 0, PUSHADDR, 0, 1, &x->Value, nullptr);
-  numprog_append_instruction(program, 0, ADD, 2, 0, nullptr, nullptr);
+  append(program,
+         {{PUSHVAL, 0, 0}, {LOG, 1}, {PUSHADDR, 0, 1, &x->Value}, {ADD, 2}});
   int errval = kError;
   EXPECT_EQ(dpprogram_compile(program, &errval), 0);
   EXPECT_EQ(errval, NUM_EDOMAIN);
@@ -877,10 +831,10 @@ TEST_F(Machine, CompileReportsADomainErrorAndKeepsTheProgram)
   /* Folding that fails after something was emitted leaves no scratch list,
    * so a later compilation of the repaired program starts clean. */
   numprog_free_instruction_list(program, 0);
-  numprog_append_instruction(program, 0, PUSHVAL, 0, 2, nullptr, nullptr);
-  numprog_append_instruction(program, 0, PUSHADDR, 0, 1, &x->Value, nullptr);
-  numprog_append_instruction(program, 0, ADD, 2, 0, nullptr, nullptr);
-  numprog_append_instruction(program, 0, PUSHVAL, 0, 1, nullptr, nullptr);
+  append(program, {{PUSHVAL, 0, 2},
+                   {PUSHADDR, 0, 1, &x->Value},
+                   {ADD, 2},
+                   {PUSHVAL, 0, 1}});
   NumInstr *divisor = nullptr;
   numprog_append_instruction(program, 0, PUSHVAL, 0, 0, nullptr, &divisor);
   numprog_append_instruction(program, 0, DIV, 2, 0, nullptr, nullptr);
@@ -891,9 +845,10 @@ TEST_F(Machine, CompileReportsADomainErrorAndKeepsTheProgram)
   divisor->Value = 4;
   EXPECT_EQ(dpprogram_compile(program, &errval), 0);
   EXPECT_EQ(errval, 0);
-  expect_listing(listing(program),
-                 {{PUSHVAL, 0, 2}, {PUSHADDR, 0, 1, &x->Value}, {ADD, 2},
-                  {PUSHVAL, 0, 0.25}});
+  expect_listing(listing(program), {{PUSHVAL, 0, 2},
+                                    {PUSHADDR, 0, 1, &x->Value},
+                                    {ADD, 2},
+                                    {PUSHVAL, 0, 0.25}});
 }
 
 TEST_F(Machine, OptimizeStopsAtAVariableAndMirrorsItsPush)
@@ -904,8 +859,7 @@ TEST_F(Machine, OptimizeStopsAtAVariableAndMirrorsItsPush)
   NumInstr *first = nullptr;
   NumInstr *addr = nullptr;
   numprog_append_instruction(program, 0, PUSHVAL, 0, 1.5, nullptr, &first);
-  numprog_append_instruction(program, 0, PUSHADDR, 0, 2.385, &x->Value,
-                             &addr);
+  numprog_append_instruction(program, 0, PUSHADDR, 0, 2.385, &x->Value, &addr);
   int errval = kError;
   EXPECT_EQ(dpprogram_optimize(program, first, &errval), addr);
   EXPECT_EQ(errval, 0);
@@ -952,7 +906,7 @@ TEST_F(Machine, InstructionTextsHaveFixedColumns)
   ins.Command = PUSHADDR;
   ins.Address = &cell;
   EXPECT_EQ(std::string(numprog_ins2str(buffer, sizeof buffer, &ins)),
-            "  PUSHADDR *" + format_pointer("%10p", &cell));
+            "  PUSHADDR *" + format("%10p", &cell));
 
   ins.Command = PUSHVAL;
   char small[50];
@@ -994,7 +948,8 @@ TEST_F(Machine, SizesAddUpRecordsAndName)
 {
   EXPECT_EQ(num_prog_size(nullptr), 0u);
   EXPECT_EQ(num_prog_size_all(), 0u);
-  NumProg *program = build("sizes", {{PUSHVAL, 0, 1}, {PUSHVAL, 0, 2}, {ADD, 2}});
+  NumProg *program =
+      build("sizes", {{PUSHVAL, 0, 1}, {PUSHVAL, 0, 2}, {ADD, 2}});
   numprog_append_variable(program, "longname", 1, nullptr);
   int errval = kError;
   dpprogram_run(program, &errval);
@@ -1008,15 +963,19 @@ TEST_F(Machine, SizesAddUpRecordsAndName)
 
 /* ---- printouts --------------------------------------------------------- */
 
+/* Separators of the verbose printout: between records, around a program. */
+const std::string kSep =
+    "  -   -   -   -   -   -   -   -   -   -   -   -   -   -   -\n";
+const std::string kProgramSep =
+    " - - - - - - - - - - - - - - - - - - - - - - - - - - - - -\n";
+
 /* calc: variable x = 2.385, program _x*1.5, run once. */
 NumProg *make_calc(NumVar **px)
 {
   NumProg *program = numprog_new("calc");
   numprog_append_variable(program, "x", 2.385, px);
-  numprog_append_instruction(program, 0, PUSHADDR, 0, 2.385, &(*px)->Value,
-                             nullptr);
-  numprog_append_instruction(program, 0, PUSHVAL, 0, 1.5, nullptr, nullptr);
-  numprog_append_instruction(program, 0, MUL, 2, 0, nullptr, nullptr);
+  append(program,
+         {{PUSHADDR, 0, 2.385, &(*px)->Value}, {PUSHVAL, 0, 1.5}, {MUL, 2}});
   int errval = kError;
   dpprogram_run(program, &errval);
   return program;
@@ -1028,15 +987,17 @@ TEST_F(Machine, PrintoutNonVerbose)
   NumProg *program = make_calc(&x);
   MemoryStream capture;
   EXPECT_EQ(num_prog_print_list(capture.file(), program, 2, 0), 0);
+  // clang-format off
   const std::string expected =
       " Program             = 'calc'\n"
-      "  'x' = 2.385 = *" + format_pointer("%p", &x->Value) + "\n"
+      "  'x' = 2.385 = *" + format("%p", &x->Value) + "\n"
       "  InstructionList\n"
-      "    PUSHADDR *" + format_pointer("%10p", &x->Value) + "\n"
+      "    PUSHADDR *" + format("%10p", &x->Value) + "\n"
       "     PUSHVAL         1.5\n"
       "         MUL             (2 args)\n"
       "  Accumulator #1 = 3.5775\n"
       "  Accumulator #2 = 1.5\n";
+  // clang-format on
   EXPECT_EQ(capture.text(), expected);
 }
 
@@ -1063,51 +1024,45 @@ TEST_F(Machine, PrintoutVerbose)
   NumVar *x = nullptr;
   NumProg *program = make_calc(&x);
   x->Used = 3;
-  const std::string sep =
-      "  -   -   -   -   -   -   -   -   -   -   -   -   -   -   -\n";
-  const std::string psep =
-      " - - - - - - - - - - - - - - - - - - - - - - - - - - - - -\n";
-  const std::string addr = "  PUSHADDR *" + format_pointer("%10p", &x->Value);
+  const std::string addr = "  PUSHADDR *" + format("%10p", &x->Value);
   MemoryStream capture;
   EXPECT_EQ(num_prog_print_list(capture.file(), program, 2, 1), 0);
   const std::string expected =
-      psep +
-      " Name                = calc\n" +
-      sep +
+      kProgramSep + " Name                = calc\n" + kSep +
       "  Variable            = x\n"
       "  Value               = 2.385\n"
       "  Used                = 3\n"
       "  Previous variable = (no previous variable)\n"
       "  Next variable     = (no next variable)\n" +
-      sep + sep +
+      kSep + kSep +
       "  Accumulator          = #1\n"
       "  Value                = 3.5775\n"
       "  Previous accumulator = (no previous accumulator)\n"
       "  Next accumulator     = #2\n" +
-      sep +
+      kSep +
       "  Accumulator          = #2\n"
       "  Value                = 1.5\n"
       "  Previous accumulator = #1\n"
       "  Next accumulator     = (no next accumulator)\n" +
-      sep +
-      "  InstructionList\n" +
-      sep +
-      "  Command              = " + addr + "\n"
+      kSep + "  InstructionList\n" + kSep + "  Command              = " + addr +
+      "\n"
       "  Previous instruction = (no previous instruction)\n"
       "  Next instruction     = 1\n" +
-      sep +
+      kSep +
       "  Command              =    PUSHVAL         1.5\n"
-      "  Previous instruction = " + addr + "\n"
+      "  Previous instruction = " +
+      addr +
+      "\n"
       "  Next instruction     = 4\n" +
-      sep +
+      kSep +
       "  Command              =        MUL             (2 args)\n"
       "  Previous instruction =    PUSHVAL         1.5\n"
       "  Next instruction     = (no next instruction)\n" +
-      sep +
+      kSep +
       " Previous program = (no previous program)\n"
       " Next program     = (no next program)\n"
       " CurrentAccumulator  = #1 (Value = 3.5775)\n" +
-      psep;
+      kProgramSep;
   EXPECT_EQ(capture.text(), expected);
 }
 
@@ -1118,19 +1073,16 @@ TEST_F(Machine, PrintoutVerboseNamesNeighbours)
   numprog_new("c");
   NumProg *b = nullptr;
   numprog_search("b", &b);
-  const std::string sep =
-      "  -   -   -   -   -   -   -   -   -   -   -   -   -   -   -\n";
-  const std::string psep =
-      " - - - - - - - - - - - - - - - - - - - - - - - - - - - - -\n";
+
   MemoryStream capture;
   EXPECT_EQ(num_prog_print_list(capture.file(), b, 2, 1), 0);
   EXPECT_EQ(capture.text(),
-            psep + " Name                = b\n" + sep + sep +
-                "  InstructionList\n" + sep +
+            kProgramSep + " Name                = b\n" + kSep + kSep +
+                "  InstructionList\n" + kSep +
                 " Previous program = c\n"
                 " Next program     = a\n"
                 " CurrentAccumulator  = (no current accumulator)\n" +
-                psep);
+                kProgramSep);
 }
 
 } // namespace

@@ -34,8 +34,18 @@ namespace vabo_test {
 
 namespace fs = std::filesystem;
 
-/* The program under test. */
+/* The program under test and the banner every run of it begins with on
+ * standard error. */
 inline const std::string kVaboProgram = VABO_BINARY;
+inline const std::string kVaboBanner =
+    kVaboProgram + " V1.6 2013-12-09 Kelvardo\n\n";
+
+/* The shipped example calibration (LaB6, 2000 x 2000 pixels of 75 um) and
+ * start values a few percent off its geometry. */
+inline const std::string kExamplePoints =
+    std::string(VABO_SOURCE_DIR) + "/examples/points.dat";
+inline const std::vector<std::string> kExampleStart = {
+    "75_um", "75_um", "1000", "1000", "20_cm", "0", "0", "0"};
 
 /* What one run wrote and how it ended. */
 struct RunOutput {
@@ -49,7 +59,8 @@ class ScratchDir {
 public:
   ScratchDir()
   {
-    std::string templ = (fs::temp_directory_path() / "vabo_run_XXXXXX").string();
+    std::string templ =
+        (fs::temp_directory_path() / "vabo_run_XXXXXX").string();
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
@@ -119,11 +130,11 @@ inline pid_t start_vabo(const ScratchDir &dir,
     if (chdir(dir.path().c_str()) != 0) _exit(126);
     for (const auto &[name, value] : setup.env)
       setenv(name.c_str(), value.c_str(), 1);
-    int in = stdin_fd >= 0 ? stdin_fd
-                           : open(setup.stdin_path.empty()
-                                      ? "/dev/null"
-                                      : setup.stdin_path.c_str(),
-                                  O_RDONLY);
+    int in = stdin_fd >= 0
+                 ? stdin_fd
+                 : open(setup.stdin_path.empty() ? "/dev/null"
+                                                 : setup.stdin_path.c_str(),
+                        O_RDONLY);
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0) _exit(126);
@@ -139,8 +150,9 @@ inline pid_t start_vabo(const ScratchDir &dir,
 
 /* Runs vabo in dir with args; standard input comes from stdin_path (a file
  * or a directory; empty: /dev/null).  If stdin_fd >= 0 it is used as is. */
-inline RunOutput run_in(const ScratchDir &dir, const std::vector<std::string> &args,
-              const std::string &stdin_path, int stdin_fd = -1)
+inline RunOutput run_in(const ScratchDir &dir,
+                        const std::vector<std::string> &args,
+                        const std::string &stdin_path, int stdin_fd = -1)
 {
   const fs::path out_path = dir.file(".stdout");
   RunSetup setup;
@@ -192,7 +204,7 @@ inline RunOutput run_with(const ScratchDir &dir,
 
 /* Runs vabo with args and the given text on standard input. */
 inline RunOutput run_vabo(const std::vector<std::string> &args,
-                const std::string &input = "")
+                          const std::string &input = "")
 {
   ScratchDir dir;
   dir.write(".stdin", input);
@@ -228,7 +240,6 @@ inline int count_prefix(const std::string &text, const std::string &prefix)
     if (l.compare(0, prefix.size(), prefix) == 0) n++;
   return n;
 }
-
 
 } // namespace vabo_test
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -27,9 +28,9 @@ TEST(Strlib, WhiteSpaceIsExactlySixCharactersByLowByte)
                        c == '\f' || c == '\v';
     EXPECT_EQ(strlib_is_white(c), white ? 1 : 0) << "c = " << c;
   }
-  EXPECT_EQ(strlib_is_white(0x100 + ' '), 1);   /* only the low byte counts */
-  EXPECT_EQ(strlib_is_white(0x100), 0);         /* low byte NUL */
-  EXPECT_EQ(strlib_is_white(-1), 0);            /* 0xff */
+  EXPECT_EQ(strlib_is_white(0x100 + ' '), 1); /* only the low byte counts */
+  EXPECT_EQ(strlib_is_white(0x100), 0);       /* low byte NUL */
+  EXPECT_EQ(strlib_is_white(-1), 0);          /* 0xff */
 }
 
 TEST(Strlib, IsNoSkipGivesZeroOnlyForPlaceholdersElseSignAgainstDot)
@@ -39,9 +40,8 @@ TEST(Strlib, IsNoSkipGivesZeroOnlyForPlaceholdersElseSignAgainstDot)
     int expected;
   };
   const Case cases[] = {
-      {"...", 0}, {"-", 0},  {".", 0},    {"..", 1},  {"-1", -1},
-      {"", -1},   {"/", 1},  {"....", 1}, {"2.385", 1}, {"+", -1},
-      {"\xe9", 1},
+      {"...", 0}, {"-", 0},    {".", 0},     {"..", 1}, {"-1", -1},  {"", -1},
+      {"/", 1},   {"....", 1}, {"2.385", 1}, {"+", -1}, {"\xe9", 1},
   };
   for (const Case &c : cases)
     EXPECT_EQ(strlib_is_no_skip(c.text), c.expected) << '"' << c.text << '"';
@@ -55,7 +55,7 @@ TEST(Strlib, IsEmptyMeansNullEmptyOrOnlyWhiteSpace)
   EXPECT_EQ(strlib_is_empty(" \t\r\n"), 1);
   EXPECT_EQ(strlib_is_empty("\f\v "), 1);
   EXPECT_EQ(strlib_is_empty("   q"), 0);
-  EXPECT_EQ(strlib_is_empty("\xa0"), 0);   /* no-break space is not white */
+  EXPECT_EQ(strlib_is_empty("\xa0"), 0); /* no-break space is not white */
 }
 
 TEST(Strlib, SpnCountsTheAcceptedPrefix)
@@ -69,52 +69,41 @@ TEST(Strlib, SpnCountsTheAcceptedPrefix)
   EXPECT_EQ(strlib_spn("a", nullptr), 0u);
 }
 
-/* {input, expected} rows for the three in-place cleaners. */
-struct CleanCase {
-  const char *input;
-  const char *expected;
-};
-
-TEST(Strlib, UncommentCutsAtFirstHashKeepingWhatPrecedes)
+/* The three in-place cleaners: uncomment cuts at the first hash keeping
+ * what precedes, trim drops white space at both ends, collapse writes each
+ * white run as one blank.  Each returns its argument. */
+TEST(Strlib, CleanersWorkInPlace)
 {
-  const CleanCase cases[] = {
-      {"1 2 # c", "1 2 "}, {"#all", ""}, {"no comment", "no comment"},
-      {"a#b#c", "a"},      {"", ""},
+  const struct {
+    const char *name;
+    char *(*clean)(char *);
+    const char *input;
+    const char *expected;
+  } cases[] = {
+      {"uncomment", strlib_uncomment, "1 2 # c", "1 2 "},
+      {"uncomment", strlib_uncomment, "#all", ""},
+      {"uncomment", strlib_uncomment, "no comment", "no comment"},
+      {"uncomment", strlib_uncomment, "a#b#c", "a"},
+      {"uncomment", strlib_uncomment, "", ""},
+      {"trim", strlib_trim, "\tx y \n", "x y"},
+      {"trim", strlib_trim, " \t\r\n\f\v", ""},
+      {"trim", strlib_trim, "", ""},
+      {"trim", strlib_trim, "abc", "abc"},
+      {"trim", strlib_trim, "  a", "a"},
+      {"trim", strlib_trim, "a  ", "a"},
+      {"trim", strlib_trim, "\xa0z\xa0", "\xa0z\xa0"},
+      {"collapse", strlib_collapse, "  a \t b  ", " a b "},
+      {"collapse", strlib_collapse, "a\r\n\f\vb", "a b"},
+      {"collapse", strlib_collapse, "", ""},
+      {"collapse", strlib_collapse, "\t", " "},
+      {"collapse", strlib_collapse, "ab", "ab"},
+      {"collapse", strlib_collapse, "1  2\t\t3", "1 2 3"},
   };
-  for (const CleanCase &c : cases) {
+  for (const auto &c : cases) {
     std::string text = c.input;
-    char *result = strlib_uncomment(text.data());
-    EXPECT_EQ(result, text.data());
-    EXPECT_STREQ(result, c.expected) << '"' << c.input << '"';
-  }
-}
-
-TEST(Strlib, TrimDropsWhiteSpaceAtBothEndsInPlace)
-{
-  const CleanCase cases[] = {
-      {"\tx y \n", "x y"}, {" \t\r\n\f\v", ""}, {"", ""},
-      {"abc", "abc"},      {"  a", "a"},        {"a  ", "a"},
-      {"\xa0z\xa0", "\xa0z\xa0"},
-  };
-  for (const CleanCase &c : cases) {
-    std::string text = c.input;
-    char *result = strlib_trim(text.data());
-    EXPECT_EQ(result, text.data());
-    EXPECT_STREQ(result, c.expected) << '"' << c.input << '"';
-  }
-}
-
-TEST(Strlib, CollapseWritesEachWhiteRunAsOneBlank)
-{
-  const CleanCase cases[] = {
-      {"  a \t b  ", " a b "}, {"a\r\n\f\vb", "a b"}, {"", ""},
-      {"\t", " "},             {"ab", "ab"},          {"1  2\t\t3", "1 2 3"},
-  };
-  for (const CleanCase &c : cases) {
-    std::string text = c.input;
-    char *result = strlib_collapse(text.data());
-    EXPECT_EQ(result, text.data());
-    EXPECT_STREQ(result, c.expected) << '"' << c.input << '"';
+    char *result = c.clean(text.data());
+    EXPECT_EQ(result, text.data()) << c.name;
+    EXPECT_STREQ(result, c.expected) << c.name << " \"" << c.input << '"';
   }
 }
 
@@ -177,7 +166,7 @@ TEST(Strlib, SplitSkipsWhiteRunsAndCutsOnlyTheFirstCharacterOfEach)
   EXPECT_STREQ(sv[1], "-3");
   EXPECT_EQ(sv[2], nullptr);
   EXPECT_EQ(sv[0], text + 2);
-  EXPECT_EQ(text[7], '\t');   /* the second character of the run stays */
+  EXPECT_EQ(text[7], '\t'); /* the second character of the run stays */
 }
 
 TEST(Strlib, SplitWithOneEntryStoresOnlyTheNullEntry)
@@ -204,44 +193,42 @@ TEST(Strlib, SplitOfNothingChangesNothing)
   EXPECT_EQ(sv[0], nullptr);
 }
 
-/* {buflen, a, b, n, expected} rows for bounded concatenation. */
-struct ConcatCase {
-  size_t buflen;
-  const char *a;
-  const char *b;
-  size_t n;
-  const char *expected;
-};
-
-TEST(Strlib, NconcatAppendsAtMostNCharactersWithinTheBuffer)
+/* Concatenation of a and b into a buffer of buflen bytes: nconcat appends
+ * at most n characters of b, concat (n = kWhole) as much as fits.  Each
+ * returns the buffer and writes nothing past it. */
+TEST(Strlib, ConcatAppendsWithinTheBuffer)
 {
-  const ConcatCase cases[] = {
-      {8, "abc", "defgh", 2, "abcde"},  {5, "abc", "defgh", 2, "abcd"},
-      {4, "abcdef", "xyz", 3, "abc"},   {1, "abc", "def", 3, ""},
-      {16, "", "defgh", 99, "defgh"},   {16, "abc", "", 4, "abc"},
-      {16, "abc", "de", 0, "abc"},      {16, nullptr, "de", 9, "de"},
+  constexpr size_t kWhole = SIZE_MAX;
+  const struct {
+    size_t buflen;
+    const char *a;
+    const char *b;
+    size_t n;
+    const char *expected;
+  } cases[] = {
+      {8, "abc", "defgh", 2, "abcde"},
+      {5, "abc", "defgh", 2, "abcd"},
+      {4, "abcdef", "xyz", 3, "abc"},
+      {1, "abc", "def", 3, ""},
+      {16, "", "defgh", 99, "defgh"},
+      {16, "abc", "", 4, "abc"},
+      {16, "abc", "de", 0, "abc"},
+      {16, nullptr, "de", 9, "de"},
       {16, "abc", nullptr, 9, "abc"},
+      {6, "abc", "defgh", kWhole, "abcde"},
+      {16, "abc", "defgh", kWhole, "abcdefgh"},
+      {3, "abc", "defgh", kWhole, "ab"},
+      {1, "abc", "defgh", kWhole, ""},
   };
-  for (const ConcatCase &c : cases) {
+  for (const auto &c : cases) {
     char buffer[32];
     std::memset(buffer, '#', sizeof buffer);
-    char *result = strlib_nconcat(buffer, c.buflen, c.a, c.b, c.n);
+    char *result = c.n == kWhole
+                       ? strlib_concat(buffer, c.buflen, c.a, c.b)
+                       : strlib_nconcat(buffer, c.buflen, c.a, c.b, c.n);
     EXPECT_EQ(result, buffer);
-    EXPECT_STREQ(result, c.expected) << c.buflen << " " << (c.a ? c.a : "(null)");
-    EXPECT_EQ(buffer[c.buflen], '#') << "wrote past the buffer";
-  }
-}
-
-TEST(Strlib, ConcatAppendsAsMuchAsFits)
-{
-  const ConcatCase cases[] = {
-      {6, "abc", "defgh", 0, "abcde"}, {16, "abc", "defgh", 0, "abcdefgh"},
-      {3, "abc", "defgh", 0, "ab"},    {1, "abc", "defgh", 0, ""},
-  };
-  for (const ConcatCase &c : cases) {
-    char buffer[32];
-    std::memset(buffer, '#', sizeof buffer);
-    EXPECT_STREQ(strlib_concat(buffer, c.buflen, c.a, c.b), c.expected);
+    EXPECT_STREQ(result, c.expected)
+        << c.buflen << " " << (c.a ? c.a : "(null)") << " n=" << c.n;
     EXPECT_EQ(buffer[c.buflen], '#') << "wrote past the buffer";
   }
 }
@@ -249,17 +236,19 @@ TEST(Strlib, ConcatAppendsAsMuchAsFits)
 TEST(Strlib, ConcatOntoItselfKeepsTheTextAndCutsItFirst)
 {
   char buffer[8] = "abc";
-  EXPECT_STREQ(strlib_concat(buffer, sizeof buffer, buffer, "defghijk"), "abcdefg");
+  EXPECT_STREQ(strlib_concat(buffer, sizeof buffer, buffer, "defghijk"),
+               "abcdefg");
   EXPECT_STREQ(strlib_concat(buffer, 4, buffer, "xyz"), "abc");
 
   char again[8] = "12";
-  EXPECT_STREQ(strlib_nconcat(again, sizeof again, again, "3456789", 3), "12345");
+  EXPECT_STREQ(strlib_nconcat(again, sizeof again, again, "3456789", 3),
+               "12345");
 }
 
 TEST(Strlib, NconcatOntoItselfNeverReadsPastAnUnterminatedBuffer)
 {
   char buffer[6];
-  std::memset(buffer, 'q', sizeof buffer);   /* no NUL at all */
+  std::memset(buffer, 'q', sizeof buffer); /* no NUL at all */
   EXPECT_STREQ(strlib_nconcat(buffer, sizeof buffer, buffer, "z", 1), "qqqqq");
 }
 
@@ -283,6 +272,7 @@ struct ParamCase {
 
 TEST(Strlib, ParamCopiesFieldParnoOrGivesNull)
 {
+  // clang-format off
   const ParamCase cases[] = {
       {"x;y;z", ';', 1, "x"},   {"x;y;z", ';', 2, "y"},  {"x;y;z", ';', 3, "z"},
       {"x;y;z", ';', 4, nullptr}, {"x;y;z", ';', 0, nullptr},
@@ -291,9 +281,11 @@ TEST(Strlib, ParamCopiesFieldParnoOrGivesNull)
       {"plain", ',', 1, "plain"}, {",,7.25", ',', 3, "7.25"},
       {"abc", '\0', 1, "abc"},  {"abc", '\0', 2, nullptr},
   };
+  // clang-format on
   for (const ParamCase &c : cases) {
     char buffer[16] = "junk";
-    char *result = strlib_param(buffer, sizeof buffer, c.text, c.separator, c.parno);
+    char *result =
+        strlib_param(buffer, sizeof buffer, c.text, c.separator, c.parno);
     if (c.expected == nullptr) {
       EXPECT_EQ(result, nullptr) << c.text << " field " << c.parno;
     } else {
@@ -343,15 +335,18 @@ int sign_of(int v) { return (v > 0) - (v < 0); }
 TEST(Strlib, NcasecmpComparesPrefixesIgnoringCase)
 {
   const CaseCmpCase cases[] = {
-      {"ABCx", "abcy", 3, 0},   {"ABCx", "abcy", 4, -1}, {"abcy", "ABCx", 4, 1},
-      {"ab", "ABC", 3, -1},     {"ab", "ABC", 2, 0},     {"", "", 5, 0},
-      {nullptr, "", 5, 0},      {nullptr, "a", 5, -1},   {"a", nullptr, 5, 1},
-      {"x", "y", 0, 0},         {"[", "a", 1, -1},       {"\xe9", "a", 1, 1},
+      {"ABCx", "abcy", 3, 0},    {"ABCx", "abcy", 4, -1},
+      {"abcy", "ABCx", 4, 1},    {"ab", "ABC", 3, -1},
+      {"ab", "ABC", 2, 0},       {"", "", 5, 0},
+      {nullptr, "", 5, 0},       {nullptr, "a", 5, -1},
+      {"a", nullptr, 5, 1},      {"x", "y", 0, 0},
+      {"[", "a", 1, -1},         {"\xe9", "a", 1, 1},
       {"Rot3", "ROT3", 1000, 0},
   };
   for (const CaseCmpCase &c : cases)
     EXPECT_EQ(sign_of(strlib_ncasecmp(c.s1, c.s2, c.n)), c.sign)
-        << (c.s1 ? c.s1 : "(null)") << " vs " << (c.s2 ? c.s2 : "(null)") << " n=" << c.n;
+        << (c.s1 ? c.s1 : "(null)") << " vs " << (c.s2 ? c.s2 : "(null)")
+        << " n=" << c.n;
 }
 
 /* Runs strlib_tok_r to the end; "<null>" marks the final null. */
@@ -359,7 +354,7 @@ std::string tokens(const char *input, const char *sep)
 {
   std::string text = input;
   std::string out;
-  char *lasts = reinterpret_cast<char *>(&out);   /* must be overwritten */
+  char *lasts = reinterpret_cast<char *>(&out); /* must be overwritten */
   for (char *tok = strlib_tok_r(text.data(), sep, &lasts);;
        tok = strlib_tok_r(nullptr, sep, &lasts)) {
     if (tok == nullptr) {
@@ -379,12 +374,9 @@ TEST(Strlib, TokRSkipsSeparatorsOnlyOnTheFirstCall)
     const char *expected;
   };
   const Case cases[] = {
-      {"a,,b", ",", "[a][][b]<null>"},
-      {",a,", ",", "[a][]<null>"},
-      {",,,", ",", "<null>"},
-      {"", ",", "<null>"},
-      {"one", ",", "[one]<null>"},
-      {" 1;2 ;", " ;", "[1][2][][]<null>"},
+      {"a,,b", ",", "[a][][b]<null>"}, {",a,", ",", "[a][]<null>"},
+      {",,,", ",", "<null>"},          {"", ",", "<null>"},
+      {"one", ",", "[one]<null>"},     {" 1;2 ;", " ;", "[1][2][][]<null>"},
       {"x", "", "[x]<null>"},
   };
   for (const Case &c : cases)

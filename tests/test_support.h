@@ -20,12 +20,27 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 namespace vabo_test {
 
 inline constexpr double kPi = 3.141592653589793;
+
+/* The first n points of the shipped example calibration (LaB6, 2000 x 2000
+ * pixels of 75 um), comments left out. */
+inline std::string example_points(int n)
+{
+  std::ifstream in(std::string(VABO_SOURCE_DIR) + "/examples/points.dat");
+  std::string line, points;
+  while (n > 0 && std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    points += line + "\n";
+    --n;
+  }
+  return points;
+}
 
 /* ---- captured output ---------------------------------------------------- */
 
@@ -76,8 +91,7 @@ private:
 
 /* Runs body with stream (stdout or stderr) redirected and returns what was
  * written there. */
-template <typename Body>
-std::string capture(FILE *stream, Body body)
+template <typename Body> std::string capture(FILE *stream, Body body)
 {
   StreamCapture capture(stream);
   body();
@@ -113,8 +127,7 @@ private:
 };
 
 /* What print writes to the stream it is given. */
-template <typename Print>
-std::string printed(Print print)
+template <typename Print> std::string printed(Print print)
 {
   MemoryStream stream;
   if (stream.file() == nullptr) return stream.text();
@@ -135,9 +148,7 @@ struct DebugGuard {
 };
 
 /* printf into a string (cut at 4095 characters). */
-inline std::string format(const char *fmt, ...)
-    __attribute__((format(printf, 1, 2)));
-inline std::string format(const char *fmt, ...)
+[[gnu::format(printf, 1, 2)]] inline std::string format(const char *fmt, ...)
 {
   char buffer[4096];
   va_list ap;
@@ -169,25 +180,22 @@ inline void multiply(const Mat3 A, const Mat3 B, Mat3 Out)
 /* Rotations by t (rad) about axis 1, 2 and 3. */
 inline void rot_x(double t, Mat3 R)
 {
-  const Mat3 m = {{1, 0, 0},
-                  {0, std::cos(t), -std::sin(t)},
-                  {0, std::sin(t), std::cos(t)}};
+  const Mat3 m = {
+      {1, 0, 0}, {0, std::cos(t), -std::sin(t)}, {0, std::sin(t), std::cos(t)}};
   copy(m, R);
 }
 
 inline void rot_y(double t, Mat3 R)
 {
-  const Mat3 m = {{std::cos(t), 0, std::sin(t)},
-                  {0, 1, 0},
-                  {-std::sin(t), 0, std::cos(t)}};
+  const Mat3 m = {
+      {std::cos(t), 0, std::sin(t)}, {0, 1, 0}, {-std::sin(t), 0, std::cos(t)}};
   copy(m, R);
 }
 
 inline void rot_z(double t, Mat3 R)
 {
-  const Mat3 m = {{std::cos(t), -std::sin(t), 0},
-                  {std::sin(t), std::cos(t), 0},
-                  {0, 0, 1}};
+  const Mat3 m = {
+      {std::cos(t), -std::sin(t), 0}, {std::sin(t), std::cos(t), 0}, {0, 0, 1}};
   copy(m, R);
 }
 
@@ -256,20 +264,28 @@ struct Result {
   std::array<double, NStats> stat;
 };
 
-/* Refines start on pts (modes may be null: refine all); every output
- * starts as untouched, so that outputs left alone can be told apart. */
+/* Refines start on pts (modes may be null: refine all) by VaboOptimize,
+ * or by VaboOptimizeEx when options are given; every output starts as
+ * untouched, so that outputs left alone can be told apart. */
 inline Result optimize_points(const Params &start, const int *modes,
                               const Points &pts, double maxdev, int maxstep,
-                              double untouched)
+                              double untouched,
+                              const VaboOptions *options = nullptr)
 {
   Result r;
   r.par.fill(untouched);
   r.dev.fill(untouched);
   r.stat.fill(untouched);
-  r.status = VaboOptimize(r.par.data(), r.dev.data(), r.stat.data(),
-                          start.data(), modes, pts.size(), pts.angle.data(),
-                          pts.i1.data(), pts.i2.data(), pts.weight.data(),
-                          maxdev, maxstep);
+  if (options)
+    r.status = VaboOptimizeEx(r.par.data(), r.dev.data(), r.stat.data(),
+                              start.data(), modes, pts.size(), pts.angle.data(),
+                              pts.i1.data(), pts.i2.data(), pts.weight.data(),
+                              maxdev, maxstep, options, nullptr);
+  else
+    r.status =
+        VaboOptimize(r.par.data(), r.dev.data(), r.stat.data(), start.data(),
+                     modes, pts.size(), pts.angle.data(), pts.i1.data(),
+                     pts.i2.data(), pts.weight.data(), maxdev, maxstep);
   return r;
 }
 

@@ -32,8 +32,7 @@ const std::string kMissing = "           - ";
 
 /* Where the primary beam (along -axis 3) meets the detector plane:
  * centre in pixels and distance from the sample. */
-void beam_by_intersection(const double *par, double centre[2],
-                          double *distance)
+void beam_by_intersection(const double *par, double centre[2], double *distance)
 {
   Mat3 M;
   detector_rotation(par[Rot1], par[Rot2], par[Rot3], M);
@@ -60,8 +59,8 @@ VaboOrdered all_refined(const double *par)
 
 TEST(Beam, ZeroRotationsGiveThePoniAndItsDistance)
 {
-  const double par[NParams] = {6.25e-5, 8.5e-5, 731.375, 402.8125, 0.2385,
-                               0, 0, 0};
+  const double par[NParams] = {6.25e-5, 8.5e-5, 731.375, 402.8125,
+                               0.2385,  0,      0,       0};
   double I[2] = {-1, -1};
   ASSERT_EQ(VaboBeamCenter(I, par), 0);
   EXPECT_EQ(I[0], 731.375);
@@ -94,7 +93,7 @@ TEST(Beam, CentreAndDistanceMatchTheIntersectionWithTheDetector)
   std::uniform_real_distribution<double> pix(3e-5, 2e-4), cen(100, 1900),
       dis(0.05, 0.6), tilt(-0.6, 0.6), turn(-3.1, 3.1);
   for (int n = 0; n < 200; ++n) {
-    const double par[NParams] = {pix(rng), pix(rng), cen(rng),  cen(rng),
+    const double par[NParams] = {pix(rng), pix(rng),  cen(rng),  cen(rng),
                                  dis(rng), tilt(rng), tilt(rng), turn(rng)};
     double expected[2], expected_distance;
     beam_by_intersection(par, expected, &expected_distance);
@@ -114,7 +113,7 @@ TEST(Beam, PixelOfADirectionInvertsTheModel)
       dis(0.05, 0.6), tilt(-0.6, 0.6), turn(-3.1, 3.1), pixel(0, 2048),
       scale(0.1, 30.0);
   for (int n = 0; n < 500; ++n) {
-    const double par[NParams] = {pix(rng), pix(rng), cen(rng),  cen(rng),
+    const double par[NParams] = {pix(rng), pix(rng),  cen(rng),  cen(rng),
                                  dis(rng), tilt(rng), tilt(rng), turn(rng)};
     const double i1 = pixel(rng), i2 = pixel(rng);
     const VaboOrdered o = all_refined(par);
@@ -173,8 +172,8 @@ TEST(Beam, TiltOfTheDetectorRotation)
 
 TEST(Beam, TextOfAGeneralGeometry)
 {
-  const double par[NParams] = {7.5e-5, 5.5e-5, 1024.5, 987.25, 0.2375,
-                               0.0873, -0.1517, 0.4321};
+  const double par[NParams] = {7.5e-5, 5.5e-5, 1024.5,  987.25,
+                               0.2375, 0.0873, -0.1517, 0.4321};
   double centre[2], distance;
   beam_by_intersection(par, centre, &distance);
   /* Tilt angles from the third column and row of the transposed rotation:
@@ -185,10 +184,9 @@ TEST(Beam, TextOfAGeneralGeometry)
   const double T0 = std::atan2(-M[2][1], -M[2][0]);
   double T2 = std::atan2(M[0][2], -M[1][2]) - (T0 + kPi / 2);
   T2 = std::remainder(T2, 2 * kPi);
-  const std::string expected = field(par[Pix1]) + field(par[Pix2]) +
-                               field(centre[0]) + field(centre[1]) +
-                               field(distance) + field(T0) + field(T1) +
-                               field(T2);
+  const std::string expected =
+      field(par[Pix1]) + field(par[Pix2]) + field(centre[0]) +
+      field(centre[1]) + field(distance) + field(T0) + field(T1) + field(T2);
   char buffer[1024];
   EXPECT_EQ(sprint_beam_parameters(buffer, sizeof buffer, par), buffer);
   EXPECT_EQ(std::string(buffer), expected);
@@ -209,19 +207,18 @@ TEST(Beam, RotationThatIsNotANumberLeavesOnlyThePixelSizes)
 {
   const double par[NParams] = {6e-5, 7e-5, 500, 500, 0.1, std::nan(""), 0, 0};
   char buffer[1024];
-  const std::string err = capture(stderr, [&] {
-    sprint_beam_parameters(buffer, sizeof buffer, par);
-  });
+  const std::string err = capture(
+      stderr, [&] { sprint_beam_parameters(buffer, sizeof buffer, par); });
   EXPECT_EQ(std::string(buffer), field(6e-5) + field(7e-5) + kMissing +
-                                     kMissing + kMissing + kMissing +
-                                     kMissing + kMissing);
+                                     kMissing + kMissing + kMissing + kMissing +
+                                     kMissing);
   EXPECT_EQ(err, "ERROR: tilt3d_angles: R is not a rotation matrix\n");
 }
 
 TEST(Beam, TextNeverPassesTheBufferSize)
 {
-  const double par[NParams] = {7.5e-5, 5.5e-5, 1024.5, 987.25, 0.2375,
-                               0.0873, -0.1517, 0.4321};
+  const double par[NParams] = {7.5e-5, 5.5e-5, 1024.5,  987.25,
+                               0.2375, 0.0873, -0.1517, 0.4321};
   char full[1024];
   sprint_beam_parameters(full, sizeof full, par);
   const size_t length = strlen(full);
@@ -257,9 +254,8 @@ TEST(Beam, VaboSwitchTracesTheBeamEntries)
   const double par[NParams] = {1e-4, 1e-4, 500, 500, 0.1, 0.1, 0.2, 0.3};
   DebugGuard guard(VABO_VABO);
   char buffer[1024];
-  const std::string text = capture(stdout, [&] {
-    sprint_beam_parameters(buffer, sizeof buffer, par);
-  });
+  const std::string text = capture(
+      stdout, [&] { sprint_beam_parameters(buffer, sizeof buffer, par); });
   EXPECT_EQ(text, "VaboBeamCenter\nVaboBeamDistance\nVaboBeamCenter\n"
                   "order_Par\nX_vector_3d\ni2normal_3d\nrotation_matrix_3d\n"
                   "vec_mul\nmat_mul\nVaboTilt\nrotation_matrix_3d\n");

@@ -24,8 +24,8 @@ using vabo_test::Points;
 using vabo_test::two_theta;
 using Modes = std::array<int, NParams>;
 
-const Params kTrue = {75e-6, 74.6e-6, 1024.3, 987.6, 0.2013, 0.0312, -0.0207,
-                      0.0113};
+const Params kTrue = {75e-6,  74.6e-6, 1024.3,  987.6,
+                      0.2013, 0.0312,  -0.0207, 0.0113};
 
 /* A 12 x 11 grid over a 2048 x 2048 detector; angles of kTrue with a
  * deterministic noise of ~1e-5 rad, uneven weights, and point 7 an outlier
@@ -129,7 +129,8 @@ TEST(CholeskyInverse, RejectsMatricesWithoutAnInverse)
   EXPECT_EQ(CholeskyInverse(2, nullptr, nullptr), -1);
 }
 
-/* ---- VaboCovariance --------------------------------------------------------- */
+/* ---- VaboCovariance ---------------------------------------------------------
+ */
 
 TEST(Covariance, IsTheScaledInverseOfAFiniteDifferenceNormalMatrix)
 {
@@ -137,8 +138,8 @@ TEST(Covariance, IsTheScaledInverseOfAFiniteDifferenceNormalMatrix)
    * pairs (cen1 and rot2, cen2 and rot1). */
   const Modes modes = {1, 0, 1, 1, 1, 1, 1, 0};
   const Points pts = noisy_points();
-  vabo_test::Result fit = vabo_test::optimize_points(
-      kTrue, modes.data(), pts, 0.0, 20, 7.777);
+  vabo_test::Result fit =
+      vabo_test::optimize_points(kTrue, modes.data(), pts, 0.0, 20, 7.777);
   ASSERT_EQ(fit.status, 0);
   const Params &par = fit.par;
 
@@ -162,7 +163,8 @@ TEST(Covariance, IsTheScaledInverseOfAFiniteDifferenceNormalMatrix)
       up[k] += h;
       down[k] -= h;
       J[a] = (two_theta(up.data(), pts.i1[i], pts.i2[i]) -
-              two_theta(down.data(), pts.i1[i], pts.i2[i])) / (2 * h);
+              two_theta(down.data(), pts.i1[i], pts.i2[i])) /
+             (2 * h);
     }
     for (size_t a = 0; a < p; ++a)
       for (size_t b = 0; b < p; ++b) M[b * p + a] += w * J[a] * J[b];
@@ -198,7 +200,8 @@ TEST(Covariance, NoParameterRefinedLeavesTheResidualVariance)
   EXPECT_EQ(c.nopt, 0u);
   double sum = 0.0;
   for (size_t i = 0; i < pts.size(); ++i) {
-    const double r = pts.angle[i] - two_theta(kTrue.data(), pts.i1[i], pts.i2[i]);
+    const double r =
+        pts.angle[i] - two_theta(kTrue.data(), pts.i1[i], pts.i2[i]);
     sum += pts.weight[i] * r * r;
   }
   EXPECT_NEAR(c.s2, sum / 131.0, 1e-12 * c.s2);

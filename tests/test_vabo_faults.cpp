@@ -24,36 +24,20 @@
 
 namespace {
 
+using vabo_test::run_with;
 using vabo_test::RunOutput;
 using vabo_test::RunSetup;
 using vabo_test::ScratchDir;
-using vabo_test::run_with;
 using vabo_test::slurp;
 namespace fs = std::filesystem;
 
-const std::string kBanner =
-    vabo_test::kVaboProgram + " V1.6 2013-12-09 Kelvardo\n\n";
-const std::vector<std::string> kStart = {"75_um", "75_um", "1000", "1000",
-                                         "20_cm", "0",     "0",    "0"};
+const std::string &kBanner = vabo_test::kVaboBanner;
+const std::vector<std::string> &kStart = vabo_test::kExampleStart;
 const std::string kRefineAdvice =
     "The optimization loop did not terminate successfully.\n"
     "Adjust the start parameters or modify the input data.\n";
 const std::string kFull = "/dev/full";
 const std::string kNoSpace = std::strerror(ENOSPC);
-
-/* The first n points of the shipped example calibration, comments left
- * out. */
-std::string example_points(int n)
-{
-  std::ifstream in(std::string(VABO_SOURCE_DIR) + "/examples/points.dat");
-  std::string line, points;
-  while (n > 0 && std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    points += line + "\n";
-    --n;
-  }
-  return points;
-}
 
 std::vector<std::string> with_start(std::vector<std::string> args,
                                     std::vector<std::string> start = kStart)
@@ -65,7 +49,7 @@ std::vector<std::string> with_start(std::vector<std::string> args,
 
 /* A scratch directory holding points.dat with 30 points. */
 struct PointsDir : ScratchDir {
-  PointsDir() { write("points.dat", example_points(30)); }
+  PointsDir() { write("points.dat", vabo_test::example_points(30)); }
 };
 
 /* ---- output that cannot be written -------------------------------------- */
@@ -97,11 +81,14 @@ TEST(VaboFaults, ResultLinesLostOnAFullDeviceAreNotASuccess)
     setup.stdout_path = kFull;
     const RunOutput r = run_with(dir, c.args, setup);
     EXPECT_EQ(r.status, c.status) << c.what;
-    const std::string err = r.err.substr(std::min(kBanner.size(), r.err.size()));
-    EXPECT_EQ(err.substr(0, c.err_start.size()), c.err_start) << c.what << "\n" << r.err;
+    const std::string err =
+        r.err.substr(std::min(kBanner.size(), r.err.size()));
+    EXPECT_EQ(err.substr(0, c.err_start.size()), c.err_start) << c.what << "\n"
+                                                              << r.err;
     ASSERT_GE(err.size(), c.err_end.size()) << c.what << "\n" << r.err;
     EXPECT_EQ(err.substr(err.size() - c.err_end.size()), c.err_end)
-        << c.what << "\n" << r.err;
+        << c.what << "\n"
+        << r.err;
   }
 
   /* The JSON result written after it says why the run failed. */
@@ -110,7 +97,8 @@ TEST(VaboFaults, ResultLinesLostOnAFullDeviceAreNotASuccess)
   setup.stdout_path = kFull;
   const RunOutput r = run_with(dir, with_start({"json=r.json"}), setup);
   EXPECT_EQ(r.status, 1);
-  const auto json = nlohmann::json::parse(slurp(dir.file("r.json")), nullptr, false);
+  const auto json =
+      nlohmann::json::parse(slurp(dir.file("r.json")), nullptr, false);
   ASSERT_TRUE(json.is_object()) << r.err;
   EXPECT_EQ(json["status"], 1);
   EXPECT_EQ(json["message"], "writing standard output: " + kNoSpace);
@@ -124,10 +112,14 @@ TEST(VaboFaults, IterationLogThatCannotBeWrittenFailsTheRefinement)
     std::string reason;
   } cases[] = {
       {"a directory",
-       [](const ScratchDir &d) { fs::create_directory(d.file("vabo_iteration.spec")); },
+       [](const ScratchDir &d) {
+         fs::create_directory(d.file("vabo_iteration.spec"));
+       },
        std::strerror(EISDIR)},
       {"a full device",
-       [](const ScratchDir &d) { fs::create_symlink(kFull, d.file("vabo_iteration.spec")); },
+       [](const ScratchDir &d) {
+         fs::create_symlink(kFull, d.file("vabo_iteration.spec"));
+       },
        kNoSpace},
   };
   for (const auto &c : cases) {
@@ -137,8 +129,8 @@ TEST(VaboFaults, IterationLogThatCannotBeWrittenFailsTheRefinement)
     EXPECT_EQ(r.out, "") << c.what;
     EXPECT_EQ(r.err, kBanner +
                          "ERROR: vabo_save_step: cannot write "
-                         "vabo_iteration.spec: " + c.reason + "\n" +
-                         "ERROR: status=33\n" + kRefineAdvice)
+                         "vabo_iteration.spec: " +
+                         c.reason + "\n" + "ERROR: status=33\n" + kRefineAdvice)
         << c.what;
     EXPECT_EQ(r.status, 33) << c.what;
   }
@@ -175,7 +167,8 @@ std::string written(const ScratchDir &dir, const std::string &name)
   std::string text = slurp(dir.file(name));
   if (name.ends_with(".poni")) {
     const size_t date = text.find("# Calibration done by vabo at ");
-    if (date != std::string::npos) text.erase(date, text.find('\n', date) - date);
+    if (date != std::string::npos)
+      text.erase(date, text.find('\n', date) - date);
   }
   return text;
 }
@@ -211,13 +204,13 @@ long sweep_allocations(const std::vector<std::string> &args,
     bool same = r.status == 0 && r.out == clean.out && r.err == clean.err;
     for (size_t k = 0; same && k < files.size(); ++k)
       same = written(dir, files[k]) == clean_files[k];
-    const bool sound =
-        same || (r.status > 0 && says_memory_ran_out(r.err));
+    const bool sound = same || (r.status > 0 && says_memory_ran_out(r.err));
     if (!sound) {
       ++bad;
       if (reported++ < 5)
         ADD_FAILURE() << "allocation " << n << " of " << total
-                      << " failing: status " << r.status << "\n" << r.err;
+                      << " failing: status " << r.status << "\n"
+                      << r.err;
     }
   }
   EXPECT_EQ(bad, 0) << "runs that crashed, hung, succeeded with other output "
@@ -229,9 +222,9 @@ TEST(VaboFaults, AllocationFailureIsNeverASuccessOrASilentError)
 {
   if (!kHaveShim) GTEST_SKIP() << "the sanitized build has no allocation shim";
   sweep_allocations(with_start({}), {});
-  sweep_allocations(with_start({"debug=0x81", "maxdev=2_deg", "json=r.json",
-                                "poni=r.poni"}),
-                    {"r.json", "r.poni", "vabo_iteration.spec"});
+  sweep_allocations(
+      with_start({"debug=0x81", "maxdev=2_deg", "json=r.json", "poni=r.poni"}),
+      {"r.json", "r.poni", "vabo_iteration.spec"});
   sweep_allocations(with_start({"reject=3", "method=lm", "json=r.json"}),
                     {"r.json"});
 }

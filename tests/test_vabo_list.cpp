@@ -47,7 +47,8 @@ void expect_sound_chain(const LList *list)
     ASSERT_EQ(e->Previous, previous) << "at " << e->Key;
     ASSERT_EQ(e->List, list) << "at " << e->Key;
     if (previous != nullptr) {
-      ASSERT_LT(numcmp(previous->Key, e->Key), 0) << previous->Key << " / " << e->Key;
+      ASSERT_LT(numcmp(previous->Key, e->Key), 0)
+          << previous->Key << " / " << e->Key;
     }
     previous = e;
     ++count;
@@ -57,7 +58,7 @@ void expect_sound_chain(const LList *list)
 }
 
 class Lists : public ::testing::Test {
- protected:
+protected:
   void SetUp() override
   {
     list_debug_set(0);
@@ -79,6 +80,7 @@ struct OrderCase {
 
 TEST(NumCmp, OrdersKeysNumericallyIgnoringCaseAndBlanks)
 {
+  // clang-format off
   const OrderCase cases[] = {
       {"9", "10", -1},          {"-10", "-9", -1},       {"-1", "1", -1},
       {"-0", "0", -1},          {"dis", "cen1", -1},     {"1.5", "1.10", -1},
@@ -95,10 +97,13 @@ TEST(NumCmp, OrdersKeysNumericallyIgnoringCaseAndBlanks)
       {"12345678901234567890", "9999999999999999999", 1},
       {"0.2385 512.5", "0.2385 512.4", 1},
   };
+  // clang-format on
   for (const OrderCase &c : cases) {
     const char *k1 = c.key1 != nullptr ? c.key1 : "(null)";
-    EXPECT_EQ(sign_of(numcmp(c.key1, c.key2)), c.sign) << k1 << " vs " << c.key2;
-    EXPECT_EQ(sign_of(numcmp(c.key2, c.key1)), -c.sign) << c.key2 << " vs " << k1;
+    EXPECT_EQ(sign_of(numcmp(c.key1, c.key2)), c.sign)
+        << k1 << " vs " << c.key2;
+    EXPECT_EQ(sign_of(numcmp(c.key2, c.key1)), -c.sign)
+        << c.key2 << " vs " << k1;
   }
 }
 
@@ -119,8 +124,8 @@ TEST_F(Lists, ParameterNamesAndExtraNumbersWalkInKeyOrder)
 {
   LList *start = nullptr;
   ASSERT_EQ(new_list("start", &start), 0);
-  for (const char *key : {"rot2", "10", "pix1", "cen2", "8", "rot3", "dis", "pix2",
-                          "rot1", "9", "cen1"})
+  for (const char *key : {"rot2", "10", "pix1", "cen2", "8", "rot3", "dis",
+                          "pix2", "rot1", "9", "cen1"})
     ASSERT_EQ(write_element_value(start, key, "2.385"), 0) << key;
   EXPECT_EQ(walk_keys(start), "8 9 10 dis cen1 cen2 pix1 pix2 rot1 rot2 rot3");
   expect_sound_chain(start);
@@ -130,7 +135,8 @@ TEST_F(Lists, ShuffledNumbersWalkInNumericOrder)
 {
   LList *data = nullptr;
   ASSERT_EQ(new_list("data", &data), 0);
-  for (const char *key : {"7", "12", "1", "10", "3", "11", "2", "9", "5", "8", "4", "6"})
+  for (const char *key :
+       {"7", "12", "1", "10", "3", "11", "2", "9", "5", "8", "4", "6"})
     ASSERT_EQ(write_element_value(data, key, key), 0);
   EXPECT_EQ(walk_keys(data), "1 2 3 4 5 6 7 8 9 10 11 12");
   EXPECT_EQ(number_of_elements(data), 12u);
@@ -172,7 +178,7 @@ TEST_F(Lists, NewListOnAnExistingKeyGivesAnEmptyList)
   EXPECT_EQ(number_of_elements(fresh), 0u);
   EXPECT_EQ(fresh->Elements, nullptr);
   EXPECT_EQ(fresh->Last, nullptr);
-  EXPECT_STREQ(fresh->Key, "Start");   /* the new list takes the new form */
+  EXPECT_STREQ(fresh->Key, "Start"); /* the new list takes the new form */
   LList *found = nullptr;
   ASSERT_EQ(search_list("start", &found), 0);
   EXPECT_EQ(found, fresh);
@@ -210,7 +216,7 @@ TEST_F(Lists, AbsentKeyReadsAsNullWithSuccess)
   ASSERT_EQ(insert_element(start, "rot1", &bare), 0);
   value = "stale";
   EXPECT_EQ(read_element_value(start, "rot1", &value), 0);
-  EXPECT_EQ(value, nullptr);   /* present but without value */
+  EXPECT_EQ(value, nullptr); /* present but without value */
   value = "stale";
   EXPECT_EQ(read_element_value(nullptr, "rot1", &value), 0);
   EXPECT_EQ(value, nullptr);
@@ -228,8 +234,8 @@ TEST_F(Lists, NextElementFailsPastTheEndAndForForeignElements)
   ASSERT_EQ(first_element(a, &e), 0);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(next_element(a, &e), 0);
-  EXPECT_EQ(e, nullptr);                 /* after the last element */
-  EXPECT_EQ(next_element(a, &e), -1);    /* past the end */
+  EXPECT_EQ(e, nullptr);              /* after the last element */
+  EXPECT_EQ(next_element(a, &e), -1); /* past the end */
   EXPECT_EQ(e, nullptr);
 
   LElement *foreign = b->Elements;
@@ -239,7 +245,7 @@ TEST_F(Lists, NextElementFailsPastTheEndAndForForeignElements)
   EXPECT_EQ(is_member(a, foreign), 0);
   EXPECT_EQ(is_member(b, foreign), 1);
 
-  EXPECT_EQ(next_element(nullptr, &e), 0);   /* null list: unchanged */
+  EXPECT_EQ(next_element(nullptr, &e), 0); /* null list: unchanged */
   EXPECT_EQ(e, foreign);
   EXPECT_EQ(next_element(a, nullptr), -1);
 
@@ -256,13 +262,13 @@ TEST_F(Lists, RemoveListHandsBackTheFirstGreaterList)
   ASSERT_EQ(new_list("7", &l7), 0);
   ASSERT_EQ(new_list("20", &l20), 0);
 
-  EXPECT_EQ(remove_list("10", &next), 0);   /* absent: nothing deleted */
+  EXPECT_EQ(remove_list("10", &next), 0); /* absent: nothing deleted */
   EXPECT_EQ(next, l20);
   EXPECT_EQ(remove_list("30", &next), 0);
   EXPECT_EQ(next, nullptr);
 
   ASSERT_EQ(write_element_value(l7, "1", "0.5"), 0);
-  EXPECT_EQ(remove_list("007", &next), 0);  /* present: deleted */
+  EXPECT_EQ(remove_list("007", &next), 0); /* present: deleted */
   EXPECT_EQ(next, l20);
   LList *found = reinterpret_cast<LList *>(&found);
   EXPECT_EQ(search_list("7", &found), 0);
@@ -270,7 +276,7 @@ TEST_F(Lists, RemoveListHandsBackTheFirstGreaterList)
   EXPECT_EQ(l3->Next, l20);
   EXPECT_EQ(l20->Previous, l3);
 
-  EXPECT_EQ(remove_list("3", &next), 0);    /* the first list */
+  EXPECT_EQ(remove_list("3", &next), 0); /* the first list */
   EXPECT_EQ(next, l20);
   EXPECT_EQ(l20->Previous, nullptr);
   EXPECT_EQ(printed([](FILE *out) { print_lists(out, 1, 0); }),
@@ -281,7 +287,8 @@ TEST_F(Lists, RemoveElementHandsBackTheSuccessorOrNull)
 {
   LList *data = nullptr;
   ASSERT_EQ(new_list("data", &data), 0);
-  for (const char *key : {"1", "2", "3"}) ASSERT_EQ(write_element_value(data, key, key), 0);
+  for (const char *key : {"1", "2", "3"})
+    ASSERT_EQ(write_element_value(data, key, key), 0);
   LElement *next = nullptr;
   EXPECT_EQ(remove_element(data, "2", &next), 0);
   ASSERT_NE(next, nullptr);
@@ -293,7 +300,7 @@ TEST_F(Lists, RemoveElementHandsBackTheSuccessorOrNull)
   EXPECT_EQ(remove_element(nullptr, "2", &next), 0);
   EXPECT_EQ(next, nullptr);
   EXPECT_EQ(remove_element(data, nullptr, &next), -1);
-  EXPECT_EQ(remove_element(data, "3", &next), 0);   /* the last one */
+  EXPECT_EQ(remove_element(data, "3", &next), 0); /* the last one */
   EXPECT_EQ(next, nullptr);
   EXPECT_EQ(walk_keys(data), "1");
   expect_sound_chain(data);
@@ -306,11 +313,11 @@ TEST_F(Lists, LastFollowsEveryChange)
   EXPECT_EQ(data->Last, nullptr);
   ASSERT_EQ(write_element_value(data, "5", "a"), 0);
   EXPECT_STREQ(data->Last->Key, "5");
-  ASSERT_EQ(write_element_value(data, "3", "b"), 0);   /* in front */
+  ASSERT_EQ(write_element_value(data, "3", "b"), 0); /* in front */
   EXPECT_STREQ(data->Last->Key, "5");
-  ASSERT_EQ(write_element_value(data, "05", "c"), 0);  /* equal to the last */
+  ASSERT_EQ(write_element_value(data, "05", "c"), 0); /* equal to the last */
   EXPECT_EQ(number_of_elements(data), 2u);
-  ASSERT_EQ(write_element_value(data, "4", "d"), 0);   /* in between */
+  ASSERT_EQ(write_element_value(data, "4", "d"), 0); /* in between */
   EXPECT_STREQ(data->Last->Key, "5");
   expect_sound_chain(data);
 
@@ -393,7 +400,7 @@ TEST_F(Lists, FreeListsTracesOneDeletePerListAndElement)
     trace = capture.text();
   }
   std::string expected = "free_lists:\n";
-  for (int l = 0; l < 3; ++l) {   /* data, extra, start: sizes 3, 4, 2 */
+  for (int l = 0; l < 3; ++l) { /* data, extra, start: sizes 3, 4, 2 */
     const int n = l == 0 ? 3 : l == 1 ? 4 : 2;
     expected += "delete_list:\nfree_elements:\n";
     for (int i = 0; i < n; ++i) expected += "delete_element:\n";
@@ -419,26 +426,25 @@ TEST_F(Lists, TraceLinesNameTheOperationAndItsTexts)
     new_list(nullptr, nullptr);
     write_element_value(start, nullptr, nullptr);
     list_debug_set(0);
-    list_debug_set(0);   /* tracing is off now: no line */
+    list_debug_set(0); /* tracing is off now: no line */
     trace = capture.text();
   }
-  EXPECT_EQ(trace,
-            "write_element_value: >>pix1<< <- >>50_um<<\n"
-            "insert_element: >>pix1<<\n"
-            "newstr:\n"
-            "insert_element: >>pix1<< inserted into list >>start<<\n"
-            "put_element_value: >>50_um<<\n"
-            "newstr:\n"
-            "read_element_value: >>PIX1<<\n"
-            "search_element: >>PIX1<<\n"
-            "get_element_value:\n"
-            "put_element_value: >>(null)<<\n"
-            "newstr:\n"
-            "new_list: >>(none)<<\n"
-            "search_list: >>(null)<<\n"
-            "write_element_value: >>(null)<< <- >>(null)<<\n"
-            "insert_element: >>(null)<<\n"
-            "list_debug_set:\n");
+  EXPECT_EQ(trace, "write_element_value: >>pix1<< <- >>50_um<<\n"
+                   "insert_element: >>pix1<<\n"
+                   "newstr:\n"
+                   "insert_element: >>pix1<< inserted into list >>start<<\n"
+                   "put_element_value: >>50_um<<\n"
+                   "newstr:\n"
+                   "read_element_value: >>PIX1<<\n"
+                   "search_element: >>PIX1<<\n"
+                   "get_element_value:\n"
+                   "put_element_value: >>(null)<<\n"
+                   "newstr:\n"
+                   "new_list: >>(none)<<\n"
+                   "search_list: >>(null)<<\n"
+                   "write_element_value: >>(null)<< <- >>(null)<<\n"
+                   "insert_element: >>(null)<<\n"
+                   "list_debug_set:\n");
 }
 
 TEST_F(Lists, CountsKeysSeparatedBySingleBlanks)
@@ -451,9 +457,9 @@ TEST_F(Lists, CountsKeysSeparatedBySingleBlanks)
   EXPECT_EQ(cnt_elements(start, "PIX1 Dis cen1"), 2);
   EXPECT_EQ(cnt_elements(start, "pix1 dis  rot3"), 3);
   ASSERT_EQ(write_element_value(start, "0", "zero"), 0);
-  EXPECT_EQ(cnt_elements(start, "pix1 dis  rot3"), 4);   /* the empty key is 0 */
+  EXPECT_EQ(cnt_elements(start, "pix1 dis  rot3"), 4); /* the empty key is 0 */
   EXPECT_EQ(cnt_elements(start, ""), 1);
-  EXPECT_EQ(cnt_elements(start, "dis\trot3"), 0);        /* only blanks cut */
+  EXPECT_EQ(cnt_elements(start, "dis\trot3"), 0); /* only blanks cut */
   EXPECT_EQ(cnt_elements(nullptr, "dis"), 0);
   EXPECT_EQ(cnt_elements(start, nullptr), 0);
 
@@ -465,7 +471,7 @@ TEST_F(Lists, CountsKeysSeparatedBySingleBlanks)
 }
 
 class Printing : public Lists {
- protected:
+protected:
   void SetUp() override
   {
     Lists::SetUp();
@@ -479,97 +485,98 @@ class Printing : public Lists {
   }
 };
 
-TEST_F(Printing, LevelZeroPrintsNothing)
-{
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 0, 0); }), "");
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 0, 1); }), "");
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, -3, 1); }), "");
-  LList *start = nullptr;
-  search_list("start", &start);
-  EXPECT_EQ(printed([&](FILE *out) { print_elements(out, start, 0, 1); }), "");
-  EXPECT_EQ(printed([](FILE *out) { print_elements(out, nullptr, 2, 1); }), "");
-}
-
-TEST_F(Printing, LevelOneShowsOnlyTheLists)
-{
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 1, 0); }),
-            "  Key                = 'data'\n"
-            "  ElementsLen        = '1'\n"
-            "  Key                = 'start'\n"
-            "  ElementsLen        = '2'\n");
-}
-
-TEST_F(Printing, LevelTwoShowsTheElements)
-{
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 2, 0); }),
-            "  Key                = 'data'\n"
-            "  ElementsLen        = '1'\n"
-            "   '1' = '0.2385 512.5 498.25'\n"
-            "  Key                = 'start'\n"
-            "  ElementsLen        = '2'\n"
-            "   'dis' = '(empty)'\n"
-            "   'pix1' = '50_um'\n");
-}
-
-TEST_F(Printing, VerboseLayoutShowsNeighboursAndDashes)
+/* Both lists printed at each level, plain and verbose, byte for byte;
+ * level 0 and below print nothing. */
+TEST_F(Printing, ListsPrintByLevelAndLayout)
 {
   const std::string list_dashes =
       "  -   -   -   -   -   -   -   -   -   -   -   -   -   -   -\n";
   const std::string element_dashes =
       "   -       -       -       -       -       -       -       -\n";
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 1, 1); }),
-            list_dashes +
-            "  Key                = data\n"
-            "  ElementsLen        = '1'\n"
-            "  Previous Key       = (no previous list)\n"
-            "  Next Key           = start\n" +
-            list_dashes +
-            "  Key                = start\n"
-            "  ElementsLen        = '2'\n"
-            "  Previous Key       = data\n"
-            "  Next Key           = (no next list)\n" +
-            list_dashes);
-  EXPECT_EQ(printed([](FILE *out) { print_lists(out, 2, 1); }),
-            list_dashes +
-            "  Key                = data\n"
-            "  ElementsLen        = '1'\n" +
-            element_dashes +
-            "   Key               = 1\n"
-            "   Value             = 0.2385 512.5 498.25\n"
-            "   Previous Key      = (no previous element)\n"
-            "   Next Key          = (no next element)\n"
-            "   List              = data\n" +
-            element_dashes +
-            "  Previous Key       = (no previous list)\n"
-            "  Next Key           = start\n" +
-            list_dashes +
-            "  Key                = start\n"
-            "  ElementsLen        = '2'\n" +
-            element_dashes +
-            "   Key               = dis\n"
-            "   Value             = (empty)\n"
-            "   Previous Key      = (no previous element)\n"
-            "   Next Key          = pix1\n"
-            "   List              = start\n" +
-            element_dashes +
-            "   Key               = pix1\n"
-            "   Value             = 50_um\n"
-            "   Previous Key      = dis\n"
-            "   Next Key          = (no next element)\n"
-            "   List              = start\n" +
-            element_dashes +
-            "  Previous Key       = data\n"
-            "  Next Key           = (no next list)\n" +
-            list_dashes);
+  struct Case {
+    int level, verbose;
+    std::string text;
+  } cases[] = {
+      {0, 0, ""},
+      {0, 1, ""},
+      {-3, 1, ""},
+      {1, 0,
+       "  Key                = 'data'\n"
+       "  ElementsLen        = '1'\n"
+       "  Key                = 'start'\n"
+       "  ElementsLen        = '2'\n"},
+      {2, 0,
+       "  Key                = 'data'\n"
+       "  ElementsLen        = '1'\n"
+       "   '1' = '0.2385 512.5 498.25'\n"
+       "  Key                = 'start'\n"
+       "  ElementsLen        = '2'\n"
+       "   'dis' = '(empty)'\n"
+       "   'pix1' = '50_um'\n"},
+      {1, 1,
+       list_dashes +
+           "  Key                = data\n"
+           "  ElementsLen        = '1'\n"
+           "  Previous Key       = (no previous list)\n"
+           "  Next Key           = start\n" +
+           list_dashes +
+           "  Key                = start\n"
+           "  ElementsLen        = '2'\n"
+           "  Previous Key       = data\n"
+           "  Next Key           = (no next list)\n" +
+           list_dashes},
+      {2, 1,
+       list_dashes +
+           "  Key                = data\n"
+           "  ElementsLen        = '1'\n" +
+           element_dashes +
+           "   Key               = 1\n"
+           "   Value             = 0.2385 512.5 498.25\n"
+           "   Previous Key      = (no previous element)\n"
+           "   Next Key          = (no next element)\n"
+           "   List              = data\n" +
+           element_dashes +
+           "  Previous Key       = (no previous list)\n"
+           "  Next Key           = start\n" +
+           list_dashes +
+           "  Key                = start\n"
+           "  ElementsLen        = '2'\n" +
+           element_dashes +
+           "   Key               = dis\n"
+           "   Value             = (empty)\n"
+           "   Previous Key      = (no previous element)\n"
+           "   Next Key          = pix1\n"
+           "   List              = start\n" +
+           element_dashes +
+           "   Key               = pix1\n"
+           "   Value             = 50_um\n"
+           "   Previous Key      = dis\n"
+           "   Next Key          = (no next element)\n"
+           "   List              = start\n" +
+           element_dashes +
+           "  Previous Key       = data\n"
+           "  Next Key           = (no next list)\n" +
+           list_dashes},
+  };
+  for (auto &c : cases) {
+    SCOPED_TRACE(vabo_test::format("level %d verbose %d", c.level, c.verbose));
+    EXPECT_EQ(printed([&](FILE *out) { print_lists(out, c.level, c.verbose); }),
+              c.text);
+  }
 }
 
-TEST_F(Printing, VerboseEmptyListStillEndsWithDashes)
+/* A verbose printout of an empty list is its closing dashes; level 0 or no
+ * list prints nothing. */
+TEST_F(Printing, ElementsOfAnEmptyListOrNoneOrAtLevelZero)
 {
-  LList *empty = nullptr;
+  LList *empty = nullptr, *start = nullptr;
   ASSERT_EQ(new_list("empty", &empty), 0);
   EXPECT_EQ(printed([&](FILE *out) { print_elements(out, empty, 1, 1); }),
             "   -       -       -       -       -       -       -       -\n");
   EXPECT_EQ(printed([&](FILE *out) { print_elements(out, empty, 1, 0); }), "");
+  search_list("start", &start);
+  EXPECT_EQ(printed([&](FILE *out) { print_elements(out, start, 0, 1); }), "");
+  EXPECT_EQ(printed([](FILE *out) { print_elements(out, nullptr, 2, 1); }), "");
 }
 
 TEST_F(Printing, NullStreamIsRefused)
@@ -578,7 +585,7 @@ TEST_F(Printing, NullStreamIsRefused)
   LList *start = nullptr;
   search_list("start", &start);
   EXPECT_EQ(print_elements(nullptr, start, 1, 0), -1);
-  EXPECT_EQ(print_lists(nullptr, 0, 1), 0);   /* nothing to write */
+  EXPECT_EQ(print_lists(nullptr, 0, 1), 0); /* nothing to write */
 }
 
 TEST_F(Lists, NullArgumentsFailAsTabulated)
@@ -650,7 +657,7 @@ TEST_F(Lists, ListInitReleasesListsLeftFromBefore)
   LList *start = nullptr;
   ASSERT_EQ(new_list("start", &start), 0);
   ASSERT_EQ(write_element_value(start, "pix1", "50_um"), 0);
-  EXPECT_EQ(list_init(), 0);   /* the sanitizer build sees any leak */
+  EXPECT_EQ(list_init(), 0); /* the sanitizer build sees any leak */
   LList *found = nullptr;
   EXPECT_EQ(search_list("start", &found), 0);
   EXPECT_EQ(found, nullptr);

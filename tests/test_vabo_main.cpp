@@ -46,15 +46,14 @@ InProcessRun run_main(std::vector<std::string> args, const std::string &data)
   return r;
 }
 
-const std::string kPoints =
-    "0.1756769954    1406.192     844.769\n"
-    "0.1756769954    1384.497     976.372\n"
-    "0.1756769954    1326.023    1099.502\n"
-    "0.1756769954     900.475    1314.612\n"
-    "0.2486790467    1560.040     706.290\n"
-    "0.2486790467     653.436    1434.553\n"
-    "0.3050740130    1716.357     974.993\n"
-    "0.3050740130    1190.924     330.434\n";
+const std::string kPoints = "0.1756769954    1406.192     844.769\n"
+                            "0.1756769954    1384.497     976.372\n"
+                            "0.1756769954    1326.023    1099.502\n"
+                            "0.1756769954     900.475    1314.612\n"
+                            "0.2486790467    1560.040     706.290\n"
+                            "0.2486790467     653.436    1434.553\n"
+                            "0.3050740130    1716.357     974.993\n"
+                            "0.3050740130    1190.924     330.434\n";
 
 TEST(VaboMain, SecondRunInTheSameProcessWritesTheSameBytes)
 {
@@ -71,8 +70,8 @@ TEST(VaboMain, SecondRunInTheSameProcessWritesTheSameBytes)
       {"vabo", "debug=0x40", "-h"},             /* help with list tracing */
       {"vabo", "debug=0x67", "75_um", "75_um"}, /* missing start values */
       with({}),
-      with({"debug=0x41", "maxiter=3"}),        /* list tracing, verbose */
-      with({"debug=0x2f", "maxdev=0"}),         /* 65 with every table */
+      with({"debug=0x41", "maxiter=3"}), /* list tracing, verbose */
+      with({"debug=0x2f", "maxdev=0"}),  /* 65 with every table */
   };
   for (const auto &args : cases) {
     const InProcessRun first = run_main(args, kPoints);
@@ -92,8 +91,8 @@ TEST(VaboMain, ReadsTheCalibrationFromTheStreamItIsGiven)
                 "=0", "debug=8", "maxiter=0", "maxdev=1"},
                "0.25 300 400 0.75\n");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find(vabo_test::format("%14lu %14lg %14lg %14lg %14lg\n",
-                                         1ul, 0.25, 300.0, 400.0, 0.75)),
+  EXPECT_NE(r.out.find(vabo_test::format("%14lu %14lg %14lg %14lg %14lg\n", 1ul,
+                                         0.25, 300.0, 400.0, 0.75)),
             std::string::npos)
       << r.out;
 }

@@ -48,20 +48,64 @@ double at(const std::vector<double> &m, int rows, int r, int c)
   return m[static_cast<size_t>(c * rows + r)];
 }
 
-TEST(Linalg, MatMulIsTheColumnMajorProduct)
+/* Products of random column-major matrices against hand-written loops:
+ * Out (N x L) = op(A) B, op(A) being A (N x M) for mat_mul and the
+ * transpose of A (M x N) otherwise, with the terms of row k weighted by
+ * W[k] where W is given.  Unit weights must give the plain product, and a
+ * row of weight 0 must drop out whatever it holds. */
+TEST(Linalg, ProductsMatchHandWrittenLoops)
 {
-  std::mt19937_64 rng(4242);
-  const int N = 3, M = 4, L = 2;
-  const auto A = random_matrix(rng, N, M);
-  const auto B = random_matrix(rng, M, L);
-  std::vector<double> Out(N * L, 99.0);
-  mat_mul(Out.data(), A.data(), B.data(), L, M, N);
-  for (int r = 0; r < N; ++r)
-    for (int c = 0; c < L; ++c) {
-      double expected = 0.0;
-      for (int k = 0; k < M; ++k) expected += at(A, N, r, k) * at(B, M, k, c);
-      EXPECT_DOUBLE_EQ(at(Out, N, r, c), expected) << r << "," << c;
-    }
+  const double W[6] = {0.75, 2.125, 0.0, 1.5, 0.3125, 4.0625};
+  const struct {
+    const char *name;
+    unsigned seed;
+    int N, M, L;
+    bool transposed;
+    const double *W;
+  } cases[] = {
+      {"mat_mul", 4242, 3, 4, 2, false, nullptr},
+      {"transpose_mul", 777, 3, 5, 4, true, nullptr},
+      {"transpose_mul_weight", 31337, 2, 6, 3, true, W},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const int N = c.N, M = c.M, L = c.L;
+    std::mt19937_64 rng(c.seed);
+    const auto A =
+        c.transposed ? random_matrix(rng, M, N) : random_matrix(rng, N, M);
+    const auto B = random_matrix(rng, M, L);
+    std::vector<double> Out(N * L, 99.0);
+    if (!c.transposed)
+      mat_mul(Out.data(), A.data(), B.data(), L, M, N);
+    else if (c.W == nullptr)
+      transpose_mul(Out.data(), A.data(), B.data(), L, M, N);
+    else
+      transpose_mul_weight(Out.data(), A.data(), B.data(), c.W, L, M, N);
+    for (int r = 0; r < N; ++r)
+      for (int col = 0; col < L; ++col) {
+        double expected = 0.0;
+        for (int k = 0; k < M; ++k) {
+          const double a = c.transposed ? at(A, M, k, r) : at(A, N, r, k);
+          const double term = a * at(B, M, k, col);
+          expected += c.W != nullptr ? term * c.W[k] : term;
+        }
+        EXPECT_DOUBLE_EQ(at(Out, N, r, col), expected) << r << "," << col;
+      }
+    if (c.W == nullptr) continue;
+
+    const std::vector<double> ones(M, 1.0);
+    std::vector<double> Weighted(N * L), Plain(N * L);
+    transpose_mul_weight(Weighted.data(), A.data(), B.data(), ones.data(), L, M,
+                         N);
+    transpose_mul(Plain.data(), A.data(), B.data(), L, M, N);
+    EXPECT_EQ(Weighted, Plain);
+    auto A2 = A, B2 = B;
+    for (int col = 0; col < N; ++col) A2[col * M + 2] = 1e6; /* W[2] is 0 */
+    for (int col = 0; col < L; ++col) B2[col * M + 2] = -1e6;
+    std::vector<double> Out2(N * L);
+    transpose_mul_weight(Out2.data(), A2.data(), B2.data(), c.W, L, M, N);
+    EXPECT_EQ(Out2, Out);
+  }
 }
 
 TEST(Linalg, MatMulWithEmptyInnerDimensionGivesZeros)
@@ -81,54 +125,6 @@ TEST(Linalg, VecMulMultipliesMatrixByVector)
   vec_mul(Out, A, V, 2);
   EXPECT_EQ(Out[0], 1 * 2.5 + 3 * -1.25);
   EXPECT_EQ(Out[1], 2 * 2.5 + 4 * -1.25);
-}
-
-TEST(Linalg, TransposeMulIsTheProductOfTheTranspose)
-{
-  std::mt19937_64 rng(777);
-  const int M = 5, N = 3, L = 4;
-  const auto A = random_matrix(rng, M, N);
-  const auto B = random_matrix(rng, M, L);
-  std::vector<double> Out(N * L, 99.0);
-  transpose_mul(Out.data(), A.data(), B.data(), L, M, N);
-  for (int r = 0; r < N; ++r)
-    for (int c = 0; c < L; ++c) {
-      double expected = 0.0;
-      for (int k = 0; k < M; ++k) expected += at(A, M, k, r) * at(B, M, k, c);
-      EXPECT_DOUBLE_EQ(at(Out, N, r, c), expected) << r << "," << c;
-    }
-}
-
-TEST(Linalg, TransposeMulWeightScalesEachRow)
-{
-  std::mt19937_64 rng(31337);
-  const int M = 6, N = 2, L = 3;
-  const auto A = random_matrix(rng, M, N);
-  const auto B = random_matrix(rng, M, L);
-  const double W[M] = {0.75, 2.125, 0.0, 1.5, 0.3125, 4.0625};
-  std::vector<double> Out(N * L, 99.0);
-  transpose_mul_weight(Out.data(), A.data(), B.data(), W, L, M, N);
-  for (int r = 0; r < N; ++r)
-    for (int c = 0; c < L; ++c) {
-      double expected = 0.0;
-      for (int k = 0; k < M; ++k)
-        expected += (at(A, M, k, r) * at(B, M, k, c)) * W[k];
-      EXPECT_DOUBLE_EQ(at(Out, N, r, c), expected) << r << "," << c;
-    }
-
-  /* Unit weights give the plain product; a zero weight drops the row. */
-  const double ones[M] = {1, 1, 1, 1, 1, 1};
-  std::vector<double> Weighted(N * L), Plain(N * L);
-  transpose_mul_weight(Weighted.data(), A.data(), B.data(), ones, L, M, N);
-  transpose_mul(Plain.data(), A.data(), B.data(), L, M, N);
-  EXPECT_EQ(Weighted, Plain);
-
-  auto A2 = A, B2 = B;
-  for (int c = 0; c < N; ++c) A2[c * M + 2] = 1e6;   /* row 2 has weight 0 */
-  for (int c = 0; c < L; ++c) B2[c * M + 2] = -1e6;
-  std::vector<double> Out2(N * L);
-  transpose_mul_weight(Out2.data(), A2.data(), B2.data(), W, L, M, N);
-  EXPECT_EQ(Out2, Out);
 }
 
 TEST(Linalg, VectorSumsAndProducts)
@@ -175,8 +171,8 @@ TEST(Linalg, ExtremesKeepTheSignAndTheFirstOfTies)
 TEST(Linalg, FprintMatrixPrintsRowsOfTheColumnMajorArray)
 {
   const double M[4] = {1, 2, 3, 4};
-  const std::string text =
-      printed([&](FILE *out) { EXPECT_EQ(fprint_matrix(out, 2, 2, M, "M"), 0); });
+  const std::string text = printed(
+      [&](FILE *out) { EXPECT_EQ(fprint_matrix(out, 2, 2, M, "M"), 0); });
   EXPECT_EQ(text, "             M \n"
                   "             1              3 \n"
                   "             2              4 \n"
@@ -317,7 +313,7 @@ TEST(Model, NormalIsThePixelInTheUnrotatedDetector)
   EXPECT_DOUBLE_EQ(V[0], 100 * 5e-5);
   EXPECT_DOUBLE_EQ(V[1], -100 * 7.5e-5);
   EXPECT_EQ(V[2], -0.115);
-  i2normal_3d(nullptr, 1, 1, 1, 1, 1, 1, 1);   /* nothing written */
+  i2normal_3d(nullptr, 1, 1, 1, 1, 1, 1, 1); /* nothing written */
 }
 
 TEST(Model, XIsTheRotatedPixelVector)
@@ -338,7 +334,7 @@ TEST(Model, XIsTheRotatedPixelVector)
 struct Selection {
   const char *name;
   int modes[NParams];
-  bool all;   /* refine every parameter (null modes) */
+  bool all; /* refine every parameter (null modes) */
 };
 
 const Selection kSelections[] = {
@@ -399,7 +395,7 @@ TEST(Model, DAngleMatchesCentralDifferencesOfTheAngle)
       double X[3], DX[3 * NParams] = {};
       X_vector_3d(X, &o, g.i1, g.i2);
       const double rho = std::hypot(X[0], X[1]);
-      if (rho < 1e-3 * std::fabs(X[2])) continue;   /* keep off the axis */
+      if (rho < 1e-3 * std::fabs(X[2])) continue; /* keep off the axis */
       DX_matrix_3d(DX, &o, g.i1, g.i2);
       for (int p = 0; p < NParams; ++p) {
         const int j = o.Index[p];
@@ -420,8 +416,8 @@ TEST(Model, DAngleMatchesCentralDifferencesOfTheAngle)
 
 TEST(Model, LastOrderedColumnIsFilledWhenAllAreRefined)
 {
-  const double par[NParams] = {6.1e-5, 8.3e-5, 511.7, 488.2, 0.1234,
-                               0.21, -0.13, 0.77};
+  const double par[NParams] = {6.1e-5, 8.3e-5, 511.7, 488.2,
+                               0.1234, 0.21,   -0.13, 0.77};
   const VaboOrdered o = make_ordered(par, nullptr);
   ASSERT_EQ(o.Index[Rot3], 7);
   double DX[3 * NParams];
@@ -429,7 +425,7 @@ TEST(Model, LastOrderedColumnIsFilledWhenAllAreRefined)
   DX_matrix_3d(DX, &o, 700.3, 250.9);
   EXPECT_NE(DX[21], -5.5);
   EXPECT_NE(DX[22], -5.5);
-  EXPECT_EQ(DX[23], 0.0);   /* a turn about axis 3 leaves X[2] */
+  EXPECT_EQ(DX[23], 0.0); /* a turn about axis 3 leaves X[2] */
 }
 
 TEST(Model, NullDerivativeMatrixIsAccepted)
@@ -447,8 +443,7 @@ TEST(Model, NullDerivativeMatrixIsAccepted)
 
 TEST(Model, PoniOnTheAxisGivesZeroAngleAndTheAxis2Derivative)
 {
-  const double par[NParams] = {7.5e-5, 1.25e-4, 612.5, 387.25, 0.135,
-                               0, 0, 0};
+  const double par[NParams] = {7.5e-5, 1.25e-4, 612.5, 387.25, 0.135, 0, 0, 0};
   const VaboOrdered o = make_ordered(par, nullptr);
   double X[3], DX[3 * NParams];
   X_vector_3d(X, &o, par[Cen1], par[Cen2]);
@@ -550,8 +545,8 @@ TEST(Model, ModelTracesNameEachEntry)
 
 TEST(Model, ShowtempPrintsTheParametersOfTheDerivativeMatrix)
 {
-  const double par[NParams] = {5e-05, 7.5e-05, 512.5, 488.25, 0.115,
-                               -0.25, 0.125, 0};
+  const double par[NParams] = {5e-05, 7.5e-05, 512.5, 488.25,
+                               0.115, -0.25,   0.125, 0};
   const VaboOrdered o = make_ordered(par, VaboParamDefault);
   DebugGuard guard(VABO_SHOWTEMP);
   const std::string text =

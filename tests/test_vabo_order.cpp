@@ -21,7 +21,7 @@ namespace {
 
 const double kStart[NParams] = {5e-05, 5e-05, 500, 500, 0.11, -0.25, 0, 0};
 const double kOdd[NParams] = {7.31e-05, 6.87e-05, 1023.417, 987.61,
-                              0.20137, 0.0312, -0.0207, 0.0113};
+                              0.20137,  0.0312,   -0.0207,  0.0113};
 
 struct OrderCase {
   const char *what;
@@ -31,6 +31,7 @@ struct OrderCase {
   size_t nopt;
 };
 
+// clang-format off
 const OrderCase kOrderCases[] = {
     {"default modes", {0, 0, 1, 1, 1, 1, 1, 0}, false,
      {5, 6, 0, 1, 2, 3, 4, 7}, 5},
@@ -42,11 +43,11 @@ const OrderCase kOrderCases[] = {
      {3, 0, 4, 5, 1, 6, 2, 7}, 3},
     {"last only", {0, 0, 0, 0, 0, 0, 0, 1}, false, {1, 2, 3, 4, 5, 6, 7, 0}, 1},
 };
+// clang-format on
 
 std::string print_to_string(const VaboOrdered &ordered)
 {
-  return vabo_test::printed(
-      [&](FILE *out) { fprint_ordered(out, &ordered); });
+  return vabo_test::printed([&](FILE *out) { fprint_ordered(out, &ordered); });
 }
 
 } // namespace
@@ -57,7 +58,8 @@ TEST(VaboOrder, PermutationPutsRefinedFirstInNaturalOrder)
     SCOPED_TRACE(c.what);
     VaboOrdered ordered;
     memset(&ordered, 0x5a, sizeof ordered);
-    size_t nopt = order_Par(&ordered, kOdd, c.null_modes ? nullptr : c.modes.data());
+    size_t nopt =
+        order_Par(&ordered, kOdd, c.null_modes ? nullptr : c.modes.data());
     EXPECT_EQ(nopt, c.nopt);
     EXPECT_EQ(ordered.nopt, c.nopt);
     for (int p = 0; p < NParams; ++p) {
@@ -145,15 +147,15 @@ TEST(VaboOrder, DeviationLineLeavesOutNegativeAndNaN)
 {
   char buffer[1024];
   VaboOrdered ordered;
-  const int modes[NParams] = {1, 0, 0, 0, 0, 0, 0, 1};  // pix1, rot3 refined
+  const int modes[NParams] = {1, 0, 0, 0, 0, 0, 0, 1}; // pix1, rot3 refined
   order_Par(&ordered, kOdd, modes);
   EXPECT_STREQ(sprint_ordered_dev(buffer, sizeof buffer, &ordered), "");
 
-  ordered.ParDev[0] = -1;        // pix1: no value
-  ordered.ParDev[1] = 0.5;       // rot3
-  for (int j = 2; j < NParams; ++j) ordered.ParDev[j] = 0;  // kept
-  ordered.ParDev[6] = NAN;       // rot1 (kept): not a number
-  ordered.ParDev[5] = 2.375e-3;  // dis (kept)
+  ordered.ParDev[0] = -1;                                  // pix1: no value
+  ordered.ParDev[1] = 0.5;                                 // rot3
+  for (int j = 2; j < NParams; ++j) ordered.ParDev[j] = 0; // kept
+  ordered.ParDev[6] = NAN;      // rot1 (kept): not a number
+  ordered.ParDev[5] = 2.375e-3; // dis (kept)
   EXPECT_STREQ(sprint_ordered_dev(buffer, sizeof buffer, &ordered),
                "pix2Dev=[0] cen1Dev=[0] cen2Dev=[0] disDev=[0.002375] "
                "rot2Dev=[0] rot3Dev=0.5 ");
@@ -179,8 +181,8 @@ TEST(VaboOrder, FprintOrderedWritesDeviationLineOnlyWhenThereIsOne)
             "pix1=[5e-05] pix2=[5e-05] cen1=500 cen2=500 dis=0.11 "
             "rot1=-0.25 rot2=0 rot3=[0] \n");
 
-  ordered.ParDev[2] = 1.5e-4;   // dis
-  ordered.ParDev[7] = 0;        // rot3, kept
+  ordered.ParDev[2] = 1.5e-4; // dis
+  ordered.ParDev[7] = 0;      // rot3, kept
   EXPECT_EQ(print_to_string(ordered),
             "pix1=[5e-05] pix2=[5e-05] cen1=500 cen2=500 dis=0.11 "
             "rot1=-0.25 rot2=0 rot3=[0] \n"
@@ -199,16 +201,20 @@ TEST(VaboOrder, TextsNeverWritePastTheBuffer)
     char *(*make)(char *, size_t, const VaboOrdered &, const double *);
   };
   const Form forms[] = {
-      {"parameters", [](char *b, size_t n, const VaboOrdered &, const double *) {
+      {"parameters",
+       [](char *b, size_t n, const VaboOrdered &, const double *) {
          return sprint_parameters(b, n, kOdd);
        }},
-      {"statistics", [](char *b, size_t n, const VaboOrdered &, const double *s) {
+      {"statistics",
+       [](char *b, size_t n, const VaboOrdered &, const double *s) {
          return sprint_statistics(b, n, s);
        }},
-      {"ordered par", [](char *b, size_t n, const VaboOrdered &o, const double *) {
+      {"ordered par",
+       [](char *b, size_t n, const VaboOrdered &o, const double *) {
          return sprint_ordered_par(b, n, &o);
        }},
-      {"ordered dev", [](char *b, size_t n, const VaboOrdered &o, const double *) {
+      {"ordered dev",
+       [](char *b, size_t n, const VaboOrdered &o, const double *) {
          return sprint_ordered_dev(b, n, &o);
        }},
   };
@@ -226,7 +232,8 @@ TEST(VaboOrder, TextsNeverWritePastTheBuffer)
       EXPECT_EQ(buffer[bufsiz], kCanary) << "bufsiz " << bufsiz;
       if (bufsiz == 0) continue;
       size_t expected = std::min(full_length, bufsiz - 1);
-      ASSERT_EQ(strnlen(buffer.data(), bufsiz), expected) << "bufsiz " << bufsiz;
+      ASSERT_EQ(strnlen(buffer.data(), bufsiz), expected)
+          << "bufsiz " << bufsiz;
       EXPECT_EQ(std::string(buffer.data()), std::string(full, expected));
     }
   }

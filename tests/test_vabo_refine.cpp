@@ -26,15 +26,15 @@
 
 namespace {
 
+using vabo_test::format;
 using vabo_test::Params;
 using vabo_test::Points;
 using vabo_test::Result;
 using vabo_test::two_theta;
-using vabo_test::format;
 using Modes = std::array<int, NParams>;
 
-const Params kTrue = {75e-6, 74.6e-6, 1024.3, 987.6, 0.2013, 0.0312, -0.0207,
-                      0.011};
+const Params kTrue = {75e-6,  74.6e-6, 1024.3,  987.6,
+                      0.2013, 0.0312,  -0.0207, 0.011};
 const Modes kDefaultModes = {0, 0, 1, 1, 1, 1, 1, 0};
 
 /* ---- synthetic calibration data ---------------------------------------- */
@@ -61,14 +61,14 @@ constexpr double kUntouched = 7.777;
 Result optimize(const Params &start, const Modes *modes, const Points &pts,
                 double maxdev, int maxstep)
 {
-  return vabo_test::optimize_points(start, modes ? modes->data() : nullptr,
-                                    pts, maxdev, maxstep, kUntouched);
+  return vabo_test::optimize_points(start, modes ? modes->data() : nullptr, pts,
+                                    maxdev, maxstep, kUntouched);
 }
 
 Params perturbed(const Params &p, const Modes &modes)
 {
-  const double factor[NParams] = {1.03, 0.975, 1.02, 0.98, 1.03,
-                                  1.05, 0.96,  1.04};
+  const double factor[NParams] = {1.03, 0.975, 1.02, 0.98,
+                                  1.03, 1.05,  0.96, 1.04};
   Params s = p;
   for (int k = 0; k < NParams; ++k)
     if (modes[k]) s[k] *= factor[k];
@@ -85,7 +85,8 @@ std::vector<double> residuals(const Params &p, const Points &pts)
   return b;
 }
 
-double weighted_stddev(const std::vector<double> &b, const std::vector<double> &w)
+double weighted_stddev(const std::vector<double> &b,
+                       const std::vector<double> &w)
 {
   double sum = 0, total = 0;
   for (size_t i = 0; i < b.size(); ++i) {
@@ -110,7 +111,8 @@ double angle_derivative(const Params &p, int k, double i1, double i2)
 
 /* Solves A x = b by Gaussian elimination with partial pivoting; A is
  * column-major n x n. */
-std::vector<double> gauss_solve(int n, std::vector<double> a, std::vector<double> b)
+std::vector<double> gauss_solve(int n, std::vector<double> a,
+                                std::vector<double> b)
 {
   auto at = [&](int r, int c) -> double & { return a[c * n + r]; };
   for (int col = 0; col < n; ++col) {
@@ -141,10 +143,12 @@ void expect_relative(const Params &got, const Params &want, double tol)
         << VaboParamNames[k] << " got " << got[k] << " want " << want[k];
 }
 
-class DebugWord : public ::testing::Test {
-protected:
-  void TearDown() override { VaboDebugSet(0); }
-};
+/* What body writes to standard output while the debug word is word. */
+template <typename Body> std::string output_with(int word, Body body)
+{
+  vabo_test::DebugGuard debug(word);
+  return vabo_test::capture(stdout, body);
+}
 
 } // namespace
 
@@ -158,6 +162,7 @@ TEST(VaboCholesky, SolvesHandSolvedSystems)
     std::vector<double> a, b, x;
     int status;
   };
+  // clang-format off
   const Case cases[] = {
       {"2x2 exact", 2, {4, 2, 2, 3}, {2, 1}, {0.5, 0}, 0},
       {"1x1", 1, {6.25}, {-3.75}, {-0.6}, 0},
@@ -173,6 +178,7 @@ TEST(VaboCholesky, SolvesHandSolvedSystems)
       {"badly scaled but well conditioned", 2, {4e8, 2, 2, 3e-8}, {2e4, 1e-4},
        {5e-5, 0}, 0},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<double> x(c.n, kUntouched);
@@ -229,7 +235,8 @@ TEST(VaboCholesky, AgreesWithGaussianEliminationOnRandomSPD)
     std::vector<double> x(n);
     ASSERT_EQ(CholeskySolve(n, a.data(), b.data(), x.data()), 0);
     std::vector<double> want = gauss_solve(n, a, b);
-    for (int i = 0; i < n; ++i) EXPECT_NEAR(x[i], want[i], 1e-11 * (1 + fabs(want[i])));
+    for (int i = 0; i < n; ++i)
+      EXPECT_NEAR(x[i], want[i], 1e-11 * (1 + fabs(want[i])));
   }
 }
 
@@ -242,8 +249,8 @@ TEST(VaboStatistics, ComputedByHand)
   // sum W B^2 = 0.125 + 1.125 + 0.703125 + 0 + 1.6875 = 3.640625; total 4.5
   EXPECT_DOUBLE_EQ(VaboStdDev(5, b, w), sqrt(3.640625 / 3.5));
   EXPECT_DOUBLE_EQ(VaboRMS(5, b, w), sqrt(3.640625 / 4.5));
-  EXPECT_EQ(VaboMinDev(5, b), 0.25);   // first of the ties 0.25 / -0.25
-  EXPECT_EQ(VaboMaxDev(5, b), -1.5);   // first of the ties -1.5 / 1.5
+  EXPECT_EQ(VaboMinDev(5, b), 0.25); // first of the ties 0.25 / -0.25
+  EXPECT_EQ(VaboMaxDev(5, b), -1.5); // first of the ties -1.5 / 1.5
   EXPECT_EQ(VaboMinDev(0, b), 0.0);
   EXPECT_EQ(VaboMaxDev(0, b), 0.0);
 
@@ -282,7 +289,7 @@ TEST(VaboStatistics, NotANumberIsPassedThrough)
 TEST(VaboRefine, JacobianMatchesCentralDifferences)
 {
   const Points pts = make_points(kTrue);
-  const Modes modes = {1, 0, 1, 1, 1, 1, 1, 0};  // pix1 with the defaults
+  const Modes modes = {1, 0, 1, 1, 1, 1, 1, 0}; // pix1 with the defaults
   VaboOrdered ordered;
   const size_t nopt = order_Par(&ordered, kTrue.data(), modes.data());
   const size_t n = pts.size();
@@ -326,8 +333,10 @@ TEST(VaboRefine, RecoversTheTrueGeometryForSeveralSelections)
     int nopt = 0;
     for (int k = 0; k < NParams; ++k) {
       nopt += c.modes[k] != 0;
-      if (!c.modes[k]) EXPECT_EQ(r.dev[k], 0.0) << VaboParamNames[k];
-      else EXPECT_GE(r.dev[k], 0.0) << VaboParamNames[k];
+      if (!c.modes[k])
+        EXPECT_EQ(r.dev[k], 0.0) << VaboParamNames[k];
+      else
+        EXPECT_GE(r.dev[k], 0.0) << VaboParamNames[k];
     }
     EXPECT_EQ(r.stat[RNopt], nopt);
   }
@@ -336,8 +345,8 @@ TEST(VaboRefine, RecoversTheTrueGeometryForSeveralSelections)
 TEST(VaboRefine, StopsAtTheThresholdWithDefaultMindev)
 {
   const Points pts = make_points(kTrue);
-  Result r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts,
-                      1e-7, 100);
+  Result r =
+      optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts, 1e-7, 100);
   ASSERT_EQ(r.status, 0);
   EXPECT_LE(r.stat[RStdDev], 1e-7);
   expect_relative(r.par, kTrue, 1e-4);
@@ -420,9 +429,10 @@ TEST(VaboRefine, ParameterWithoutInfluenceFailsAndLeavesOutputsUntouched)
   const Points pts = make_points(flat);
   const Modes modes = {0, 0, 0, 0, 0, 1, 1, 1};
   Params start = flat;
-  start[Dis] *= 1.013;   // kept, so that the start is off
+  start[Dis] *= 1.013; // kept, so that the start is off
   Result r = optimize(start, &modes, pts, 0.0, 100);
   EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeNoInfluence);
   for (int k = 0; k < NParams; ++k) {
     EXPECT_EQ(r.par[k], kUntouched);
     EXPECT_EQ(r.dev[k], kUntouched);
@@ -440,6 +450,7 @@ TEST(VaboRefine, ParameterWithoutInfluenceFailsAndLeavesOutputsUntouched)
   start[Dis] *= 1.01;
   r = optimize(start, &pix1_too, column, 0.0, 100);
   EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeNoInfluence);
   EXPECT_EQ(r.par[Dis], kUntouched);
 }
 
@@ -452,6 +463,7 @@ TEST(VaboRefine, TurnAboutTheBeamFailsAtAnyTilt)
   modes[Rot3] = 1;
   Result r = optimize(perturbed(kTrue, modes), &modes, pts, 0.0, 100);
   EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeNoInfluence);
   EXPECT_EQ(r.par[Rot3], kUntouched);
 }
 
@@ -463,6 +475,7 @@ TEST(VaboRefine, ParametersThatActAlikeFail)
   const Modes modes = {1, 1, 1, 1, 1, 1, 1, 0};
   Result r = optimize(perturbed(kTrue, modes), &modes, pts, 0.0, 100);
   EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeSingular);
   EXPECT_EQ(r.par[Pix1], kUntouched);
 }
 
@@ -488,9 +501,9 @@ TEST(VaboRefine, ZeroWeightPointsCountButDoNotPull)
 {
   Points pts = make_points(kTrue);
   pts.weight[3] = 0;
-  pts.angle[3] += 0.0625;   // an outlier without weight
-  Result r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts,
-                      0.0, 100);
+  pts.angle[3] += 0.0625; // an outlier without weight
+  Result r =
+      optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts, 0.0, 100);
   ASSERT_EQ(r.status, 0);
   expect_relative(r.par, kTrue, 1e-9);
   EXPECT_NEAR(r.stat[RMaxDev], 0.0625, 1e-9);
@@ -507,8 +520,8 @@ TEST(VaboRefine, RefusesMissingArguments)
                          pts.i2.data(), pts.weight.data(), 0, 10),
             1);
   EXPECT_EQ(VaboOptimize(r.par.data(), nullptr, nullptr, kTrue.data(), nullptr,
-                         pts.size(), pts.angle.data(), nullptr,
-                         pts.i2.data(), pts.weight.data(), 0, 10),
+                         pts.size(), pts.angle.data(), nullptr, pts.i2.data(),
+                         pts.weight.data(), 0, 10),
             1);
   EXPECT_EQ(r.par[0], kUntouched);
   // No points: nothing to refine, nothing to sum.
@@ -519,15 +532,13 @@ TEST(VaboRefine, RefusesMissingArguments)
   EXPECT_EQ(r.par, kTrue);
 }
 
-TEST_F(DebugWord, VerbosePrintsOneLinePerStep)
+TEST(VaboRefine, VerbosePrintsOneLinePerStep)
 {
   const Points pts = make_points(kTrue);
-  VaboDebugSet(VABO_VERBOSE);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  Result r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts,
-                      0.0, 2);
-  std::string out = testing::internal::GetCapturedStdout();
+  Result r{};
+  const std::string out = output_with(VABO_VERBOSE, [&] {
+    r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts, 0.0, 2);
+  });
   ASSERT_EQ(r.status, 0);
   size_t first = out.find("step=1, stddev=");
   size_t second = out.find("step=2, stddev=");
@@ -535,18 +546,17 @@ TEST_F(DebugWord, VerbosePrintsOneLinePerStep)
   ASSERT_NE(second, std::string::npos);
   EXPECT_EQ(out.find("step=3"), std::string::npos);
   // After each step line the parameter line, kept ones in brackets.
-  EXPECT_NE(out.find("\npix1=[7.5e-05] pix2=[7.46e-05] cen1="), std::string::npos);
+  EXPECT_NE(out.find("\npix1=[7.5e-05] pix2=[7.46e-05] cen1="),
+            std::string::npos);
   EXPECT_EQ(out.find("Dev="), std::string::npos);
 }
 
-TEST_F(DebugWord, TraceOpensWithTheEntryPoint)
+TEST(VaboRefine, TraceOpensWithTheEntryPoint)
 {
   const Points pts = make_points(kTrue);
-  VaboDebugSet(VABO_VABO);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  Result r = optimize(kTrue, &kDefaultModes, pts, 1e-7, 1);
-  std::string out = testing::internal::GetCapturedStdout();
+  Result r{};
+  const std::string out = output_with(
+      VABO_VABO, [&] { r = optimize(kTrue, &kDefaultModes, pts, 1e-7, 1); });
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(out.rfind("VaboOptimize\norder_Par\nget_VaboB\n", 0), 0u);
   EXPECT_NE(out.find("get_VaboParDev\n"), std::string::npos);
@@ -560,8 +570,8 @@ TEST(VaboRefine, OversizedProblemsFailWithoutThrowing)
   double out[NParams] = {kUntouched};
   const size_t too_many = static_cast<size_t>(INT_MAX) / NParams + 1;
   EXPECT_EQ(VaboOptimize(out, nullptr, nullptr, kTrue.data(),
-                         kDefaultModes.data(), too_many, one, one, one, one,
-                         0, 10),
+                         kDefaultModes.data(), too_many, one, one, one, one, 0,
+                         10),
             1);
   EXPECT_EQ(out[0], kUntouched);
   // n * n doubles exceed what a vector can hold: no workspace, -1.
@@ -570,42 +580,74 @@ TEST(VaboRefine, OversizedProblemsFailWithoutThrowing)
   EXPECT_EQ(x[0], kUntouched);
 }
 
-TEST_F(DebugWord, ShowtempPrintsTheIntermediates)
+TEST(VaboRefine, ShowtempPrintsTheIntermediatesInTheirOrder)
 {
   const Points all = make_points(kTrue);
-  Points pts;   // a dozen points spread over the detector
+  Points pts; // a dozen points spread over the detector
   for (size_t i = 0; i < all.size(); i += 19) {
     pts.angle.push_back(all.angle[i]);
     pts.i1.push_back(all.i1[i]);
     pts.i2.push_back(all.i2[i]);
     pts.weight.push_back(all.weight[i]);
   }
-  VaboDebugSet(VABO_SHOWTEMP);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  Result r = optimize(perturbed(kTrue, kDefaultModes), &kDefaultModes, pts,
-                      0.0, 1);
-  std::string out = testing::internal::GetCapturedStdout();
+  const Params start = perturbed(kTrue, kDefaultModes);
+  Result r{};
+  const std::string out = output_with(
+      VABO_SHOWTEMP, [&] { r = optimize(start, &kDefaultModes, pts, 0.0, 1); });
   ASSERT_EQ(r.status, 0);
-  for (const char *piece : {"ATB", "ATA", "GTG", "DOpt", "Ordered.Par",
-                            "VaboA[0][0] = ", "= DAngle_3d(X,DX,cen1)\n",
-                            "VaboA[4][3] = ", "stddev="})
-    EXPECT_NE(out.find(piece), std::string::npos) << piece;
+  // The headings of one step, in the order the step prints them: vectors
+  // under "Num" and their label, matrices under their label alone.
+  const auto vector = [](const char *label) {
+    return format("%14s %14s\n", "Num", label);
+  };
+  const auto matrix = [](const char *label) {
+    return format("%14s \n", label);
+  };
+  size_t at = 0;
+  for (const std::string &heading :
+       {vector("B"), matrix("A"), vector("ATB"), matrix("ATA"), matrix("G"),
+        matrix("GTG"), vector("DOpt"), vector("Ordered.Par"), vector("B")}) {
+    const size_t found = out.find(heading, at);
+    ASSERT_NE(found, std::string::npos) << heading << " after " << at;
+    at = found + heading.size();
+  }
+  // Each Jacobian element with its column, point and parameter: column 0
+  // (cen1) at point 0, against a central difference.
+  const std::string element = "\nVaboA[0][0] = ";
+  const size_t line = out.find(element);
+  ASSERT_NE(line, std::string::npos);
+  size_t used = 0;
+  const double value = std::stod(out.substr(line + element.size()), &used);
+  const double want = angle_derivative(start, Cen1, pts.i1[0], pts.i2[0]);
+  EXPECT_NEAR(value, want, 1e-5 * fabs(want));
+  EXPECT_EQ(out.compare(line + element.size() + used, 24,
+                        " = DAngle_3d(X,DX,cen1)\n"),
+            0);
+  EXPECT_NE(out.find("\nVaboA[4][3] = "), std::string::npos);
+  EXPECT_NE(out.find("\nstddev="), std::string::npos);
+}
 
-  // A failing factorisation shows the factor so far.
+TEST(VaboCholesky, ShowtempPrintsTheFactorSoFarWhenItFails)
+{
+  // ((1, 2), (2, 1)): G(0, 0) = 1 and G(0, 1) = 2, then the second pivot
+  // 1 - 4 fails; the second row of G is still empty.
   const double a[] = {1, 2, 2, 1};
   const double b[] = {1, 1};
   double x[2];
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CholeskySolve(2, a, b, x), -1);
-  out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("G"), std::string::npos);
-  EXPECT_EQ(out.find("GTG"), std::string::npos);
+  int status = 0;
+  const std::string out =
+      output_with(VABO_SHOWTEMP, [&] { status = CholeskySolve(2, a, b, x); });
+  EXPECT_EQ(status, -1);
+  EXPECT_EQ(out, format("%14s \n%14g %14g \n%14g %14g \n\n", "G", 1.0, 2.0, 0.0,
+                        0.0));
 }
 
 /* ---- per-step and per-point paths ---------------------------------------- */
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_bits(double a, double b)
+{
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 /* With the vabo trace on, VaboOptimize evaluates the model point by point
  * and keeps the Jacobian and the residuals; without it, it walks the points
@@ -615,10 +657,12 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
  * all kept makes an empty step), and data with a NaN angle. */
 TEST(VaboRefine, PerStepAndPerPointPathsGiveTheSameBits)
 {
+  // clang-format off
   const Modes selections[] = {
       kDefaultModes,           {0, 0, 1, 1, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1, 1, 0},
       {1, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 1, 1, 0, 0, 0, 0},
       {0, 0, 0, 0, 1, 1, 1, 0}, {0, 1, 0, 1, 0, 0, 1, 0}};
+  // clang-format on
   std::mt19937_64 rng(4711);
   std::normal_distribution<double> noise(0.0, 2.3e-5);
   for (int g = 0; g < 4; ++g) {
@@ -654,7 +698,6 @@ TEST(VaboRefine, PerStepAndPerPointPathsGiveTheSameBits)
   }
 }
 
-
 TEST(VaboRefine, OptimizeStepsCountsTheCompletedSteps)
 {
   const Points pts = make_points(kTrue);
@@ -680,25 +723,18 @@ TEST(VaboRefine, OptimizeStepsCountsTheCompletedSteps)
   EXPECT_EQ(steps(start, {0, 0, 1, 1, 1, 1, 1, 1}, 0.0, 100, 1), 0);
 }
 
-/* ---- Levenberg-Marquardt -------------------------------------------------- */
+/* ---- Levenberg-Marquardt --------------------------------------------------
+ */
 
 namespace {
 
 Result optimize_lm(const Params &start, const Modes &modes, const Points &pts,
                    double maxdev, int maxstep)
 {
-  Result r;
-  r.par.fill(kUntouched);
-  r.dev.fill(kUntouched);
-  r.stat.fill(kUntouched);
   VaboOptions options{};
   options.method = VaboLevenbergMarquardt;
-  r.status = VaboOptimizeEx(r.par.data(), r.dev.data(), r.stat.data(),
-                            start.data(), modes.data(), pts.size(),
-                            pts.angle.data(), pts.i1.data(), pts.i2.data(),
-                            pts.weight.data(), maxdev, maxstep, &options,
-                            nullptr);
-  return r;
+  return optimize_points(start, modes.data(), pts, maxdev, maxstep, kUntouched,
+                         &options);
 }
 
 /* Centre 600 pixels off in both coordinates, distance 50 % long, tilts
@@ -756,11 +792,14 @@ TEST(VaboLevenbergMarquardt, FailsWhereTheUndampedEquationsAreSingular)
   modes[Rot3] = 1;
   const Result r = optimize_lm(perturbed(kTrue, modes), modes, pts, 0.0, 100);
   EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeNoInfluence);
   EXPECT_EQ(r.par[Cen1], kUntouched);
   // pix1, pix2 and dis act alike: each column has influence, the matrix
   // is singular all the same.
   const Modes alike = {1, 1, 1, 1, 1, 1, 1, 0};
-  EXPECT_EQ(optimize_lm(perturbed(kTrue, alike), alike, pts, 0.0, 100).status, 1);
+  EXPECT_EQ(optimize_lm(perturbed(kTrue, alike), alike, pts, 0.0, 100).status,
+            1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeSingular);
 
   VaboOptions unknown{};
   unknown.method = 7;
@@ -773,16 +812,15 @@ TEST(VaboLevenbergMarquardt, FailsWhereTheUndampedEquationsAreSingular)
   EXPECT_EQ(par[0], kUntouched);
 }
 
-TEST_F(DebugWord, DampedStepsShowTheDampingTheyWereTriedWith)
+TEST(VaboLevenbergMarquardt, DampedStepsShowTheDampingTheyWereTriedWith)
 {
   // The damping starts at 100, is halved after a step made and raised
   // tenfold after a step rejected: checked on every line of the run.
   const Points pts = make_points(kTrue);
-  VaboDebugSet(VABO_VERBOSE);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  const Result r = optimize_lm(kLostStart, kDefaultModes, pts, 0.0, 100);
-  const std::string out = testing::internal::GetCapturedStdout();
+  Result r{};
+  const std::string out = output_with(VABO_VERBOSE, [&] {
+    r = optimize_lm(kLostStart, kDefaultModes, pts, 0.0, 100);
+  });
   ASSERT_EQ(r.status, 0);
   double expected = 100.0;
   int made = 0, rejected = 0;
@@ -806,7 +844,7 @@ TEST_F(DebugWord, DampedStepsShowTheDampingTheyWereTriedWith)
   EXPECT_GE(rejected, 5);
 }
 
-TEST_F(DebugWord, TenRejectedStepsInARowEndTheLoop)
+TEST(VaboLevenbergMarquardt, TenRejectedStepsInARowEndTheLoop)
 {
   // Angles made by the module's own model: the residuals at kTrue are
   // exactly 0, so is every damped step, and none lowers the deviation
@@ -818,12 +856,11 @@ TEST_F(DebugWord, TenRejectedStepsInARowEndTheLoop)
     double X[3];
     pts.angle[i] = Angle_3d(X_vector_3d(X, &ordered, pts.i1[i], pts.i2[i]));
   }
-  VaboDebugSet(VABO_VERBOSE);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  const Result r = optimize_lm(kTrue, kDefaultModes, pts, -1.0, 100);
+  Result r{};
   const std::vector<std::string> lines =
-      text_lines(testing::internal::GetCapturedStdout());
+      text_lines(output_with(VABO_VERBOSE, [&] {
+        r = optimize_lm(kTrue, kDefaultModes, pts, -1.0, 100);
+      }));
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.par, kTrue);
   ASSERT_GE(lines.size(), 10u);

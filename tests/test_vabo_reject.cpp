@@ -25,11 +25,11 @@ using vabo_test::Params;
 using vabo_test::Points;
 using vabo_test::two_theta;
 
-const Params kTrue = {75e-6, 75e-6, 1012.7, 993.4, 0.1875, 0.0417, -0.0236,
-                      0.0};
+const Params kTrue = {75e-6,  75e-6,  1012.7,  993.4,
+                      0.1875, 0.0417, -0.0236, 0.0};
 const int kModes[NParams] = {0, 0, 1, 1, 1, 1, 1, 0};
-const Params kStart = {75e-6, 75e-6, 1031.2, 979.9, 0.1913, 0.0388, -0.0251,
-                       0.0};
+const Params kStart = {75e-6,  75e-6,  1031.2,  979.9,
+                       0.1913, 0.0388, -0.0251, 0.0};
 
 /* 320 pixels scattered over a 2048 x 2048 detector, angles of kTrue with
  * Gaussian noise of 2e-6 rad, weights between 0.6 and 1.4.  Every point i
@@ -80,7 +80,10 @@ RobustResult optimize_robust(const Points &pts, double k)
   return r;
 }
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_bits(double a, double b)
+{
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 } // namespace
 
@@ -118,6 +121,7 @@ TEST(VaboRejectPass, RejectsWhatLiesBeyondKRobustDeviations)
     int status;
     double median, scale;
   };
+  // clang-format off
   const Case cases[] = {
       {"one outlier", {0.1, -0.2, 0.15, 0.05, -0.1, 5.0}, {1, 1, 1, 1, 1, 1},
        {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 3}, 3.0, 0, 0.075, scale},
@@ -146,6 +150,7 @@ TEST(VaboRejectPass, RejectsWhatLiesBeyondKRobustDeviations)
        {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
        {3, 3, 3, 3, 0, 0, 0, 0, 0, 1}, 4.0, 0, 1.0, 0.0},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<int> round = c.before;
@@ -205,7 +210,8 @@ TEST(VaboRobust, PlantedWrongRingPointsGoAndTheFitIsTheOneWithoutThem)
   EXPECT_EQ(r.stat[RNData], static_cast<double>(pts.size() - planted_count));
   double mindev = INFINITY, maxdev = 0.0;
   for (size_t i = 0; i < pts.size(); ++i) {
-    const double b = pts.angle[i] - two_theta(r.par.data(), pts.i1[i], pts.i2[i]);
+    const double b =
+        pts.angle[i] - two_theta(r.par.data(), pts.i1[i], pts.i2[i]);
     EXPECT_NEAR(r.residual[i], b, 1e-12);
     if (planted(i)) continue;
     if (std::fabs(b) < std::fabs(mindev)) mindev = b;

@@ -28,11 +28,10 @@ using vabo_test::ScratchDir;
 using vabo_test::split_lines;
 using vabo_test::words;
 
-const std::string kExample = std::string(VABO_SOURCE_DIR) + "/examples/points.dat";
-const std::vector<std::string> kStart = {"75_um", "75_um", "1000", "1000",
-                                         "20_cm", "0",     "0",    "0"};
+const std::string &kExample = vabo_test::kExamplePoints;
+const std::vector<std::string> &kStart = vabo_test::kExampleStart;
 const std::vector<std::string> kFiles = {"poni=r.poni", "json=r.json"};
-const std::string kBanner = vabo_test::kVaboProgram + " V1.6 2013-12-09 Kelvardo\n\n";
+const std::string &kBanner = vabo_test::kVaboBanner;
 const std::string kSuccess = "succesfully completed";
 const std::string kTooPoor =
     "Standard deviation of optimized parameters exceeds maximum accepted "
@@ -50,8 +49,9 @@ std::vector<std::string> join(std::vector<std::string> a,
 }
 
 /* Runs vabo on the example file in dir with the start values and args. */
-RunOutput run_example(const ScratchDir &dir, const std::vector<std::string> &args,
-                std::vector<std::string> start = kStart)
+RunOutput run_example(const ScratchDir &dir,
+                      const std::vector<std::string> &args,
+                      std::vector<std::string> start = kStart)
 {
   return vabo_test::run_in(dir, join(join({"input=" + kExample}, start), args),
                            "");
@@ -67,7 +67,10 @@ bool exists(const ScratchDir &dir, const std::string &name)
   return vabo_test::fs::exists(dir.file(name));
 }
 
-double number(const std::string &text) { return std::strtod(text.c_str(), nullptr); }
+double number(const std::string &text)
+{
+  return std::strtod(text.c_str(), nullptr);
+}
 
 /* ------------------------------------------------------------------ */
 
@@ -84,9 +87,13 @@ TEST(ResultFiles, NewOptionsLeaveOutputAndStatusAsTheyAre)
       {"verbose", join({"debug=1"}, kStart), "", 0},
       {"data tables", join({"debug=8", "maxiter=2"}, kStart), "", 0},
       {"fit too poor", join({"maxdev=0"}, kStart), "", 65},
-      {"refinement fails", {"75_um", "75_um", "1000", "1000", "20_cm", "0", "0", "~0"}, "", 33},
+      {"refinement fails",
+       {"75_um", "75_um", "1000", "1000", "20_cm", "0", "0", "~0"},
+       "",
+       33},
       {"no step", join({"maxiter=0", "maxdev=1"}, kStart), "", 0},
-      {"negative weight", kStart, vabo_test::slurp(kExample) + "0.2 900 1000 -2\n", 0},
+      {"negative weight", kStart,
+       vabo_test::slurp(kExample) + "0.2 900 1000 -2\n", 0},
       {"bad data", kStart, "0.2 900 1000\n0.2 ? 1\n", 1},
       {"missing start value", seven, "0.2 900 1000\n", 1},
   };
@@ -148,13 +155,15 @@ TEST(ResultFiles, JsonCarriesTheResultAtFullPrecision)
   auto dev = words(lines[lines.size() - 2]);
   auto stat = words(lines[lines.size() - 1]);
   auto beam = words(lines[lines.size() - 5].substr(12));
-  const char *units[NParams] = {"m", "m", "pixel", "pixel", "m", "rad", "rad", "rad"};
+  const char *units[NParams] = {"m", "m",   "pixel", "pixel",
+                                "m", "rad", "rad",   "rad"};
   const double start[NParams] = {75e-6, 75e-6, 1000, 1000, 0.2, 0, 0, 0};
-  const bool refined[NParams] = {false, false, true, true, true, true, true, false};
+  const bool refined[NParams] = {false, false, true, true,
+                                 true,  true,  true, false};
   ASSERT_EQ(j["parameters"].size(), 8u);
   int k = 0;
   for (const auto &[name, p] : j["parameters"].items()) {
-    EXPECT_EQ(name, kNames[k]);  /* natural order */
+    EXPECT_EQ(name, kNames[k]); /* natural order */
     EXPECT_EQ(format("%lg", p["value"].get<double>()), par[k]) << name;
     EXPECT_EQ(format("%lg", p["deviation"].get<double>()), dev[k]) << name;
     EXPECT_EQ(p["unit"], units[k]) << name;
@@ -165,9 +174,11 @@ TEST(ResultFiles, JsonCarriesTheResultAtFullPrecision)
     }
     ++k;
   }
-  const char *stat_names[NStats] = {"stdev", "mindev", "maxdev", "total", "ndata", "nopt"};
+  const char *stat_names[NStats] = {"stdev", "mindev", "maxdev",
+                                    "total", "ndata",  "nopt"};
   for (int s = 0; s < NStats; ++s)
-    EXPECT_EQ(format("%lg", j["statistics"][stat_names[s]].get<double>()), stat[s]);
+    EXPECT_EQ(format("%lg", j["statistics"][stat_names[s]].get<double>()),
+              stat[s]);
   EXPECT_TRUE(j["statistics"]["ndata"].is_number_integer());
   EXPECT_EQ(j["statistics"]["ndata"], 106);
   EXPECT_EQ(j["statistics"]["nopt"], 5);
@@ -186,11 +197,13 @@ TEST(ResultFiles, JsonCarriesTheResultAtFullPrecision)
   for (size_t a = 0; a < 5; ++a) {
     const double ea = std::sqrt(cov[a][a].get<double>());
     EXPECT_DOUBLE_EQ(
-        j["parameters"][names[a].get<std::string>()]["error"].get<double>(), ea);
+        j["parameters"][names[a].get<std::string>()]["error"].get<double>(),
+        ea);
     for (size_t b = 0; b < 5; ++b) {
       EXPECT_EQ(cov[a][b], cov[b][a]);
       EXPECT_NEAR(cor[a][b].get<double>(),
-                  cov[a][b].get<double>() / (ea * std::sqrt(cov[b][b].get<double>())),
+                  cov[a][b].get<double>() /
+                      (ea * std::sqrt(cov[b][b].get<double>())),
                   1e-15);
     }
   }
@@ -206,7 +219,8 @@ TEST(ResultFiles, JsonCarriesTheResultAtFullPrecision)
                                pars["pix1"]["value"].get<double>());
   EXPECT_EQ(poni["poni2"], (pars["cen2"]["value"].get<double>() + 0.5) *
                                pars["pix2"]["value"].get<double>());
-  for (const char *rot : {"rot1", "rot2", "rot3"}) EXPECT_EQ(poni[rot], pars[rot]["value"]);
+  for (const char *rot : {"rot1", "rot2", "rot3"})
+    EXPECT_EQ(poni[rot], pars[rot]["value"]);
   EXPECT_EQ(poni["pixel1"], pars["pix1"]["value"]);
   EXPECT_FALSE(poni.contains("wavelength"));
 }
@@ -220,12 +234,13 @@ TEST(ResultFiles, PoniFileReadsBackToTheJsonGeometry)
   EXPECT_EQ(poni["wavelength"], 0.72932 * 1e-10);
   auto lines = split_lines(vabo_test::slurp(dir.file("r.poni")));
   ASSERT_EQ(lines.size(), 12u);
-  EXPECT_EQ(lines[0], "# Nota: C-Order, 1 refers to the Y axis, 2 to the X axis");
+  EXPECT_EQ(lines[0],
+            "# Nota: C-Order, 1 refers to the Y axis, 2 to the X axis");
   const std::string prefix = "# Calibration done by vabo at ";
   ASSERT_EQ(lines[1].compare(0, prefix.size(), prefix), 0) << lines[1];
   struct tm date {};
-  const char *end = strptime(lines[1].c_str() + prefix.size(),
-                             "%a %b %e %H:%M:%S %Y", &date);
+  const char *end =
+      strptime(lines[1].c_str() + prefix.size(), "%a %b %e %H:%M:%S %Y", &date);
   EXPECT_TRUE(end && *end == '\0') << lines[1]; /* ctime's layout, whole */
   EXPECT_EQ(lines[2], "poni_version: 2");
   EXPECT_EQ(lines[3], "Detector: Detector");
@@ -233,9 +248,10 @@ TEST(ResultFiles, PoniFileReadsBackToTheJsonGeometry)
                       "7.5e-05, \"max_shape\": null}");
   /* Each number reads back to the JSON's double and is never longer than
    * the 17 digits that always suffice. */
-  const char *keys[] = {"Distance", "Poni1", "Poni2", "Rot1",
+  const char *keys[] = {"Distance", "Poni1", "Poni2",     "Rot1",
                         "Rot2",     "Rot3",  "Wavelength"};
-  const char *fields[] = {"dist", "poni1", "poni2", "rot1", "rot2", "rot3", "wavelength"};
+  const char *fields[] = {"dist", "poni1", "poni2",     "rot1",
+                          "rot2", "rot3",  "wavelength"};
   for (int k = 0; k < 7; ++k) {
     const std::string prefix = std::string(keys[k]) + ": ";
     ASSERT_EQ(lines[5 + k].substr(0, prefix.size()), prefix);
@@ -276,7 +292,8 @@ TEST(ResultFiles, FailedRefinementWritesOnlyTheJsonWithTheStartValues)
   EXPECT_EQ(j["parameters"]["rot3"]["refined"], true);
   for (const char *field : {"value", "deviation", "error"})
     EXPECT_TRUE(j["parameters"]["cen1"][field].is_null()) << field;
-  for (const char *section : {"statistics", "covariance", "correlation", "beam", "poni"})
+  for (const char *section :
+       {"statistics", "covariance", "correlation", "beam", "poni"})
     EXPECT_TRUE(j[section].is_null()) << section;
 }
 
@@ -309,13 +326,25 @@ TEST(ResultFiles, UnwritableFileIsReportedAndFailsTheRun)
     int status;
     std::string failure; /* stderr after the banner, up to the status line */
   } cases[] = {
-      {"poni", {"poni=no/r.poni", "json=r.json"}, false, 1,
+      {"poni",
+       {"poni=no/r.poni", "json=r.json"},
+       false,
+       1,
        "ERROR: writing no/r.poni: No such file or directory\n"},
-      {"json", {"json=no/r.json"}, false, 1,
+      {"json",
+       {"json=no/r.json"},
+       false,
+       1,
        "ERROR: writing no/r.json: No such file or directory\n"},
-      {"json is a directory", {"json=."}, false, 1,
+      {"json is a directory",
+       {"json=."},
+       false,
+       1,
        "ERROR: writing .: Is a directory\n"},
-      {"json at 33", {"json=no/r.json"}, true, 33,
+      {"json at 33",
+       {"json=no/r.json"},
+       true,
+       33,
        "ERROR: writing no/r.json: No such file or directory\n"},
   };
   for (const auto &c : cases) {
@@ -326,7 +355,8 @@ TEST(ResultFiles, UnwritableFileIsReportedAndFailsTheRun)
     RunOutput r = run_example(dir, c.args, start);
     EXPECT_EQ(r.out, plain.out) << c.what; /* the result lines stand */
     EXPECT_EQ(r.status, c.status) << c.what;
-    EXPECT_EQ(r.err, kBanner + c.failure + format("ERROR: status=%d\n", c.status) +
+    EXPECT_EQ(r.err, kBanner + c.failure +
+                         format("ERROR: status=%d\n", c.status) +
                          (c.refine_fails ? kAdvice : ""))
         << c.what;
   }
@@ -340,9 +370,10 @@ TEST(ResultFiles, UnwritableFileIsReportedAndFailsTheRun)
   /* A poor fit keeps its status 65. */
   RunOutput poor = run_example(dir, {"maxdev=0", "json=no/r.json"});
   EXPECT_EQ(poor.status, 65);
-  EXPECT_NE(poor.err.find("ERROR: writing no/r.json: No such file or directory\n"
-                          "ERROR: status=65\n"),
-            std::string::npos);
+  EXPECT_NE(
+      poor.err.find("ERROR: writing no/r.json: No such file or directory\n"
+                    "ERROR: status=65\n"),
+      std::string::npos);
 }
 
 TEST(ResultFiles, WavelengthMustBeOnePositiveLength)
@@ -384,10 +415,12 @@ TEST(ResultFiles, TooFewPointsGiveNoStandardErrors)
   std::string five;
   int index = 0;
   for (const std::string &line : split_lines(vabo_test::slurp(kExample)))
-    if (!line.empty() && line[0] != '#' && index++ % 25 == 0) five += line + "\n";
+    if (!line.empty() && line[0] != '#' && index++ % 25 == 0)
+      five += line + "\n";
   ScratchDir dir;
   dir.write("five.dat", five);
-  RunOutput r = vabo_test::run_in(dir, join(kStart, kFiles), dir.file("five.dat").string());
+  RunOutput r = vabo_test::run_in(dir, join(kStart, kFiles),
+                                  dir.file("five.dat").string());
   ASSERT_EQ(r.status, 0) << r.err;
   Json j = read_json(dir);
   EXPECT_EQ(j["input"], "(stdin)");
@@ -408,7 +441,8 @@ TEST(ResultFiles, ArgumentsThatAreNotUtf8StillGiveValidJson)
   ASSERT_EQ(r.status, 0) << r.err;
   Json j = read_json(dir);
   ASSERT_FALSE(j.is_discarded());
-  EXPECT_EQ(j["arguments"].back(), "\xEF\xBF\xBD\xEF\xBF\xBD"); /* U+FFFD twice */
+  EXPECT_EQ(j["arguments"].back(),
+            "\xEF\xBF\xBD\xEF\xBF\xBD"); /* U+FFFD twice */
 }
 
 } // namespace

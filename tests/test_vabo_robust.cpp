@@ -30,14 +30,14 @@ using vabo_test::ScratchDir;
 using vabo_test::split_lines;
 using vabo_test::two_theta;
 
-const std::string kExample = std::string(VABO_SOURCE_DIR) + "/examples/points.dat";
-const std::vector<std::string> kStart = {"75_um", "75_um", "1000", "1000",
-                                         "20_cm", "0",     "0",    "0"};
-const std::string kBanner = vabo_test::kVaboProgram + " V1.6 2013-12-09 Kelvardo\n\n";
-const std::string kSuccess = vabo_test::kVaboProgram + " succesfully completed\n";
+const std::string &kExample = vabo_test::kExamplePoints;
+const std::vector<std::string> &kStart = vabo_test::kExampleStart;
+const std::string &kBanner = vabo_test::kVaboBanner;
+const std::string kSuccess =
+    vabo_test::kVaboProgram + " succesfully completed\n";
 
-const Params kTrue = {75e-6, 74.6e-6, 1024.3, 987.6, 0.2013, 0.0312, -0.0207,
-                      0.011};
+const Params kTrue = {75e-6,  74.6e-6, 1024.3,  987.6,
+                      0.2013, 0.0312,  -0.0207, 0.011};
 
 std::vector<std::string> join(std::vector<std::string> a,
                               const std::vector<std::string> &b)
@@ -98,9 +98,12 @@ TEST(RobustOptions, BadValuesEndTheRunBeforeTheData)
   struct Case {
     std::string arg, message;
   } cases[] = {
-      {"reject=0", "reject=0 " + reject + "0 is not a positive, finite factor\n"},
-      {"reject=-1", "reject=-1 " + reject + "-1 is not a positive, finite factor\n"},
-      {"reject=4x", "reject=4x " + reject + "the text >>x<< follows the value\n"},
+      {"reject=0",
+       "reject=0 " + reject + "0 is not a positive, finite factor\n"},
+      {"reject=-1",
+       "reject=-1 " + reject + "-1 is not a positive, finite factor\n"},
+      {"reject=4x",
+       "reject=4x " + reject + "the text >>x<< follows the value\n"},
       {"reject=1/0", "reject=1/0 " + reject + "division by zero\n"},
       {"reject=", "reject= " + reject + "expression is not a float number\n"},
       {"method=foo", "method=foo" + method},
@@ -123,7 +126,8 @@ TEST(RobustOptions, NothingToRejectAndMethodGnChangeNothingButOneLine)
     ScratchDir dir;
     const auto args = join({"input=" + kExample, debug}, kStart);
     const RunOutput plain = vabo_test::run_in(dir, args, "");
-    const std::string plain_log = vabo_test::slurp(dir.file("vabo_iteration.spec"));
+    const std::string plain_log =
+        vabo_test::slurp(dir.file("vabo_iteration.spec"));
     ASSERT_EQ(plain.status, 0) << debug;
 
     const RunOutput gn = vabo_test::run_in(dir, join(args, {"method=gn"}), "");
@@ -131,12 +135,14 @@ TEST(RobustOptions, NothingToRejectAndMethodGnChangeNothingButOneLine)
     EXPECT_EQ(gn.err, plain.err) << debug;
     EXPECT_EQ(vabo_test::slurp(dir.file("vabo_iteration.spec")), plain_log);
 
-    const RunOutput clipped = vabo_test::run_in(dir, join(args, {"reject=4"}), "");
+    const RunOutput clipped =
+        vabo_test::run_in(dir, join(args, {"reject=4"}), "");
     EXPECT_EQ(clipped.status, 0);
     EXPECT_EQ(clipped.out, plain.out) << debug;
     EXPECT_EQ(vabo_test::slurp(dir.file("vabo_iteration.spec")), plain_log);
     // stdev as the statistics line prints it, over all 106 points.
-    const std::string stdev = vabo_test::words(split_lines(plain.out).back())[0];
+    const std::string stdev =
+        vabo_test::words(split_lines(plain.out).back())[0];
     EXPECT_EQ(clipped.err,
               kBanner + "reject: round 1: 0 points rejected, 106 kept, stdev " +
                   stdev + "\n" + kSuccess)
@@ -149,26 +155,28 @@ TEST(RobustOptions, WrongRingPointsAreRejectedAndListedWithTheirInputLines)
   std::vector<size_t> lines;
   const std::string data = calibration_file(true, true, &lines);
   ScratchDir dir;
-  const Params start = {75e-6, 74.6e-6, 1040.1, 975.2, 0.2051, 0.0288, -0.0187,
-                        0.011};
-  const RunOutput r = run_file(
-      dir, data,
-      join(start_of(start), {"reject=5", "method=lm", "json=r.json", "debug=0x80"}));
+  const Params start = {75e-6,  74.6e-6, 1040.1,  975.2,
+                        0.2051, 0.0288,  -0.0187, 0.011};
+  const RunOutput r =
+      run_file(dir, data,
+               join(start_of(start),
+                    {"reject=5", "method=lm", "json=r.json", "debug=0x80"}));
   ASSERT_EQ(r.status, 0) << r.err;
 
   std::set<size_t> planted_lines;
   for (size_t i = 0; i < lines.size(); ++i)
     if (planted(i)) planted_lines.insert(lines[i]);
   const size_t kept = lines.size() - planted_lines.size();
-  EXPECT_EQ(r.err.rfind(kBanner + "reject: round 1: " +
-                            std::to_string(planted_lines.size()) +
-                            " points rejected, " + std::to_string(kept) +
-                            " kept, stdev ",
-                        0),
-            0u)
+  EXPECT_EQ(
+      r.err.rfind(
+          kBanner + "reject: round 1: " + std::to_string(planted_lines.size()) +
+              " points rejected, " + std::to_string(kept) + " kept, stdev ",
+          0),
+      0u)
       << r.err;
 
-  const Json doc = Json::parse(vabo_test::slurp(dir.file("r.json")), nullptr, false);
+  const Json doc =
+      Json::parse(vabo_test::slurp(dir.file("r.json")), nullptr, false);
   ASSERT_TRUE(doc.is_object());
   EXPECT_EQ(doc["method"], "lm");
   const Json &rejection = doc["rejection"];
@@ -210,7 +218,8 @@ TEST(RobustOptions, WrongRingPointsAreRejectedAndListedWithTheirInputLines)
 
   // The log runs on through the rounds: scans 0 ... steps, each once.
   int expected_scan = 0;
-  for (const std::string &line : split_lines(vabo_test::slurp(dir.file("vabo_iteration.spec"))))
+  for (const std::string &line :
+       split_lines(vabo_test::slurp(dir.file("vabo_iteration.spec"))))
     if (line.rfind("#S ", 0) == 0) {
       EXPECT_EQ(line, "#S " + std::to_string(expected_scan++) + "\r");
     }

@@ -32,10 +32,10 @@ using vabo_test::Params;
 using vabo_test::Points;
 using vabo_test::Result;
 
-const Params kTrue = {75e-6, 74.6e-6, 1024.3, 987.6, 0.2013, 0.0312, -0.0207,
-                      0.011};
-const Params kStart = {75e-6, 74.6e-6, 1044.7, 968.2, 0.2071, 0.0327, -0.0199,
-                       0.011};
+const Params kTrue = {75e-6,  74.6e-6, 1024.3,  987.6,
+                      0.2013, 0.0312,  -0.0207, 0.011};
+const Params kStart = {75e-6,  74.6e-6, 1044.7,  968.2,
+                       0.2071, 0.0327,  -0.0199, 0.011};
 const int kDefaultModes[NParams] = {0, 0, 1, 1, 1, 1, 1, 0};
 
 const char kLabels[] = "#L number\t  angle/rad\t  azimuth/rad\t  Weight\t  "
@@ -79,7 +79,7 @@ bool read_crlf_lines(const char *path, std::vector<std::string> *lines)
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) return false;   // last line unterminated
+    if (end == std::string::npos) return false; // last line unterminated
     std::string line = text.substr(start, end - start);
     if (line.find_first_of("\r\n") != std::string::npos) return false;
     lines->push_back(line);
@@ -131,9 +131,10 @@ void expect_scan_header(const std::vector<std::string> &lines, size_t first,
   snprintf(number, sizeof number, "%03d", step);
   std::string ordered = std::string("# Step") + number + " = ";
   for (int p = 0; p < NParams; ++p)
-    ordered += std::string(VaboParamNames[p]) + "=" +
-               (modes[p] ? format("%lg", par[p]) : "[" + format("%lg", par[p]) + "]") +
-               " ";
+    ordered +=
+        std::string(VaboParamNames[p]) + "=" +
+        (modes[p] ? format("%lg", par[p]) : "[" + format("%lg", par[p]) + "]") +
+        " ";
   EXPECT_EQ(lines[first + 2], ordered);
 
   char beam[1024];
@@ -185,7 +186,7 @@ TEST_F(StepLog, TwoStepsGiveThreeScansWithCRLF)
   fflush(stdout);
   testing::internal::CaptureStdout();
   Result r = optimize(kStart, pts, 0.0, 2);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");   // the log only
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), ""); // the log only
   ASSERT_EQ(r.status, 0);
 
   std::vector<std::string> lines;
@@ -223,9 +224,9 @@ TEST_F(StepLog, AppendsOneScanPerCall)
   ASSERT_EQ(vabo_save_step(0, pts.size(), &ordered, pts.angle.data(),
                            pts.i1.data(), pts.i2.data(), pts.weight.data(), 1),
             0);
-  ASSERT_EQ(vabo_save_step(17, 0, &ordered, nullptr, nullptr, nullptr,
-                           nullptr, 0),
-            0);
+  ASSERT_EQ(
+      vabo_save_step(17, 0, &ordered, nullptr, nullptr, nullptr, nullptr, 0),
+      0);
   std::vector<std::string> lines;
   ASSERT_TRUE(read_crlf_lines(VABO_ITERATION_LOG, &lines));
   ASSERT_EQ(lines.size(), 29 + pts.size() + 29);
@@ -254,8 +255,8 @@ TEST_F(StepLog, DampedStepsNoteTheirDampingAndContinuedRunsNumberOn)
   continued.first_step = 2;
   ASSERT_EQ(VaboOptimizeEx(more, nullptr, nullptr, par, kDefaultModes,
                            pts.size(), pts.angle.data(), pts.i1.data(),
-                           pts.i2.data(), pts.weight.data(), 0.0, 1,
-                           &continued, nullptr),
+                           pts.i2.data(), pts.weight.data(), 0.0, 1, &continued,
+                           nullptr),
             0);
 
   std::vector<std::string> lines;
@@ -277,7 +278,7 @@ TEST_F(StepLog, DampedStepsNoteTheirDampingAndContinuedRunsNumberOn)
 TEST_F(StepLog, UnwritableLogFailsTheRefinement)
 {
   const Points pts = make_points();
-  ASSERT_EQ(mkdir(VABO_ITERATION_LOG, 0755), 0);   // a directory in its way
+  ASSERT_EQ(mkdir(VABO_ITERATION_LOG, 0755), 0); // a directory in its way
   testing::internal::CaptureStderr();
   Result r = optimize(kStart, pts, 0.0, 2);
   std::string err = testing::internal::GetCapturedStderr();
@@ -327,8 +328,9 @@ TEST_F(StepLog, TracesWithTheVaboSwitch)
   VaboDebugSet(VABO_VABO);
   fflush(stdout);
   testing::internal::CaptureStdout();
-  int status = vabo_save_step(0, pts.size(), &ordered, pts.angle.data(),
-                              pts.i1.data(), pts.i2.data(), pts.weight.data(), 1);
+  int status =
+      vabo_save_step(0, pts.size(), &ordered, pts.angle.data(), pts.i1.data(),
+                     pts.i2.data(), pts.weight.data(), 1);
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out.rfind("vabo_save_step\n", 0), 0u);

@@ -17,7 +17,8 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "load_module: %s\n", dlerror());
     return 1;
   }
-  auto read = reinterpret_cast<double (*)(const char *)>(dlsym(module, "module_read"));
+  auto read =
+      reinterpret_cast<double (*)(const char *)>(dlsym(module, "module_read"));
   if (!read) return 1;
   std::printf("%g\n", read(argv[2]));
   return 0;

@@ -54,8 +54,8 @@ bool begins_with(const std::string &arg, const char *word)
  * to an int (clamped; NaN gives 0). */
 int option_int(const std::string &arg, const char *word)
 {
-  const double value = num_str2double(arg.c_str() + std::strlen(word), nullptr,
-                                      nullptr);
+  const double value =
+      num_str2double(arg.c_str() + std::strlen(word), nullptr, nullptr);
   if (std::isnan(value)) return 0;
   if (value >= INT_MAX) return INT_MAX;
   if (value <= INT_MIN) return INT_MIN;
@@ -123,21 +123,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   }
 
   std::string text = input.rest;
-  FILE *stream = text.empty()
-                     ? std::fopen("/dev/null", "r")
-                     : fmemopen(text.data(), text.size(), "r");
+  FILE *stream = text.empty() ? std::fopen("/dev/null", "r")
+                              : fmemopen(text.data(), text.size(), "r");
   if (!stream) std::abort();
   std::vector<char *> argv;
   for (std::string &arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  const int status = vabo_main(static_cast<int>(args.size()), argv.data(), stream);
+  const int status =
+      vabo_main(static_cast<int>(args.size()), argv.data(), stream);
   std::fclose(stream);
 
   fuzz_check(status == 0 || status == 1 || status == 33 || status == 65,
              "the exit status is 0, 1, 33 or 65");
   fuzz_check(NumProgRoot == nullptr, "no program is left in the registry");
   fuzz_check(!lists_left(), "no keyed list is left");
-  fuzz_check(VABODebug() == 0 && NUMIO_debug == 0, "the debug levels are back at 0");
+  fuzz_check(VABODebug() == 0 && NUMIO_debug == 0,
+             "the debug levels are back at 0");
   return 0;
 }

@@ -46,12 +46,14 @@ struct Buffer {
 void check_result(const char *result, const Buffer &buffer, int errval)
 {
   if (result) {
-    fuzz_check(result == buffer.bytes.get(), "the text is in the caller's buffer");
+    fuzz_check(result == buffer.bytes.get(),
+               "the text is in the caller's buffer");
     fuzz_check(std::memchr(result, '\0', buffer.size) != nullptr,
                "the text ends within the buffer");
     fuzz_check(errval == 0, "a text comes with error 0");
   } else {
-    fuzz_check(errval > 0 && errval <= NUM_EUNIT, "a failure has its error value");
+    fuzz_check(errval > 0 && errval <= NUM_EUNIT,
+               "a failure has its error value");
   }
 }
 
@@ -79,9 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check_result(text, buffer, errval);
   }
   errval = -1;
-  check_result(num_double2hex(buffer.bytes.get(), buffer.size, value, ndigits,
-                              &errval),
-               buffer, errval);
+  check_result(
+      num_double2hex(buffer.bytes.get(), buffer.size, value, ndigits, &errval),
+      buffer, errval);
   errval = -1;
   check_result(num_long2str(buffer.bytes.get(), buffer.size, integer, &errval),
                buffer, errval);

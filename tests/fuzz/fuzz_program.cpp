@@ -32,8 +32,7 @@ constexpr const char *kName = "fuzz";
 
 bool same_double(double a, double b)
 {
-  return (std::isnan(a) && std::isnan(b)) ||
-         std::memcmp(&a, &b, sizeof a) == 0;
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 bool known_errval(int errval) { return errval >= 0 && errval <= NUM_EUNIT; }
@@ -56,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const size_t equals = word.find('=');
     names.push_back(word.substr(0, equals));
     if (equals != std::string::npos)
-      values[names.size() - 1] = std::strtod(word.c_str() + equals + 1, nullptr);
+      values[names.size() - 1] =
+          std::strtod(word.c_str() + equals + 1, nullptr);
   }
   const int nvar = static_cast<int>(names.size());
   while (names.size() < kMaxVariables) names.push_back("unused");
@@ -64,9 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
   int errval = -1;
   const char *tail = nullptr;
-  NumProg *program = num_str2prog(kName, formula, &tail, &errval, nvar,
-                                  names[0].c_str(), names[1].c_str(),
-                                  names[2].c_str());
+  NumProg *program =
+      num_str2prog(kName, formula, &tail, &errval, nvar, names[0].c_str(),
+                   names[1].c_str(), names[2].c_str());
   fuzz_check(tail == nullptr ||
                  (tail >= formula && tail <= formula + std::strlen(formula)),
              "the tail lies within the formula");
@@ -105,21 +105,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   }
 
   int run_errval = -1;
-  const double first = num_runprog(program, &run_errval, values[0], values[1],
-                                   values[2]);
+  const double first =
+      num_runprog(program, &run_errval, values[0], values[1], values[2]);
   int again_errval = -1;
-  const double again = num_runprog(program, &again_errval, values[0],
-                                   values[1], values[2]);
+  const double again =
+      num_runprog(program, &again_errval, values[0], values[1], values[2]);
   fuzz_check(known_errval(run_errval), "a known error value");
   fuzz_check(run_errval == again_errval && same_double(first, again),
              "a run can be repeated");
   fuzz_check(run_errval == 0 || first == 0.0, "0 after an error");
 
-
   num_prog_print_list(null_stream(), program, 3, 0);
   num_prog_print_list(null_stream(), program, 3, 1);
   fuzz_check(num_prog_size(program) > 0, "a program has a size");
-  fuzz_check(num_prog_instructions(program, 2) > 0, "a program has instructions");
+  fuzz_check(num_prog_instructions(program, 2) > 0,
+             "a program has instructions");
 
   fuzz_check(num_rmprog(program, &errval) == 0 && errval == 0,
              "the program is freed");

@@ -27,13 +27,13 @@ constexpr int kLastErrval = NUM_EUNIT;
 
 bool same_double(double a, double b)
 {
-  return (std::isnan(a) && std::isnan(b)) ||
-         std::memcmp(&a, &b, sizeof a) == 0;
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 void check_tail(const char *text, const char *tail)
 {
-  fuzz_check(tail != nullptr && tail >= text && tail <= text + std::strlen(text),
+  fuzz_check(tail != nullptr && tail >= text &&
+                 tail <= text + std::strlen(text),
              "the tail lies within the text");
 }
 
@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
       numio_str2double_grammar(text, &grammar_tail, &grammar_errval);
   fuzz_check(grammar_errval == errval, "the grammar gives the same error");
   fuzz_check(grammar_tail == tail, "the grammar stops at the same place");
-  fuzz_check(same_double(grammar_value, value), "the grammar gives the same value");
+  fuzz_check(same_double(grammar_value, value),
+             "the grammar gives the same value");
 
   errval = -1;
   tail = nullptr;

@@ -24,8 +24,8 @@
 
 namespace {
 
-long FailAt = 0;      /* the call that fails; 0: none */
-long Counted = 0;     /* calls counted so far */
+long FailAt = 0;       /* the call that fails; 0: none */
+long Counted = 0;      /* calls counted so far */
 bool Counting = false; /* main has started */
 
 using MainFunction = int (*)(int, char **, char **);
@@ -41,7 +41,7 @@ int counting_main(int argc, char **argv, char **envp)
 
 /* Writes the count to the file named by VABO_ALLOC_COUNT, with system calls
  * only (the heap may be the thing that failed). */
-__attribute__((destructor)) void report_count()
+[[gnu::destructor]] void report_count()
 {
   Counting = false;
   const char *path = std::getenv("VABO_ALLOC_COUNT");
@@ -77,7 +77,8 @@ int __libc_start_main(MainFunction main, int argc, char **argv,
 {
   using StartMain = int (*)(MainFunction, int, char **, void (*)(void),
                             void (*)(void), void (*)(void), void *);
-  auto real = reinterpret_cast<StartMain>(dlsym(RTLD_NEXT, "__libc_start_main"));
+  auto real =
+      reinterpret_cast<StartMain>(dlsym(RTLD_NEXT, "__libc_start_main"));
   if (!real) _exit(127);
   RealMain = main;
   return real(counting_main, argc, argv, init, fini, rtld_fini, stack_end);
