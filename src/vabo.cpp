@@ -189,16 +189,15 @@ bool standard_output_ok(RunState &run)
   return false;
 }
 
-/* The help on standard error: usage, debug switches, example, result
- * files. */
+/* The help on standard error: usage, debug switches and example.  It stays
+ * exactly this text, which scripts may compare; the options added since
+ * (result files, method=, reject=) are described in vabo(1). */
 void print_help()
 {
   fprintf(stderr, "%s\n", VaboUsageText);
   fprintf(stderr, "  debug=(%s)\n\n", VaboUsage2str());
   fprintf(stderr, "%s\n", VaboExampleText);
   fprintf(stderr, "\n");
-  fprintf(stderr, "%s\n", VaboResultFilesHelpText);
-  fprintf(stderr, "%s\n", VaboRobustHelpText);
 }
 
 /* The exit every failure after the command line leaves through: reports the

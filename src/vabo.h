@@ -31,8 +31,6 @@ extern const char *const VaboVersion;
 extern const char *const VaboUsageText;
 /* The example shown by the help. */
 extern const char *const VaboExampleText;
-/* The paragraph on the result files that the help shows after the example. */
-extern const char *const VaboResultFilesHelpText;
 
 /* Defaults of the options: 100 steps are plenty for a Gauss-Newton fit that
  * converges at all (maxiter=); 1e-7 rad is below the accuracy of any

@@ -62,16 +62,6 @@ const char *const VaboExampleText =
     "     data points: stdev, mindev, maxdev, total, ndata, nopt (average standard deviation per data point, \n"
     "     minimum and maximum standard deviation, total weight, number of data points, number of optimized parameters)\n";
 
-const char *const VaboResultFilesHelpText =
-    "  Result files, written after the result lines (also when the fit is judged\n"
-    "  too poor; after a failed refinement only the JSON file):\n"
-    "    poni=<file>        the refined geometry as a PONI file (version 2) for\n"
-    "                       azimuthal integration programs\n"
-    "    json=<file>        the whole result as JSON: values, deviations, standard\n"
-    "                       errors and correlations from the covariance, statistics\n"
-    "    wavelength=<expr>  the wavelength written to the PONI file, with a unit,\n"
-    "                       e.g. wavelength=0.72932_Ao\n";
-
 bool vabo_option_expression(const char *rest, double *value, int *perrval,
                             char *reason, size_t size)
 {

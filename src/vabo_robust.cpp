@@ -19,18 +19,6 @@
 #include <cstring>
 #include <exception>
 
-const char *const VaboRobustHelpText =
-    "  Robust refinement (the two may be combined):\n"
-    "    method=gn|lm       gn: Gauss-Newton steps, the default; lm: Levenberg-\n"
-    "                       Marquardt damping, for start values far off\n"
-    "    reject=<K>         sigma clipping: after the fit, reject the points whose\n"
-    "                       residual lies more than K robust standard deviations\n"
-    "                       (1.4826 x median absolute deviation) from the median\n"
-    "                       and fit again, until nothing more is rejected (at most\n"
-    "                       10 rounds, never more than half of the points);\n"
-    "                       K > 0, typically 3 to 5.  One line per round on\n"
-    "                       standard error; the statistics are over the kept points\n";
-
 namespace {
 
 /* Names of the method= values, in VaboMethod order. */

@@ -74,7 +74,4 @@ bool vabo_robust_set_result(VaboResult &result,
                             const VaboRobustRun &run, const double *TwoTheta,
                             const double *Coord1, const double *Coord2);
 
-/* The help paragraph of the robust options. */
-extern const char *const VaboRobustHelpText;
-
 #endif

@@ -77,37 +77,11 @@ const std::string kExample =
     "     data points: stdev, mindev, maxdev, total, ndata, nopt (average standard deviation per data point, \n"
     "     minimum and maximum standard deviation, total weight, number of data points, number of optimized parameters)\n";
 
-/* The help ends with a paragraph on the result files. */
-const std::string kResultFilesHelp =
-    "  Result files, written after the result lines (also when the fit is judged\n"
-    "  too poor; after a failed refinement only the JSON file):\n"
-    "    poni=<file>        the refined geometry as a PONI file (version 2) for\n"
-    "                       azimuthal integration programs\n"
-    "    json=<file>        the whole result as JSON: values, deviations, standard\n"
-    "                       errors and correlations from the covariance, statistics\n"
-    "    wavelength=<expr>  the wavelength written to the PONI file, with a unit,\n"
-    "                       e.g. wavelength=0.72932_Ao\n"
-    "\n";
-
-/* ... and one on the robust options. */
-const std::string kRobustHelp =
-    "  Robust refinement (the two may be combined):\n"
-    "    method=gn|lm       gn: Gauss-Newton steps, the default; lm: Levenberg-\n"
-    "                       Marquardt damping, for start values far off\n"
-    "    reject=<K>         sigma clipping: after the fit, reject the points whose\n"
-    "                       residual lies more than K robust standard deviations\n"
-    "                       (1.4826 x median absolute deviation) from the median\n"
-    "                       and fit again, until nothing more is rejected (at most\n"
-    "                       10 rounds, never more than half of the points);\n"
-    "                       K > 0, typically 3 to 5.  One line per round on\n"
-    "                       standard error; the statistics are over the kept points\n"
-    "\n";
-
 const std::string kHelp =
     kUsage + "\n" +
     "  debug=(verbose=0x1,level=0x6,data=0x8,temp=0x10,vabo=0x20,list=0x40,"
     "savesteps=0x80)\n\n" +
-    kExample + "\n" + "\n" + kResultFilesHelp + kRobustHelp;
+    kExample + "\n" + "\n";
 
 const char *const kNames[8] = {"pix1", "pix2", "cen1", "cen2",
                                "dis",  "rot1", "rot2", "rot3"};
