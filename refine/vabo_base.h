@@ -230,6 +230,11 @@ int VaboBeamDistance(double *pdistance, const double *Par);
 /* Tilt angles (tilt3d_angles) of the detector rotation; 0, or -1 when they
  * cannot be computed (not a rotation, e.g. a rotation that is not a number). */
 int VaboTilt(double *tilt, const double *Par);
+/* The beam parameters of Par in the order of VaboBeamNames -- pix1, pix2,
+ * beam centre (2), beam distance, tilt (3) -- into Beam, and into Has
+ * whether each could be computed (those that cannot are 0).  A null Par
+ * has none. */
+void VaboBeamValues(double Beam[NParams], bool Has[NParams], const double *Par);
 /* pix1 pix2 beam centre (2) beam distance tilt (3) as "%12lg " fields, "-"
  * where unavailable; cut at bufsiz - 1.  Returns buffer (its working storage
  * is local, so it never fails). */

@@ -4,14 +4,16 @@
  * tilt as angles, with their one-line text form (BeamPar).
  *
  * Entry points: Vabo2Image_X3 (pixel hit by a direction), VaboBeamCenter,
- * VaboBeamDistance, VaboTilt and sprint_beam_parameters.  Input is a
- * parameter vector in natural order.  Each quantity fails on its own; the
- * text shows "-" for a quantity that cannot be computed.
+ * VaboBeamDistance, VaboTilt, VaboBeamValues (all of them with their
+ * availability) and sprint_beam_parameters.  Input is a parameter vector in
+ * natural order.  Each quantity fails on its own; the text shows "-" for a
+ * quantity that cannot be computed.
  */
 #include "vabo_base.h"
 #include "vabo_internal.h"
 #include "tilt3d.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -87,21 +89,27 @@ int VaboTilt(double *tilt, const double *Par)
   return 0;
 }
 
+void VaboBeamValues(double Beam[NParams], bool Has[NParams], const double *Par)
+{
+  std::fill(Beam, Beam + NParams, 0.0);
+  std::fill(Has, Has + NParams, false);
+  if (!Par) return;
+  Beam[0] = Par[Pix1];
+  Beam[1] = Par[Pix2];
+  Has[0] = Has[1] = true;
+  if (VaboBeamCenter(&Beam[2], Par) == 0) Has[2] = Has[3] = true;
+  if (VaboBeamDistance(&Beam[4], Par) == 0) Has[4] = true;
+  if (VaboTilt(&Beam[5], Par) == 0) Has[5] = Has[6] = Has[7] = true;
+  for (int k = 2; k < NParams; ++k)
+    if (!Has[k]) Beam[k] = 0.0;
+}
+
 char *sprint_beam_parameters(char *buffer, size_t bufsiz, const double *Par)
 {
   if (!buffer || bufsiz == 0) return buffer;
-  double ParBeam[kBeamFields] = {};
-  bool IParBeam[kBeamFields] = {};
-
-  if (Par) {
-    ParBeam[0] = Par[Pix1];
-    ParBeam[1] = Par[Pix2];
-    IParBeam[0] = IParBeam[1] = true;
-    if (VaboBeamCenter(&ParBeam[2], Par) == 0) IParBeam[2] = IParBeam[3] = true;
-    if (VaboBeamDistance(&ParBeam[4], Par) == 0) IParBeam[4] = true;
-    if (VaboTilt(&ParBeam[5], Par) == 0)
-      IParBeam[5] = IParBeam[6] = IParBeam[7] = true;
-  }
+  double ParBeam[kBeamFields];
+  bool IParBeam[kBeamFields];
+  VaboBeamValues(ParBeam, IParBeam, Par);
 
   VaboTextAppender text(buffer, bufsiz);
   for (int k = 0; k < kBeamFields; ++k) {

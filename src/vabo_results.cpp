@@ -207,12 +207,11 @@ Json count_value(double value)
 void write_statistics(JsonWriter &w, const VaboResult &r)
 {
   if (!r.refined) return w.value(nullptr);
-  const char *const names[NStats] = {"stdev", "mindev", "maxdev",
-                                     "total", "ndata",  "nopt"};
   w.begin_object();
   for (int k = 0; k < NStats; ++k)
-    w.member(names[k], (k == RNData || k == RNopt) ? count_value(r.stat[k])
-                                                   : Json(r.stat[k]));
+    w.member(VaboStatNames[k], (k == RNData || k == RNopt)
+                                   ? count_value(r.stat[k])
+                                   : Json(r.stat[k]));
   w.end_object();
 }
 
@@ -474,14 +473,7 @@ void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
   std::copy(ParStat, ParStat + NStats, result.stat.begin());
   result.refined = true;
 
-  double center[2] = {0.0, 0.0}, distance = 0.0, tilt[3] = {0.0, 0.0, 0.0};
-  const bool has_center = VaboBeamCenter(center, ParOpt) == 0;
-  const bool has_distance = VaboBeamDistance(&distance, ParOpt) == 0;
-  const bool has_tilt = VaboTilt(tilt, ParOpt) == 0;
-  result.beam = {ParOpt[Pix1], ParOpt[Pix2], center[0], center[1],
-                 distance,     tilt[0],      tilt[1],   tilt[2]};
-  result.has_beam = {true,         true,     has_center, has_center,
-                     has_distance, has_tilt, has_tilt,   has_tilt};
+  VaboBeamValues(result.beam.data(), result.has_beam.data(), ParOpt);
   result.cov_status =
       VaboCovariance(result.cov.data(), nullptr, &result.nopt, ParOpt,
                      result.mode.data(), ndata, Angle, I1, I2, Weight);
