@@ -337,12 +337,12 @@ py::object result_statistics(const Result &r)
   if (!r.record.refined) return py::none();
   py::dict section;
   for (int k = 0; k < NStats; ++k) {
-    const double v = r.record.stat[k];
     /* The counts as integers, as the JSON document writes them. */
-    if ((k == RNData || k == RNopt) && v >= 0.0 && v == std::floor(v))
-      section[VaboStatNames[k]] = static_cast<long long>(v);
+    unsigned long long count = 0;
+    if (vabo_result_count(r.record, k, &count))
+      section[VaboStatNames[k]] = count;
     else
-      section[VaboStatNames[k]] = v;
+      section[VaboStatNames[k]] = r.record.stat[k];
   }
   return section;
 }

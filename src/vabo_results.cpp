@@ -193,25 +193,15 @@ void write_parameters(JsonWriter &w, const VaboResult &r)
   w.end_object();
 }
 
-/* A count kept in a statistics vector, as a JSON integer when it is one
- * (a double holds every integer up to 2^53 exactly). */
-Json count_value(double value)
-{
-  constexpr double kLargestExactInteger = 9007199254740992.0;
-  if (value >= 0.0 && value <= kLargestExactInteger &&
-      value == std::floor(value))
-    return static_cast<unsigned long long>(value);
-  return value;
-}
-
 void write_statistics(JsonWriter &w, const VaboResult &r)
 {
   if (!r.refined) return w.value(nullptr);
   w.begin_object();
-  for (int k = 0; k < NStats; ++k)
-    w.member(VaboStatNames[k], (k == RNData || k == RNopt)
-                                   ? count_value(r.stat[k])
-                                   : Json(r.stat[k]));
+  for (int k = 0; k < NStats; ++k) {
+    unsigned long long count = 0;
+    w.member(VaboStatNames[k],
+             vabo_result_count(r, k, &count) ? Json(count) : Json(r.stat[k]));
+  }
   w.end_object();
 }
 
@@ -424,6 +414,19 @@ double vabo_result_error(const VaboResult &result, int p)
   if (j < 0) return 0.0;
   if (!vabo_result_has_covariance(result)) return std::nan("");
   return std::sqrt(vabo_result_covariance(result, j, j));
+}
+
+bool vabo_result_count(const VaboResult &result, int k,
+                       unsigned long long *count)
+{
+  constexpr double kLargestExactInteger = 9007199254740992.0;
+  if (k != RNData && k != RNopt) return false;
+  const double value = result.stat[k];
+  if (!(value >= 0.0 && value <= kLargestExactInteger &&
+        value == std::floor(value)))
+    return false;
+  *count = static_cast<unsigned long long>(value);
+  return true;
 }
 
 std::string vabo_result_message(const VaboResult &result)

@@ -122,6 +122,11 @@ double vabo_result_correlation(const VaboResult &result, size_t row,
  * the root of its covariance diagonal for a refined one, NaN when there is
  * no covariance. */
 double vabo_result_error(const VaboResult &result, int p);
+/* Whether statistic k (RStdDev ... RNopt) is a count -- ndata or nopt --
+ * holding a whole number that a double keeps exactly (up to 2^53); then its
+ * value is *count.  The result documents write such counts as integers. */
+bool vabo_result_count(const VaboResult &result, int k,
+                       unsigned long long *count);
 /* result.message, followed by why there are no standard errors when a
  * refined result has none. */
 std::string vabo_result_message(const VaboResult &result);
