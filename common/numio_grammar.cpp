@@ -694,19 +694,18 @@ bool numio_plain_literal(const char *s, double *value, const char **tail)
   return true;
 }
 
-/* Whether num_str2double may read the plain literal [literal, end)
- * directly: not when the library's debug level prints every program, not
- * when a program of the reader's name is registered (the reader replaces
- * it), and not for a literal with a "." under a numeric locale whose decimal
- * point is another one (strtod would stop at the "."). */
-static bool plain_literal_allowed(const char *literal, const char *end)
+/* Whether num_str2double may read a plain literal directly: not when the
+ * library's debug level prints every program, not when a program of the
+ * reader's name is registered (the reader replaces it), and not under a
+ * numeric locale whose decimal point is not "." (strtod would stop at the
+ * ".").  The locale is asked each time, since the caller may change it
+ * between readings; asking costs less than looking for a "." first. */
+static bool plain_literal_allowed()
 {
   if (NUMIO_debug > 2) return false;
   NumProg *registered = nullptr;
   if (numprog_search(kStr2DoubleName, &registered) != 0 || registered)
     return false;
-  if (!std::memchr(literal, '.', static_cast<size_t>(end - literal)))
-    return true;
   const char *point = nl_langinfo(RADIXCHAR);
   return point && point[0] == '.' && point[1] == '\0';
 }
@@ -720,7 +719,7 @@ double num_str2double(const char *str, const char **tail, int *perrval)
   const char *s = numio_skip_white(str ? str : "");
   double value = 0.0;
   const char *end = s;
-  if (numio_plain_literal(s, &value, &end) && plain_literal_allowed(s, end)) {
+  if (numio_plain_literal(s, &value, &end) && plain_literal_allowed()) {
     if (tail) *tail = end;
     if (perrval) *perrval = NUM_SUCCESS;
     return value;
