@@ -80,17 +80,14 @@ def run_vabo(vabo, workdir, data, start, label):
 
 def check_poni(label, doc, poni, points, probe):
     """Failures of the PONI file against pyFAI and the probe."""
-    import pyFAI  # after the arguments are checked: a slow import
+    # After the arguments are checked: slow imports, and the cross-check
+    # module needs pyFAI to load.
+    import pyFAI
+    from pyfai_crosscheck import probe_angles
     failures = 0
     par = [doc["parameters"][name]["value"] for name in NAMES]
-    rows = "".join(" ".join("%.17g" % v for v in par + [i1, i2]) + "\n"
-                   for i1, i2 in points[:, 1:3])
-    run = subprocess.run([probe], input=rows, capture_output=True, text=True,
-                         check=False)
-    if run.returncode != 0:
-        sys.exit("vabo_model_probe failed (%d): %s"
-                 % (run.returncode, run.stderr))
-    ours = numpy.array([float(v) for v in run.stdout.split()])
+    ours = numpy.array(probe_angles(
+        probe, [par + [i1, i2] for i1, i2 in points[:, 1:3]]))
     ai = pyFAI.load(poni)
     theirs = ai.tth(points[:, 1], points[:, 2])
     worst = float(numpy.max(numpy.abs(ours - theirs)))
