@@ -26,16 +26,11 @@
 namespace {
 
 using vabo_fuzz::fuzz_check;
+using vabo_fuzz::known_errval;
+using vabo_fuzz::same_double;
 
 constexpr int kMaxVariables = 3;
 constexpr const char *kName = "fuzz";
-
-bool same_double(double a, double b)
-{
-  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-bool known_errval(int errval) { return errval >= 0 && errval <= NUM_EUNIT; }
 
 FILE *null_stream()
 {

@@ -21,14 +21,8 @@
 namespace {
 
 using vabo_fuzz::fuzz_check;
-
-/* The largest error value with a meaning; every reader reports 0 ... 17. */
-constexpr int kLastErrval = NUM_EUNIT;
-
-bool same_double(double a, double b)
-{
-  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
-}
+using vabo_fuzz::known_errval;
+using vabo_fuzz::same_double;
 
 void check_tail(const char *text, const char *tail)
 {
@@ -48,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   const char *tail = nullptr;
   const double value = num_str2double(text, &tail, &errval);
   check_tail(text, tail);
-  fuzz_check(errval >= 0 && errval <= kLastErrval, "a known error value");
+  fuzz_check(known_errval(errval), "a known error value");
   fuzz_check(errval == 0 || value == 0.0, "0 after an error");
 
   int grammar_errval = -1;
@@ -64,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   tail = nullptr;
   const long integer = num_str2long(text, &tail, &errval);
   check_tail(text, tail);
-  fuzz_check(errval >= 0 && errval <= kLastErrval, "a known error value");
+  fuzz_check(known_errval(errval), "a known error value");
   fuzz_check(errval != 0 || (integer >= INT32_MIN && integer <= INT32_MAX),
              "an integer of 32 bits");
   fuzz_check(errval == 0 || integer == 0, "0 after an error");

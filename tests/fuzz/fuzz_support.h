@@ -10,10 +10,14 @@
 #ifndef VABO_FUZZ_SUPPORT_H
 #define VABO_FUZZ_SUPPORT_H
 
+#include "numio.h"
+
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -56,6 +60,18 @@ inline void fuzz_check(bool holds, const char *promise)
   if (holds) return;
   std::fprintf(stderr, "fuzz check failed: %s\n", promise);
   std::abort();
+}
+
+/* Whether two doubles are the same bits, or both not a number. */
+inline bool same_double(double a, double b)
+{
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+/* Whether errval is one of the readers' error values, 0 ... NUM_EUNIT. */
+inline bool known_errval(int errval)
+{
+  return errval >= 0 && errval <= NUM_EUNIT;
 }
 
 } // namespace vabo_fuzz
