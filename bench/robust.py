@@ -289,13 +289,14 @@ def main(argv=None):
             outliers = outlier_rows(vabo, workdir, range(1, args.seeds + 1),
                                     args.reject)
             starts = hard_start_rows(vabo, workdir)
-            rates = random_start_rates(vabo, workdir, args.random)
+            rates = (random_start_rates(vabo, workdir, args.random)
+                     if args.random > 0 else [])
     except (Failure, OSError, subprocess.CalledProcessError) as failure:
         sys.stderr.write("robust.py: %s\n" % failure)
         return 1
     print_outliers(outliers, args.reject)
     print_hard_starts(starts)
-    for seed, counts in rates if args.random > 0 else ():
+    for seed, counts in rates:
         print("data set %d, %d random starts: gn reaches the minimum in "
               "%d (%.0f %%), lm in %d (%.0f %%)" % (
                   seed, args.random, counts["gn"],
