@@ -319,19 +319,36 @@ inline constexpr double VABO_LM_RAISE = 10.0; /* after a rejected step */
 inline constexpr double VABO_LM_LOWER = 2.0;  /* divisor after a step made */
 inline constexpr int VABO_LM_MAX_REJECTED = 10;
 
+/* The normal equations that a refinement ends with, at its refined
+ * parameters and with its weights: all that the covariance needs, so that
+ * it takes no other walk over the points (VaboCovarianceNormal). */
+typedef struct VaboNormal {
+  int valid;                     /* non-zero: the fields below are filled */
+  size_t nopt;                   /* number of refined parameters */
+  double ATA[NParams * NParams]; /* J^T W J, nopt x nopt, column-major, the
+                                    refined parameters in natural order */
+  double squares;                /* sum of W r^2 over the points, rad^2 */
+  double total;                  /* sum of the weights */
+  size_t npoints;                /* points of positive weight */
+} VaboNormal;
+
 /* Options of VaboOptimizeEx; all zero (or a null pointer) is VaboOptimize.
  * continued and first_step let one run refine in several calls (as the
  * rounds of VaboOptimizeRobust do) and still number its steps, and its
  * iteration log, as one sequence. */
 typedef struct VaboOptions {
-  int method;     /* VaboMethod */
-  double damping; /* Levenberg-Marquardt damping of the first step;
-                     0 (or not positive): VABO_LM_START_DAMPING */
-  int continued;  /* non-zero: this call continues a refinement: the
-                     iteration log is appended to without a scan of the
-                     start values */
-  int first_step; /* steps done before this call: step k of the call is
-                     shown and logged as first_step + k */
+  int method;         /* VaboMethod */
+  double damping;     /* Levenberg-Marquardt damping of the first step;
+                         0 (or not positive): VABO_LM_START_DAMPING */
+  int continued;      /* non-zero: this call continues a refinement: the
+                         iteration log is appended to without a scan of the
+                         start values */
+  int first_step;     /* steps done before this call: step k of the call is
+                         shown and logged as first_step + k */
+  VaboNormal *Normal; /* out (may be null): the normal equations at the
+                         refined parameters after a success; not valid
+                         after a failure, nor when the vabo trace or the
+                         showtemp printouts take the model point by point */
 } VaboOptions;
 
 /* As VaboOptimizeSteps, with Options (null: the defaults).  With
@@ -411,6 +428,11 @@ typedef enum VaboCovStatus {
 int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
                    const int *ParMode, size_t ndata, const double *Angle,
                    const double *I1, const double *I2, const double *Weight);
+/* As VaboCovariance, from the normal equations a refinement ended with
+ * (VaboOptions.Normal) instead of a walk over the points: the same
+ * numbers, bit for bit.  VaboCovFailed when Normal is missing or not
+ * valid. */
+int VaboCovarianceNormal(double *Cov, double *ps2, const VaboNormal *Normal);
 /* One line saying what a VaboCovStatus means ("unknown status" for any
  * other value); a static text. */
 const char *VaboCovStatusText(int status);
@@ -442,6 +464,10 @@ typedef enum VaboRejectEnd {
   VaboRejectHalfGuard    /* the last round would have rejected more than
                             half of the points; it rejected none */
 } VaboRejectEnd;
+
+/* The name of a VaboRejectEnd ("settled", "round limit", "half guard");
+ * "unknown" for any other value; a static text. */
+const char *VaboRejectEndName(int end);
 
 /* One round of clipping.  The points that take part are those of positive
  * weight not rejected before; "kept" counts every point not rejected,

@@ -4,12 +4,13 @@
  * Entry points: VaboCovariance, which evaluates s2 (J^T W J)^-1 at given
  * parameters from the model's analytic Jacobian and residuals (in one walk
  * over the points, as the refinement's steps take them), with the status
- * that says why it could not; and VaboCovStatusText.  The inversion of the
- * normal matrix, CholeskyInverse, is plain algebra (vabo_linalg.cpp).  The
- * partial deviations of get_VaboParDev stay as they are: these standard
- * errors take the correlations between parameters into account, the
- * deviations do not.
- * Owns its working arrays for one call; writes no output of its own.
+ * that says why it could not; VaboCovarianceNormal, the same from the
+ * normal equations a refinement ended with, without that walk; and
+ * VaboCovStatusText.  The inversion of the normal matrix, CholeskyInverse,
+ * is plain algebra (vabo_linalg.cpp).  The partial deviations of get_VaboParDev
+ * stay as they are: these standard errors take the correlations between
+ * parameters into account, the deviations do not. Owns its working arrays for
+ * one call; writes no output of its own.
  */
 #include "vabo_base.h"
 #include "vabo_geometry.h"
@@ -21,22 +22,6 @@
 #include <vector>
 
 namespace {
-
-bool all_finite(const std::vector<double> &v)
-{
-  for (double x : v)
-    if (!std::isfinite(x)) return false;
-  return true;
-}
-
-/* Number of points that take part in the fit: those of positive weight. */
-size_t weighted_points(size_t ndata, const double *Weight)
-{
-  size_t n = 0;
-  for (size_t i = 0; i < ndata; ++i)
-    if (Weight[i] > 0.0) ++n;
-  return n;
-}
 
 /* The weighted sum of squared residuals and the normal matrix J^T W J
  * (nopt x nopt, column-major) at the parameters of Ordered.  In one walk
@@ -86,27 +71,51 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
   if (!vabo_tables_given(ndata, Angle, I1, I2, Weight)) return VaboCovFailed;
   if (ndata > kVaboMaxPoints) return VaboCovFailed;
 
-  const size_t npoints = weighted_points(ndata, Weight);
-  if (npoints <= nopt) return VaboCovTooFewPoints;
+  VaboNormal normal{};
+  normal.nopt = nopt;
+  normal.npoints = vabo_weighted_points(ndata, Weight);
+  if (normal.npoints <= nopt) return VaboCovTooFewPoints;
 
-  std::vector<double> ATA, inverse;
-  if (!vabo_obtain(ATA, nopt * nopt) || !vabo_obtain(inverse, nopt * nopt))
+  std::vector<double> ATA;
+  if (!vabo_obtain(ATA, nopt * nopt)) return VaboCovNoMemory;
+  if (!normal_matrix(normal.squares, ATA, Ordered, ndata, Angle, I1, I2,
+                     Weight))
     return VaboCovNoMemory;
-  const int rows = static_cast<int>(ndata);
-  const int cols = static_cast<int>(nopt);
-  double squares = 0.0;
-  if (!normal_matrix(squares, ATA, Ordered, ndata, Angle, I1, I2, Weight))
-    return VaboCovNoMemory;
-  const double s2 = squares / static_cast<double>(npoints - nopt);
+  std::copy(ATA.begin(), ATA.end(), normal.ATA);
+  /* The total weight is summed (and traced) only for a fit whose sums are
+   * finite numbers; the others end as not finite without it. */
+  const double s2 = normal.squares / static_cast<double>(normal.npoints - nopt);
+  const bool finite = std::isfinite(s2) &&
+                      std::all_of(ATA.begin(), ATA.end(),
+                                  [](double x) { return std::isfinite(x); });
+  normal.total =
+      finite ? scalar_components_sum(Weight, static_cast<int>(ndata)) : NAN;
+  normal.valid = 1;
+  return VaboCovarianceNormal(Cov, ps2, &normal);
+}
+
+int VaboCovarianceNormal(double *Cov, double *ps2, const VaboNormal *Normal)
+{
+  if (ps2) *ps2 = NAN;
+  if (!Normal || !Normal->valid || Normal->nopt > NParams) return VaboCovFailed;
+  const size_t nopt = Normal->nopt;
+  if (Normal->npoints <= nopt) return VaboCovTooFewPoints;
+
+  const double s2 =
+      Normal->squares / static_cast<double>(Normal->npoints - nopt);
   if (ps2) *ps2 = s2;
-  if (!std::isfinite(s2) || !all_finite(ATA)) return VaboCovNotFinite;
+  if (!std::isfinite(s2) ||
+      !std::all_of(Normal->ATA, Normal->ATA + nopt * nopt,
+                   [](double x) { return std::isfinite(x); }))
+    return VaboCovNotFinite;
 
-  const double total = scalar_components_sum(Weight, rows);
   /* The test the refinement applies before each step: a parameter that acts
    * on no angle has a column of rounding noise, which the pivots of the
    * inversion cannot tell from a real column. */
-  if (vabo_without_influence(ATA.data(), nopt, total)) return VaboCovSingular;
-  if (CholeskyInverse(cols, ATA.data(), inverse.data()) != 0)
+  if (vabo_without_influence(Normal->ATA, nopt, Normal->total))
+    return VaboCovSingular;
+  double inverse[NParams * NParams];
+  if (CholeskyInverse(static_cast<int>(nopt), Normal->ATA, inverse) != 0)
     return VaboCovSingular;
 
   if (Cov)

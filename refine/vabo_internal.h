@@ -18,6 +18,7 @@
 #include "vabo_base.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -71,6 +72,41 @@ inline bool vabo_tables_given(size_t ndata, const double *Angle,
  * (rot3 at any tilt), which the Cholesky pivots cannot tell from a real
  * column. */
 bool vabo_without_influence(const double *ATA, size_t nopt, double total);
+
+/* The values of smallest and of largest magnitude among those offered,
+ * sign kept, the first of equal magnitudes: a value replaces the kept one
+ * only when its magnitude beats it strictly (a NaN offered first stays).
+ * Both are 0 before any value is offered. */
+struct VaboExtremes {
+  double min = 0.0;
+  double max = 0.0;
+  bool any = false;
+
+  void offer(double value)
+  {
+    if (!any || std::fabs(value) < std::fabs(min)) min = value;
+    if (!any || std::fabs(value) > std::fabs(max)) max = value;
+    any = true;
+  }
+};
+
+/* Sum of W[0] ... W[n-1], ascending from 0 (scalar_components_sum without
+ * its trace line). */
+inline double vabo_sum(const double *W, size_t n)
+{
+  double sum = 0.0;
+  for (size_t i = 0; i < n; ++i) sum += W[i];
+  return sum;
+}
+
+/* Number of points of positive weight: those that take part in a fit. */
+inline size_t vabo_weighted_points(size_t ndata, const double *Weight)
+{
+  size_t n = 0;
+  for (size_t i = 0; i < ndata; ++i)
+    if (Weight[i] > 0.0) ++n;
+  return n;
+}
 
 /* ---------------------------------------------------------------------
  * Text forms

@@ -28,16 +28,12 @@ inline std::ptrdiff_t flat(int major, int stride, int minor)
   return static_cast<std::ptrdiff_t>(major) * stride + minor;
 }
 
-/* The first element of V whose magnitude no later one beats, sign kept:
- * beats(|V[i]|, |candidate|) replaces the candidate.  0 for N <= 0. */
-template <typename Beats>
-double first_extreme(const double *V, int N, Beats beats)
+/* The extremes by magnitude of V[0] ... V[N-1] (none for N <= 0). */
+VaboExtremes extremes(const double *V, int N)
 {
-  if (N <= 0) return 0.0;
-  double candidate = V[0];
-  for (int i = 1; i < N; ++i)
-    if (beats(std::fabs(V[i]), std::fabs(candidate))) candidate = V[i];
-  return candidate;
+  VaboExtremes found;
+  for (int i = 0; i < N; ++i) found.offer(V[i]);
+  return found;
 }
 
 /* The Cholesky factorisation A = G^T G of a symmetric n x n matrix, G upper
@@ -154,29 +150,27 @@ double scalar_product_weight(const double *V, const double *W,
 double scalar_components_sum(const double *W, int N)
 {
   vabo_trace("scalar_components_sum");
-  double sum = 0.0;
-  for (int i = 0; i < N; ++i) sum += W[i];
-  return sum;
+  return N > 0 ? vabo_sum(W, static_cast<size_t>(N)) : 0.0;
 }
 
 double scalar_absmin(const double *V, int N)
 {
   vabo_trace("scalar_absmin");
-  return first_extreme(V, N, [](double a, double b) { return a < b; });
+  return extremes(V, N).min;
 }
 
 double scalar_absmax(const double *V, int N)
 {
   vabo_trace("scalar_absmax");
-  return first_extreme(V, N, [](double a, double b) { return a > b; });
+  return extremes(V, N).max;
 }
 
 /* Refuses a pivot that is not positive (or not a number), or that is only
  * rounding noise of its diagonal entry (A singular to working precision);
  * with showtemp prints the factor so far when it fails, and the factor and
- * G^T G when it succeeds.  Up to NParams unknowns the workspace is local:
- * the refinement's systems never fail for want of memory, which would be
- * taken for a singular matrix. */
+ * G^T G when it succeeds.  Up to NParams unknowns the workspace is local,
+ * so the refinement's systems never fail for want of memory; larger
+ * systems whose workspace cannot be obtained end with NoWorkspace. */
 VaboCholesky vabo_cholesky_solve(int n, const double *A, const double *B,
                                  double *X)
 {

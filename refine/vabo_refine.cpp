@@ -76,14 +76,6 @@ struct Workspace {
   }
 };
 
-/* Sum of the weights, without the arithmetic's trace line. */
-double total_weight(size_t ndata, const double *Weight)
-{
-  double total = 0.0;
-  for (size_t i = 0; i < ndata; ++i) total += Weight[i];
-  return total;
-}
-
 /* The rule of VaboStdDev and vabo_parts: sqrt(squares / (total - 1)), -1
  * when the total weight is at most 1, the total itself when it is NaN.
  * squares() (the weighted sum of squares) is taken only when it is used. */
@@ -103,7 +95,8 @@ void sum_points(VaboPointSums &sums, const VaboGeometry &geometry, size_t ndata,
                 const double *Weight)
 {
   constexpr size_t kBlock = VABO_GEOMETRY_BLOCK;
-  double squares = 0.0, mindev = 0.0, maxdev = 0.0;
+  double squares = 0.0;
+  VaboExtremes extremes;
   double ATA[N * N + 1] = {};
   double ATB[N + 1] = {};
   double angle[kBlock];
@@ -116,8 +109,7 @@ void sum_points(VaboPointSums &sums, const VaboGeometry &geometry, size_t ndata,
       const double b = Angle[i] - angle[k];
       const double w = Weight[i];
       squares += b * b * w;
-      if (i == 0 || std::fabs(b) < std::fabs(mindev)) mindev = b;
-      if (i == 0 || std::fabs(b) > std::fabs(maxdev)) maxdev = b;
+      extremes.offer(b);
 #pragma GCC unroll 8
       for (size_t n = 0; n < N; ++n) {
         const double a_n = a[n * kBlock + k];
@@ -129,8 +121,8 @@ void sum_points(VaboPointSums &sums, const VaboGeometry &geometry, size_t ndata,
     }
   }
   sums.squares = squares;
-  sums.mindev = mindev;
-  sums.maxdev = maxdev;
+  sums.mindev = extremes.min;
+  sums.maxdev = extremes.max;
   for (size_t n = 0; n < N; ++n) {
     sums.ATB[n] = ATB[n];
     for (size_t l = n; l < N; ++l)
@@ -177,7 +169,7 @@ public:
              const double *I1, const double *I2, const double *Weight)
       : Ordered_(Ordered), ndata_(ndata), Angle_(Angle), I1_(I1), I2_(I2),
         Weight_(Weight), per_point_(!vabo_per_step_model()),
-        total_(total_weight(ndata, Weight))
+        total_(vabo_sum(Weight, ndata))
   {
   }
 
@@ -271,6 +263,21 @@ public:
     for (size_t j = 0; j < nopt; ++j)
       damped[j * nopt + j] += damping * ws_.ATA[j * nopt + j];
     return correct(damped);
+  }
+
+  /* The normal equations of the last evaluation into normal, when the walk
+   * over the points summed them (not point by point); false otherwise. */
+  bool hand_back(VaboNormal &normal) const
+  {
+    if (per_point_) return false;
+    const size_t nopt = refined_count(Ordered_);
+    normal.nopt = nopt;
+    std::copy(sums_.ATA, sums_.ATA + nopt * nopt, normal.ATA);
+    normal.squares = sums_.squares;
+    normal.total = total_;
+    normal.npoints = vabo_weighted_points(ndata_, Weight_);
+    normal.valid = 1;
+    return true;
   }
 
   /* Deviations and statistics at the current parameters.  false when the
@@ -534,6 +541,7 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
   LastFailure = VaboOptimizeOk;
   vabo_trace("VaboOptimize");
   const VaboOptions options = Options ? *Options : VaboOptions{};
+  if (options.Normal) options.Normal->valid = 0;
   if (options.method != VaboGaussNewton &&
       options.method != VaboLevenbergMarquardt)
     return fail(VaboOptimizeBadArgument);
@@ -564,6 +572,7 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
   /* Without storage for the deviations the refinement has no result to
    * report: -1 for every deviation and statistic would pass for one. */
   if (!refinement.deviations()) return fail(VaboOptimizeNoMemory);
+  if (options.Normal) refinement.hand_back(*options.Normal);
   reorder_Par(&Ordered, ParOpt, ParDev, ParStat);
   return 0;
 }

@@ -1,13 +1,13 @@
 /*
  * vabo_reject.cpp -- sigma clipping of outliers around the refinement.
  *
- * Entry points: VaboMedian; VaboRejectPass, one round of clipping of given
- * residuals (median, robust scale from the median absolute deviation, the
- * points beyond k times it, the guard against rejecting more than half of
- * the points); VaboOptimizeRobust, which refines with VaboOptimizeEx and
- * repeats rounds and refinements until nothing more is rejected.  The
- * scale is not weighted: weights only decide which points take part
- * (those of positive weight).  Rejected points keep their place in the
+ * Entry points: VaboMedian; VaboRejectEndName; VaboRejectPass, one round of
+ * clipping of given residuals (median, robust scale from the median absolute
+ * deviation, the points beyond k times it, the guard against rejecting more
+ * than half of the points); VaboOptimizeRobust, which refines with
+ * VaboOptimizeEx and repeats rounds and refinements until nothing more is
+ * rejected.  The scale is not weighted: weights only decide which points take
+ * part (those of positive weight).  Rejected points keep their place in the
  * tables with weight 0 in a copy of the weights, so the iteration log and
  * the point numbers stay those of the input.  Owns its working arrays for
  * one call; prints nothing (the caller reports the rounds).
@@ -47,15 +47,14 @@ void restrict_statistics(double *Stat, size_t ndata, const double *B,
                          const int *Round)
 {
   size_t kept = 0;
-  double mindev = 0.0, maxdev = 0.0;
+  VaboExtremes extremes;
   for (size_t i = 0; i < ndata; ++i) {
     if (Round[i] != 0) continue;
-    if (kept == 0 || std::fabs(B[i]) < std::fabs(mindev)) mindev = B[i];
-    if (kept == 0 || std::fabs(B[i]) > std::fabs(maxdev)) maxdev = B[i];
+    extremes.offer(B[i]);
     ++kept;
   }
-  Stat[RMinDev] = mindev;
-  Stat[RMaxDev] = maxdev;
+  Stat[RMinDev] = extremes.min;
+  Stat[RMaxDev] = extremes.max;
   Stat[RNData] = static_cast<double>(kept);
 }
 
@@ -178,6 +177,16 @@ double VaboMedian(size_t n, double *values)
   /* The lower middle value is the largest of those before the middle. */
   const double lower = *std::max_element(values, values + middle);
   return lower + (upper - lower) / 2.0;
+}
+
+const char *VaboRejectEndName(int end)
+{
+  switch (end) {
+  case VaboRejectSettled: return "settled";
+  case VaboRejectRoundLimit: return "round limit";
+  case VaboRejectHalfGuard: return "half guard";
+  default: return "unknown";
+  }
 }
 
 int VaboRejectPass(size_t n, const double *B, const double *Weight, int *Round,
