@@ -9,12 +9,13 @@
  * written).  The PONI file has version 2, with the point of normal
  * incidence in metres from the corner of the first pixel, as the
  * integration programs read it.  Numbers are written in the shortest form
- * that reads back to the same double.  No exception leaves this file, and
- * running out of memory anywhere in it is reported.
+ * that reads back to the same double.  No exception leaves this file:
+ * running out of memory gives an empty text (or message), or, for the
+ * files, a report.
  */
 #include "vabo_results.h"
 
-#include "vabo.h"
+#include "vabo_run.h"
 
 #include <nlohmann/json.hpp>
 
@@ -85,6 +86,15 @@ int refined_position(const VaboResult &r, int p)
   for (int q = 0; q < p; ++q)
     if (r.mode[q] != 0) ++j;
   return j;
+}
+
+/* result.message with why there are no standard errors; throws
+ * std::bad_alloc when there is no storage for the text. */
+std::string message_text(const VaboResult &result)
+{
+  if (!result.refined || result.cov_status == VaboCovOk) return result.message;
+  return result.message +
+         "; no standard errors: " + VaboCovStatusText(result.cov_status);
 }
 
 /* A JSON document written as text as it is made, in the layout of the JSON
@@ -267,11 +277,9 @@ Json number_or_null(double value)
 /* The rounds of sigma clipping and every point they rejected. */
 void write_rejection(JsonWriter &w, const VaboResult &r)
 {
-  const char *const ends[] = {"settled", "round limit", "half guard"};
-  const bool known_end = r.reject_end >= 0 && r.reject_end < 3;
   w.begin_object();
   w.member("k", r.reject_k);
-  w.member("end", known_end ? ends[r.reject_end] : "unknown");
+  w.member("end", VaboRejectEndName(r.reject_end));
   w.key("rounds");
   w.begin_array();
   for (const VaboRejectRound &round : r.reject_rounds) {
@@ -290,7 +298,10 @@ void write_rejection(JsonWriter &w, const VaboResult &r)
   w.begin_array();
   for (const VaboRejectedPoint &point : r.rejected) {
     w.begin_object();
-    w.member("line", point.line);
+    if (r.has_lines)
+      w.member("line", point.line);
+    else
+      w.member("index", point.index);
     w.member("angle", point.angle);
     w.member("i1", point.i1);
     w.member("i2", point.i2);
@@ -313,7 +324,7 @@ void write_document(JsonWriter &w, const VaboResult &r)
   w.end_array();
   w.member("input", r.input);
   w.member("status", r.status);
-  w.member("message", vabo_result_message(r));
+  w.member("message", message_text(r));
   w.key("parameters");
   write_parameters(w, r);
   w.key("statistics");
@@ -431,9 +442,33 @@ bool vabo_result_count(const VaboResult &result, int k,
 
 std::string vabo_result_message(const VaboResult &result)
 {
-  if (!result.refined || result.cov_status == VaboCovOk) return result.message;
-  return result.message +
-         "; no standard errors: " + VaboCovStatusText(result.cov_status);
+  try {
+    return message_text(result);
+  } catch (const std::exception &) {
+    return std::string();
+  }
+}
+
+std::string vabo_result_lines(const VaboResult &result)
+{
+  if (!result.refined) return std::string();
+  /* The label field of the program's unlabelled lines: 12 blanks. */
+  constexpr const char *kNoLabel = "            ";
+  char buffer[VaboLineSize];
+  try {
+    std::string text;
+    text.append(kNoLabel).append(
+        sprint_parameters(buffer, sizeof buffer, result.value.data()));
+    text.append("\n").append(kNoLabel);
+    text.append(
+        sprint_parameters(buffer, sizeof buffer, result.deviation.data()));
+    text.append("\n").append(kNoLabel);
+    text.append(sprint_statistics(buffer, sizeof buffer, result.stat.data()));
+    text.append("\n");
+    return text;
+  } catch (const std::exception &) {
+    return std::string();
+  }
 }
 
 std::string vabo_result_poni(const VaboResult &result)
@@ -467,9 +502,9 @@ void vabo_result_set_start(VaboResult &result, const double *ParStart,
 
 void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
                              const double *ParDev, const double *ParStat,
-                             size_t ndata, const double *Angle,
-                             const double *I1, const double *I2,
-                             const double *Weight)
+                             const VaboNormal *Normal, size_t ndata,
+                             const double *Angle, const double *I1,
+                             const double *I2, const double *Weight)
 {
   std::copy(ParOpt, ParOpt + NParams, result.value.begin());
   std::copy(ParDev, ParDev + NParams, result.deviation.begin());
@@ -477,9 +512,15 @@ void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
   result.refined = true;
 
   VaboBeamValues(result.beam.data(), result.has_beam.data(), ParOpt);
-  result.cov_status =
-      VaboCovariance(result.cov.data(), nullptr, &result.nopt, ParOpt,
-                     result.mode.data(), ndata, Angle, I1, I2, Weight);
+  if (Normal && Normal->valid) {
+    result.nopt = Normal->nopt;
+    result.cov_status =
+        VaboCovarianceNormal(result.cov.data(), nullptr, Normal);
+  } else {
+    result.cov_status =
+        VaboCovariance(result.cov.data(), nullptr, &result.nopt, ParOpt,
+                       result.mode.data(), ndata, Angle, I1, I2, Weight);
+  }
 }
 
 std::string vabo_result_json(const VaboResult &result)

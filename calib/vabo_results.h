@@ -1,10 +1,10 @@
 /*
- * vabo_results -- the result files of a run: a PONI file for azimuthal
- * integration programs and a JSON document with the whole result.
+ * vabo_results -- the result of a run and its files: a PONI file for
+ * azimuthal integration programs and a JSON document with the whole result.
  *
- * The front end fills one record, VaboResult, with what the run knows (its
+ * A front end fills one record, VaboResult, with what the run knows (its
  * arguments, start values, refined values, deviations, statistics, steps
- * and the covariance of VaboCovariance) and hands it to the writers.  The
+ * and the covariance) and hands it to the writers.  The
  * JSON document is built from the record section by section
  * (vabo_results.cpp); a new piece of the result is a new field here and a
  * new section there.  Nothing of the JSON library shows in this header.
@@ -32,7 +32,8 @@ struct VaboResultFiles {
 
 /* A point that sigma clipping (reject=) took out of the fit. */
 struct VaboRejectedPoint {
-  size_t line = 0;    /* physical line of the input, from 1 */
+  size_t index = 0;   /* index in the calibration tables, from 0 */
+  size_t line = 0;    /* physical line of the input, from 1 (0: none) */
   double angle = 0.0; /* measured TwoTheta, rad */
   double i1 = 0.0;    /* pixel coordinates */
   double i2 = 0.0;
@@ -82,6 +83,9 @@ struct VaboResult {
   int reject_end = VaboRejectSettled; /* VaboRejectEnd */
   std::vector<VaboRejectRound> reject_rounds;
   std::vector<VaboRejectedPoint> rejected;
+  /* The points came from lines of a file (the rejected points are written
+   * with their line), not from arrays (written with their index). */
+  bool has_lines = true;
 };
 
 /* Records the start values and the modes (which select the refined
@@ -91,14 +95,15 @@ void vabo_result_set_start(VaboResult &result, const double *ParStart,
 
 /* Records the outputs of a successful refinement in result (refined
  * becomes true) and computes the beam parameters and the covariance at
- * ParOpt from the calibration tables; call after vabo_result_set_start.
- * Never fails: a covariance that cannot be had keeps its status, a beam
- * parameter that cannot be derived its mark. */
+ * ParOpt: from the normal equations the refinement ended with when Normal
+ * is valid, otherwise from the calibration tables (the same numbers); call
+ * after vabo_result_set_start.  Never fails: a covariance that cannot be
+ * had keeps its status, a beam parameter that cannot be derived its mark. */
 void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
                              const double *ParDev, const double *ParStat,
-                             size_t ndata, const double *Angle,
-                             const double *I1, const double *I2,
-                             const double *Weight);
+                             const VaboNormal *Normal, size_t ndata,
+                             const double *Angle, const double *I1,
+                             const double *I2, const double *Weight);
 
 /* The JSON document of result as text (two-space indentation, final line
  * end; texts that are not UTF-8 have their bad bytes replaced).  Empty
@@ -128,8 +133,14 @@ double vabo_result_error(const VaboResult &result, int p);
 bool vabo_result_count(const VaboResult &result, int k,
                        unsigned long long *count);
 /* result.message, followed by why there are no standard errors when a
- * refined result has none. */
+ * refined result has none; empty when there is no storage for the text. */
 std::string vabo_result_message(const VaboResult &result);
+
+/* The program's three result lines of a refined result -- refined values,
+ * deviations, statistics, each behind 12 blanks and with its line end --
+ * as the front ends show them; empty when the result is not refined or
+ * there is no storage. */
+std::string vabo_result_lines(const VaboResult &result);
 
 /* The PONI file's text of a refined result (with a Wavelength line when
  * result.has_wavelength); empty when the result is not refined or there is

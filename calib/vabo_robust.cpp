@@ -1,20 +1,22 @@
 /*
- * vabo_robust.cpp -- the options method= and reject= of the front end.
+ * vabo_robust.cpp -- the options method= and reject= and the refinement
+ * they ask for (vabo_robust.h).
  *
- * Reads the two options, runs the refinement they ask for (VaboOptimizeEx
- * for the method, VaboOptimizeRobust for the clipping; the plain
- * VaboOptimizeSteps without them), writes one line per round of clipping
- * to standard error and records the method, the rounds and the rejected
- * points for the JSON result.  The numerical work is the refinement
- * module's; nothing here changes a run that gives neither option.
+ * Reads the two options, runs the refinement (VaboOptimizeEx for the
+ * method, VaboOptimizeRobust for the clipping; the plain VaboOptimizeSteps
+ * without them), makes the lines that report the rounds of clipping and
+ * records the method, the rounds and the rejected points for the result.
+ * The numerical work is the refinement module's; nothing here changes a
+ * run that gives neither option.
  */
 #include "vabo_robust.h"
 
-#include "vabo.h"
+#include "vabo_run.h"
 
 #include "numio.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -24,31 +26,16 @@ namespace {
 /* Names of the method= values, in VaboMethod order. */
 constexpr const char *kMethodNames[] = {"gn", "lm"};
 
-/* Reports a round of clipping as the users' scripts read it. */
-void report_round(const VaboRejectRound &round)
+/* Appends one formatted line to text. */
+[[gnu::format(printf, 2, 3)]] void append_line(std::string &text,
+                                               const char *format, ...)
 {
-  fprintf(stderr,
-          "reject: round %d: %zu points rejected, %zu kept, stdev %lg\n",
-          round.round, round.rejected, round.kept, round.stddev);
-}
-
-/* The lines of the rounds done, and why the clipping stopped when it did
- * not settle. */
-void report_rounds(const VaboRejection &rejection)
-{
-  for (int r = 0; r < rejection.nrounds; ++r) report_round(rejection.Rounds[r]);
-  if (rejection.nrounds == 0) return;
-  const VaboRejectRound &last = rejection.Rounds[rejection.nrounds - 1];
-  if (rejection.end == VaboRejectHalfGuard)
-    fprintf(stderr,
-            "reject: stopped: rejecting the %zu more points beyond %lg sigma "
-            "would reject more than half of the points\n",
-            last.candidates, rejection.k);
-  else if (rejection.end == VaboRejectRoundLimit)
-    fprintf(stderr,
-            "reject: stopped after %d rounds; more points may lie beyond %lg "
-            "sigma\n",
-            rejection.nrounds, rejection.k);
+  char line[VaboLineSize];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  text += line;
 }
 
 /* Sizes the arrays of the clipping; false when there is no storage. */
@@ -66,7 +53,8 @@ bool prepare(VaboRobustRun &run, size_t ndata, const double *Weight)
 
 } // namespace
 
-bool vabo_read_reject(const char *rest, VaboRobustOptions &options)
+bool vabo_read_reject(const char *rest, VaboRobustOptions &options,
+                      std::string *error)
 {
   double value = 0.0;
   int errval = 0;
@@ -77,16 +65,21 @@ bool vabo_read_reject(const char *rest, VaboRobustOptions &options)
     options.reject = value;
     return true;
   }
-  if (errval == NUM_ENOMEM)
-    fprintf(stderr, "ERROR: reading reject=%s: %s\n", rest, reason);
-  else
-    fprintf(stderr,
-            "ERROR: reject=%s is not a factor of the robust scale: %s\n", rest,
-            reason);
+  try {
+    error->clear();
+    if (errval == NUM_ENOMEM)
+      append_line(*error, "ERROR: reading reject=%s: %s", rest, reason);
+    else
+      append_line(*error,
+                  "ERROR: reject=%s is not a factor of the robust scale: %s",
+                  rest, reason);
+  } catch (const std::exception &) { /* the failure stands without its text */
+  }
   return false;
 }
 
-bool vabo_read_method(const char *rest, VaboRobustOptions &options)
+bool vabo_read_method(const char *rest, VaboRobustOptions &options,
+                      std::string *error)
 {
   for (int m = VaboGaussNewton; m <= VaboLevenbergMarquardt; ++m)
     if (strcmp(rest, kMethodNames[m]) == 0) {
@@ -94,11 +87,22 @@ bool vabo_read_method(const char *rest, VaboRobustOptions &options)
       options.method = m;
       return true;
     }
-  fprintf(stderr,
-          "ERROR: method=%s is not a method: use method=gn (Gauss-Newton) or "
-          "method=lm (Levenberg-Marquardt)\n",
-          rest);
+  try {
+    error->clear();
+    append_line(*error,
+                "ERROR: method=%s is not a method: use method=gn "
+                "(Gauss-Newton) or method=lm (Levenberg-Marquardt)",
+                rest);
+  } catch (const std::exception &) { /* the failure stands without its text */
+  }
   return false;
+}
+
+const char *vabo_method_name(int method)
+{
+  if (method < VaboGaussNewton || method > VaboLevenbergMarquardt)
+    return "unknown";
+  return kMethodNames[method];
 }
 
 VaboOptimizeFailure
@@ -113,12 +117,10 @@ vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
     return status ? static_cast<VaboOptimizeFailure>(VaboOptimizeLastFailure())
                   : VaboOptimizeOk;
   };
-  if (!options.has_method && !options.has_reject)
-    return outcome(VaboOptimizeSteps(ParOpt, ParDev, ParStat, ParStart, ParMode,
-                                     ndata, TwoTheta, Coord1, Coord2, Weight,
-                                     mindev, maxiter, psteps));
+  run.normal = VaboNormal{};
   VaboOptions method{};
   method.method = options.method;
+  method.Normal = &run.normal;
   if (!options.has_reject)
     return outcome(VaboOptimizeEx(ParOpt, ParDev, ParStat, ParStart, ParMode,
                                   ndata, TwoTheta, Coord1, Coord2, Weight,
@@ -135,8 +137,30 @@ vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
     if (run.round[i] != 0) run.weight[i] = 0.0;
   run.clipped = true;
   run.refined = status == 0;
-  report_rounds(run.rejection);
   return outcome(status);
+}
+
+void vabo_robust_print(FILE *out, const VaboRobustRun &run)
+{
+  if (!run.clipped) return;
+  const VaboRejection &rejection = run.rejection;
+  for (int r = 0; r < rejection.nrounds; ++r) {
+    const VaboRejectRound &round = rejection.Rounds[r];
+    fprintf(out, "reject: round %d: %zu points rejected, %zu kept, stdev %lg\n",
+            round.round, round.rejected, round.kept, round.stddev);
+  }
+  if (rejection.nrounds == 0) return;
+  const VaboRejectRound &last = rejection.Rounds[rejection.nrounds - 1];
+  if (rejection.end == VaboRejectHalfGuard)
+    fprintf(out,
+            "reject: stopped: rejecting the %zu more points beyond %lg sigma "
+            "would reject more than half of the points\n",
+            last.candidates, rejection.k);
+  else if (rejection.end == VaboRejectRoundLimit)
+    fprintf(out,
+            "reject: stopped after %d rounds; more points may lie beyond %lg "
+            "sigma\n",
+            rejection.nrounds, rejection.k);
 }
 
 const double *vabo_robust_weights(const VaboRobustRun &run,
@@ -152,7 +176,7 @@ bool vabo_robust_set_result(VaboResult &result,
 {
   try {
     if (options.has_method && options.method != VaboGaussNewton)
-      result.method = kMethodNames[options.method];
+      result.method = vabo_method_name(options.method);
     if (!run.clipped) return true;
     const VaboRejection &rejection = run.rejection;
     result.has_rejection = true;
@@ -163,6 +187,7 @@ bool vabo_robust_set_result(VaboResult &result,
     for (size_t i = 0; i < run.round.size(); ++i) {
       if (run.round[i] == 0) continue;
       VaboRejectedPoint point;
+      point.index = i;
       point.line = i < run.lines.size() ? run.lines[i] : 0;
       point.angle = TwoTheta[i];
       point.i1 = Coord1[i];

@@ -1,13 +1,14 @@
 /*
- * vabo_robust -- the front end's robust refinement options: method=gn|lm
+ * vabo_robust -- the robust refinement of the front ends: method=gn|lm
  * (Gauss-Newton, the default, or Levenberg-Marquardt damping) and
  * reject=K (sigma clipping of outliers at K robust standard deviations).
  *
- * The options are read here (a bad value is reported in one line), the
- * refinement is run through the refinement module's VaboOptimizeEx or
- * VaboOptimizeRobust, the rounds of clipping are reported on standard error
- * ("reject: round R: N points rejected, M kept, stdev S") and recorded in
- * the result of json=.  Without either option the run is VaboOptimizeSteps.
+ * Reads the two options (a bad value comes back as its reason), runs the
+ * refinement they ask for through the refinement module's VaboOptimizeEx
+ * or VaboOptimizeRobust (VaboOptimizeSteps without either), and keeps what
+ * the run did as data: the rounds of clipping, the rejected points, the
+ * weights of the final fit and the normal equations it ended with.  The
+ * texts of the rounds are made here, written to the caller's stream.
  * Implemented in vabo_robust.cpp.
  */
 #ifndef VABO_ROBUST_H
@@ -17,9 +18,11 @@
 #include "vabo_results.h"
 
 #include <cstddef>
+#include <cstdio>
+#include <string>
 #include <vector>
 
-/* The robust options of the command line. */
+/* The robust options of a run. */
 struct VaboRobustOptions {
   bool has_method = false;      /* method= given */
   int method = VaboGaussNewton; /* VaboMethod */
@@ -28,31 +31,40 @@ struct VaboRobustOptions {
 };
 
 /* What a robust run keeps of its points beside the calibration tables.
- * lines[i] is the physical input line of point i, filled while reading
- * (only with reject=).  Once the clipping ran (clipped), round[i] is the
- * round that rejected point i (0: kept), residual[i] its residual at the
- * refined parameters (when refined) and weight[i] its weight in the final
- * fit (0 when rejected). */
+ * lines[i] is the physical input line of point i, filled by a reader that
+ * has lines (empty otherwise: the points are known by their index).  Once
+ * the clipping ran (clipped), round[i] is the round that rejected point i
+ * (0: kept), residual[i] its residual at the refined parameters (when
+ * refined) and weight[i] its weight in the final fit (0 when rejected).
+ * normal holds the normal equations of the final fit when the refinement
+ * succeeded and could hand them back (normal.valid). */
 struct VaboRobustRun {
   std::vector<size_t> lines;
   std::vector<int> round;
   std::vector<double> residual;
   std::vector<double> weight;
   VaboRejection rejection{};
+  VaboNormal normal{};
   bool clipped = false; /* the clipping ran */
   bool refined = false; /* and its refinements succeeded */
 };
 
 /* The option reject=: the whole text must be one expression of a positive,
- * finite number.  false after reporting it on standard error. */
-bool vabo_read_reject(const char *rest, VaboRobustOptions &options);
-/* The option method=: "gn" or "lm".  false after reporting it. */
-bool vabo_read_method(const char *rest, VaboRobustOptions &options);
+ * finite number.  false with the line to report (without its line end)
+ * in *error. */
+bool vabo_read_reject(const char *rest, VaboRobustOptions &options,
+                      std::string *error);
+/* The option method=: "gn" or "lm".  false with the line to report in
+ * *error. */
+bool vabo_read_method(const char *rest, VaboRobustOptions &options,
+                      std::string *error);
+/* The name of a VaboMethod ("gn", "lm"); "unknown" for any other value. */
+const char *vabo_method_name(int method);
 
 /* Refines as the options ask, with the arguments of VaboOptimizeSteps (the
- * same outputs and results), and with reject= reports the rounds on
- * standard error, also when a refinement fails.  VaboOptimizeOk, or why the
- * refinement failed (VaboOptimizeNoMemory when storage ran out). */
+ * same outputs and results), keeping the clipping and the final normal
+ * equations in run.  VaboOptimizeOk, or why the refinement failed
+ * (VaboOptimizeNoMemory when storage ran out). */
 VaboOptimizeFailure
 vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
                      double *ParOpt, double *ParDev, double *ParStat,
@@ -61,14 +73,20 @@ vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
                      const double *Coord2, const double *Weight, double mindev,
                      int maxiter, int *psteps);
 
+/* Writes to out the lines that report the rounds of clipping of run
+ * (nothing when no clipping ran): "reject: round R: N points rejected, M
+ * kept, stdev S" per round, then why the clipping stopped when it did not
+ * settle.  Allocates nothing. */
+void vabo_robust_print(FILE *out, const VaboRobustRun &run);
+
 /* The weights the final fit used: Weight, or with the rejected points at 0
  * after clipping (for the covariance over the kept points). */
 const double *vabo_robust_weights(const VaboRobustRun &run,
                                   const double *Weight);
 
 /* Records the method and the clipping (rounds, rejected points with their
- * input lines) in result; nothing without the options.  false when there is
- * no storage for the record. */
+ * index and input line) in result; nothing without the options.  false
+ * when there is no storage for the record. */
 bool vabo_robust_set_result(VaboResult &result,
                             const VaboRobustOptions &options,
                             const VaboRobustRun &run, const double *TwoTheta,

@@ -1,10 +1,11 @@
 # Install rules: cmake --install <build> [--prefix <dir>] puts
 #   bin/vabo (and bin/vabo-plot, where the tool is in the tree)
 #   include/vabo/*.h                  the public headers
-#   lib/libvabo-numio, libvabo-refine the libraries (static, or shared with SONAME)
+#   lib/libvabo-numio, libvabo-refine, libvabo-calib
+#                                     the libraries (static, or shared with SONAME)
 #   lib/cmake/vabo/                   the CMake package: find_package(vabo CONFIG)
-#                                     gives vabo::numio and vabo::refine
-#   lib/pkgconfig/vabo-numio.pc, vabo-refine.pc
+#                                     gives vabo::numio, vabo::refine, vabo::calib
+#   lib/pkgconfig/vabo-numio.pc, vabo-refine.pc, vabo-calib.pc
 #   share/man/man1/vabo.1, share/man/man3/numio.3
 #   share/doc/vabo/points.dat         the example calibration
 # Every destination comes from GNUInstallDirs.  The package and the
@@ -31,12 +32,12 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/tools/vabo-plot)
   install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/vabo-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
-install(TARGETS vabo_numio vabo_refine EXPORT vaboTargets
+install(TARGETS vabo_numio vabo_refine vabo_calib EXPORT vaboTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${VABO_NUMIO_HEADERS} ${VABO_REFINE_HEADERS}
+install(FILES ${VABO_NUMIO_HEADERS} ${VABO_REFINE_HEADERS} ${VABO_CALIB_HEADERS}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vabo)
 
 # The CMake package.
@@ -68,7 +69,7 @@ foreach(dir LIBDIR INCLUDEDIR)
     set(VABO_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
   endif()
 endforeach()
-foreach(name numio refine)
+foreach(name numio refine calib)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/vabo-${name}.pc.in
                  ${PROJECT_BINARY_DIR}/vabo-${name}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/vabo-${name}.pc DESTINATION ${VABO_PKGCONFIG_DIR})

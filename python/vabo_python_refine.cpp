@@ -4,17 +4,19 @@
  *
  * refine converts its arguments once (columns to contiguous float64 arrays,
  * start values and thresholds through the expression reader, parameter
- * names to modes), calls VaboOptimizeSteps with the GIL released, and fills
- * the program's result record (vabo_results.h) as the program does, so that
- * the Result, its dictionary and its PONI file say what the program's
- * json= and poni= files say.  It judges the final deviation as the program
- * does: status 0, 33 (refinement failed) or 65 (deviation above maxdev).
+ * names to modes, the robust options), runs the calibration library's
+ * robust refinement with the GIL released, and fills its result record
+ * (vabo_results.h) as the program does, so that the Result, its dictionary
+ * and its PONI file say what the program's json= and poni= files say.  The
+ * status and its message come from the library's status rule (vabo_run.h),
+ * the program's: 0, 33 (refinement failed) or 65 (deviation above maxdev).
  */
 #include "vabo_python.h"
 
-#include "vabo.h"
 #include "vabo_base.h"
 #include "vabo_results.h"
+#include "vabo_robust.h"
+#include "vabo_run.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
@@ -31,11 +33,6 @@
 namespace vabo_python {
 
 namespace {
-
-/* Exit statuses of the program that a refinement can end with. */
-constexpr int kStatusSucceeded = 0;
-constexpr int kStatusRefineFailed = 33;
-constexpr int kStatusDeviationTooLarge = 65;
 
 /* What the result's dictionary names as its input. */
 constexpr const char *kArraysInput = "(arrays)";
@@ -203,7 +200,7 @@ std::array<int, NParams> parameter_modes(py::handle refine, py::handle keep)
   return mode;
 }
 
-/* A threshold (rad), a number or an expression; NaN is none. */
+/* A threshold (rad), a number or an expression; NaN is refused. */
 double threshold(py::handle value, const char *name)
 {
   const double v = number_or_expression(value, name);
@@ -212,9 +209,35 @@ double threshold(py::handle value, const char *name)
   return v;
 }
 
+/* The robust options: reject (None, or a positive finite factor given as
+ * a number or an expression) and method ("gn" or "lm"). */
+VaboRobustOptions robust_options(py::handle reject, py::handle method)
+{
+  VaboRobustOptions options;
+  if (!reject.is_none()) {
+    const double k = number_or_expression(reject, "reject");
+    if (!(k > 0.0) || !std::isfinite(k))
+      throw py::value_error("reject is " + number_text(k) +
+                            ", not a positive, finite factor");
+    options.has_reject = true;
+    options.reject = k;
+  }
+  if (!py::isinstance<py::str>(method))
+    throw py::type_error("method must be 'gn' or 'lm', not " +
+                         python_text(py::repr(method)));
+  const std::string name = method.cast<std::string>();
+  std::string error;
+  if (!vabo_read_method(name.c_str(), options, &error))
+    throw py::value_error("method must be 'gn' (Gauss-Newton) or 'lm' "
+                          "(Levenberg-Marquardt), not " +
+                          python_text(py::repr(method)));
+  return options;
+}
+
 Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
               py::handle weight, py::handle refine_names, py::handle keep_names,
-              int maxiter, py::handle mindev, py::handle maxdev)
+              int maxiter, py::handle mindev, py::handle maxdev,
+              py::handle reject, py::handle method)
 {
   const Points p = points(tth, i1, i2, weight);
   const std::array<double, NParams> par = start_values(start);
@@ -222,33 +245,33 @@ Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
       parameter_modes(refine_names, keep_names);
   const double stop_deviation = threshold(mindev, "mindev");
   const double accepted_deviation = threshold(maxdev, "maxdev");
+  const VaboRobustOptions options = robust_options(reject, method);
 
   Result result;
   VaboResult &record = result.record;
   vabo_result_set_start(record, par.data(), mode.data());
   record.input = kArraysInput;
+  record.has_lines = false;
   const double *angle = p.tth.data(), *c1 = p.i1.data(), *c2 = p.i2.data(),
                *w = p.weights();
-  const bool refined = with_library([&] {
+  const bool stored = with_library([&] {
+    VaboRobustRun run;
     double opt[NParams], dev[NParams], stat[NStats];
-    if (VaboOptimizeSteps(opt, dev, stat, par.data(), mode.data(), p.n, angle,
-                          c1, c2, w, stop_deviation, maxiter, &record.steps))
+    const VaboOptimizeFailure failure = vabo_robust_optimize(
+        options, run, opt, dev, stat, par.data(), mode.data(), p.n, angle, c1,
+        c2, w, stop_deviation, maxiter, &record.steps);
+    if (!vabo_robust_set_result(record, options, run, angle, c1, c2))
       return false;
-    vabo_result_set_refined(record, opt, dev, stat, p.n, angle, c1, c2, w);
+    const VaboStatus outcome =
+        vabo_status(failure, stat[RStdDev], accepted_deviation);
+    record.status = outcome.status;
+    record.message = outcome.message;
+    if (failure == VaboOptimizeOk)
+      vabo_result_set_refined(record, opt, dev, stat, &run.normal, p.n, angle,
+                              c1, c2, vabo_robust_weights(run, w));
     return true;
   });
-
-  if (!refined) {
-    record.status = kStatusRefineFailed;
-    record.message = VaboRefineFailedText;
-  } else if (!vabo_deviation_accepted(record.stat[RStdDev],
-                                      accepted_deviation)) {
-    record.status = kStatusDeviationTooLarge;
-    record.message = VaboDeviationTooLargeText;
-  } else {
-    record.status = kStatusSucceeded;
-    record.message = VaboSuccessText;
-  }
+  if (!stored) throw std::bad_alloc();
   return result;
 }
 
@@ -259,11 +282,16 @@ py::array_t<double> vector(const double *values, size_t n)
   return py::array_t<double>(static_cast<py::ssize_t>(n), values);
 }
 
-int result_status(const Result &r) { return r.record.status; }
-std::string result_message(const Result &r)
+/* The result's message (vabo_result_message). */
+std::string message(const VaboResult &record)
 {
-  return vabo_result_message(r.record);
+  std::string text = vabo_result_message(record);
+  if (text.empty()) throw std::bad_alloc();
+  return text;
 }
+
+int result_status(const Result &r) { return r.record.status; }
+std::string result_message(const Result &r) { return message(r.record); }
 int result_steps(const Result &r) { return r.record.steps; }
 
 py::tuple parameter_names(const VaboResult &record, bool refined_only)
@@ -359,23 +387,16 @@ py::object result_beam(const Result &r)
 }
 
 /* The program's three result lines (refined values, deviations,
- * statistics), written by its own printers, without the last line end; the
- * message when the refinement failed. */
+ * statistics) without the last line end; the message when the refinement
+ * failed. */
 std::string result_lines(const Result &r)
 {
   const VaboResult &record = r.record;
-  if (!record.refined) return vabo_result_message(record);
-  char *text = nullptr;
-  size_t size = 0;
-  FILE *out = open_memstream(&text, &size);
-  if (!out) throw std::bad_alloc();
-  fprint_parameters(out, record.value.data(), nullptr);
-  fprint_parameters(out, record.deviation.data(), nullptr);
-  fprint_statistics(out, record.stat.data(), nullptr);
-  const bool written = fclose(out) == 0;
-  std::unique_ptr<char, decltype(&free)> owned(text, &free);
-  if (!written || !text) throw std::bad_alloc();
-  return std::string(text, size > 0 ? size - 1 : 0);
+  if (!record.refined) return message(record);
+  std::string lines = vabo_result_lines(record);
+  if (lines.empty()) throw std::bad_alloc();
+  lines.pop_back();
+  return lines;
 }
 
 py::object to_dict(const Result &result)
@@ -385,11 +406,19 @@ py::object to_dict(const Result &result)
   return py::module_::import("json").attr("loads")(document);
 }
 
+/* The sigma clipping as the dictionary's "rejection", or None without
+ * reject=. */
+py::object result_rejection(const Result &r)
+{
+  if (!r.record.has_rejection) return py::none();
+  return to_dict(r)["rejection"];
+}
+
 void to_poni(const Result &result, py::handle path, py::handle wavelength)
 {
   if (!result.record.refined)
     throw py::value_error("no refined geometry to write: " +
-                          vabo_result_message(result.record));
+                          message(result.record));
   VaboResult record = result.record;
   if (!wavelength.is_none()) {
     const double w = number_or_expression(wavelength, "wavelength");
@@ -422,11 +451,11 @@ std::string result_repr(const Result &result)
 {
   return "<vabo.Result status=" + std::to_string(result.record.status) +
          " steps=" + std::to_string(result.record.steps) + ": " +
-         vabo_result_message(result.record) + ">";
+         message(result.record) + ">";
 }
 
 constexpr const char *kRefineDoc =
-    R"doc(refine(tth, i1, i2, start, weight=None, refine=None, keep=None, maxiter=100, mindev=1e-07, maxdev=0.01745329252)
+    R"doc(refine(tth, i1, i2, start, weight=None, refine=None, keep=None, maxiter=100, mindev=1e-07, maxdev=0.01745329252, reject=None, method="gn")
 
 Refine a detector geometry from calibration points.
 
@@ -460,6 +489,15 @@ mindev : float or str, optional
 maxdev : float or str, optional
     Largest accepted final standard deviation, rad (0.01745329252, the
     program's default: one degree to eleven digits, "1_deg" in its usage).
+reject : float or str, optional
+    Sigma clipping, as the program's reject=K: after the refinement, the
+    points whose residual lies more than K robust standard deviations from
+    the median get weight 0 and the refinement runs again, until a round
+    rejects nothing (at most 10 rounds, never more than half the points).
+    None (the default): no clipping.
+method : {"gn", "lm"}, optional
+    "gn" Gauss-Newton (the default), "lm" Levenberg-Marquardt damping, as
+    the program's method=.
 
 Returns
 -------
@@ -473,12 +511,13 @@ Raises
 ------
 ValueError
     Columns of different lengths, no points, a value that is not finite, a
-    negative weight, not 8 start values, an unknown parameter name.
+    negative weight, not 8 start values, an unknown parameter name, a
+    reject that is not a positive finite factor, an unknown method.
 TypeError
     A column that does not hold real numbers, a start value that is
     neither a number nor a text.
 ExpressionError
-    A start value, mindev or maxdev that is not an expression.
+    A start value, mindev, maxdev or reject that is not an expression.
 
 Notes
 -----
@@ -526,6 +565,12 @@ beam : dict or None
     The beam parameters by name (pix1 pix2 beam_center1 beam_center2
     beam_distance tilt1 tilt2 tilt3), None for those that cannot be
     derived.
+rejection : dict or None
+    With reject: k, end ("settled", "round limit" or "half guard"), rounds
+    (median, scale, candidates, rejected, kept, stdev of each) and points,
+    every rejected point with its array index, angle, i1, i2, residual and
+    the round that rejected it.  The statistics, errors and covariance are
+    then over the kept points.  None without reject.
 
 str(result) gives the program's three result lines.
 )doc";
@@ -595,6 +640,8 @@ void bind_refine(py::module_ &m)
                              "stdev mindev maxdev total ndata nopt, or None.")
       .def_property_readonly("beam", &result_beam,
                              "Beam parameters by name, or None.")
+      .def_property_readonly("rejection", &result_rejection,
+                             "The sigma clipping of reject=, or None.")
       .def("to_poni", &to_poni, py::arg("path"),
            py::arg("wavelength") = py::none(), kToPoniDoc)
       .def("to_dict", &to_dict, kToDictDoc)
@@ -606,7 +653,8 @@ void bind_refine(py::module_ &m)
         py::arg("refine") = py::none(), py::arg("keep") = py::none(),
         py::arg("maxiter") = VaboDefaultMaxIter,
         py::arg("mindev") = VaboDefaultMinDev,
-        py::arg("maxdev") = VaboDefaultMaxDev, kRefineDoc);
+        py::arg("maxdev") = VaboDefaultMaxDev, py::arg("reject") = py::none(),
+        py::arg("method") = "gn", kRefineDoc);
 }
 
 } // namespace vabo_python

@@ -9,10 +9,11 @@
  * failed, 65 fit too poor.  The process entry main (vabo_main.cpp) calls it
  * with standard input; it leaves the modules as it found them, so that it
  * can run again in the same process.  The texts and printers live in
- * vabo_print.cpp, the PONI and JSON result files (options poni=, json=,
- * wavelength=) in vabo_results.cpp, the robust options (method=, reject=)
- * in vabo_robust.cpp; the numbers are read by numio, the refinement is
- * vabo_base's.
+ * vabo_print.cpp; the status rule, the result record with its PONI and
+ * JSON files (options poni=, json=, wavelength=) and the robust run
+ * (method=, reject=) are the calibration library's (vabo_run.h,
+ * vabo_results.h, vabo_robust.h); the numbers are read by numio, the
+ * refinement is vabo_base's.
  */
 #include "vabo.h"
 #include "vabo_results.h"
@@ -39,11 +40,15 @@
 
 namespace {
 
-/* Exit status bits: the common error exit adds kStatusFailed to the bit of
- * the failure, so the program ends with 0, 1, 33 or 65. */
-constexpr int kStatusFailed = 0x01;
-constexpr int kStatusRefineFailed = 0x20;
-constexpr int kStatusDeviationTooLarge = 0x40;
+/* The exit status of a run is the | of the statuses of its failures
+ * (vabo_run.h): 0, 1, 33 or 65. */
+constexpr int kStatusFailed = VaboStatusFailed;
+
+/* Whether the status of a run includes that of failure. */
+bool has_status(int status, int failure)
+{
+  return (status & failure) == failure;
+}
 
 /* Room for the decimal text of any line number or start-value index. */
 constexpr size_t kKeyBufferSize = 32;
@@ -75,6 +80,8 @@ struct RunState {
   std::vector<double> ParStat;                          /* NStats */
   size_t ndata = 0;
   VaboRobustRun robust; /* input lines and clipping of reject= */
+  /* What the status rule made of the refinement, once it ran. */
+  VaboStatus outcome = {VaboStatusOk, VaboSuccessText};
   /* Standard output lost what was written to it (reported once). */
   bool output_failed = false;
   /* Why the status is 1 where no status bit says it, for the JSON result's
@@ -208,7 +215,7 @@ int common_error_exit(int status, RunState &run)
   standard_output_ok(run);
   status |= kStatusFailed;
   fprintf(stderr, "ERROR: status=%d\n", status);
-  if (status & kStatusRefineFailed) {
+  if (has_status(status, VaboStatusRefineFailed)) {
     fprintf(stderr, "%s\n", VaboRefineFailedText);
     fprintf(stderr, "Adjust the start parameters or modify the input data.\n");
   }
@@ -249,6 +256,16 @@ bool classify_arguments(int argc, char *argv[], LList *start,
 {
   const char *const *names = VaboParamNamesArray();
   int nstart = 0;
+  std::string error; /* why a robust option was refused */
+  /* Reports the refusal of the robust option arg; passes read on. */
+  auto robust_option = [&error](const char *arg, bool read) {
+    if (read) return true;
+    if (error.empty())
+      report_no_memory("reading %s", arg);
+    else
+      fprintf(stderr, "%s\n", error.c_str());
+    return false;
+  };
   for (int a = 1; a < argc && argv[a]; a++) {
     const char *arg = argv[a];
     if (begins_with(arg, "-h") || begins_with(arg, "--help")) {
@@ -280,10 +297,12 @@ bool classify_arguments(int argc, char *argv[], LList *start,
       if (!read_wavelength(arg + strlen("wavelength="), settings.files))
         return false;
     } else if (begins_with(arg, "method=")) {
-      if (!vabo_read_method(arg + strlen("method="), settings.robust))
+      if (!robust_option(arg, vabo_read_method(arg + strlen("method="),
+                                               settings.robust, &error)))
         return false;
     } else if (begins_with(arg, "reject=")) {
-      if (!vabo_read_reject(arg + strlen("reject="), settings.robust))
+      if (!robust_option(arg, vabo_read_reject(arg + strlen("reject="),
+                                               settings.robust, &error)))
         return false;
     } else {
       char keybuf[kKeyBufferSize];
@@ -592,19 +611,21 @@ int refine_and_report(RunState &run, const Settings &settings,
       run.TwoTheta.data(), run.Coord1.data(), run.Coord2.data(),
       run.Weight.data(), settings.mindev, settings.maxiter,
       result ? &result->steps : nullptr);
+  vabo_robust_print(stderr, run.robust);
   if (result && !vabo_robust_set_result(*result, settings.robust, run.robust,
                                         run.TwoTheta.data(), run.Coord1.data(),
                                         run.Coord2.data()))
     return record_no_memory(run, "result files");
+  run.outcome = vabo_status(failure, run.ParStat[RStdDev], settings.maxdev);
   if (failure == VaboOptimizeNoMemory)
     return record_no_memory(run, "refinement");
-  if (failure != VaboOptimizeOk) return kStatusRefineFailed;
+  if (failure != VaboOptimizeOk) return run.outcome.status;
   int status = 0;
   if (result) {
-    vabo_result_set_refined(*result, run.ParOpt.data(), run.ParDev.data(),
-                            run.ParStat.data(), run.ndata, run.TwoTheta.data(),
-                            run.Coord1.data(), run.Coord2.data(),
-                            vabo_robust_weights(run.robust, run.Weight.data()));
+    vabo_result_set_refined(
+        *result, run.ParOpt.data(), run.ParDev.data(), run.ParStat.data(),
+        &run.robust.normal, run.ndata, run.TwoTheta.data(), run.Coord1.data(),
+        run.Coord2.data(), vabo_robust_weights(run.robust, run.Weight.data()));
     if (result->cov_status == VaboCovNoMemory)
       status = record_no_memory(run, "covariance");
   }
@@ -621,16 +642,15 @@ int refine_and_report(RunState &run, const Settings &settings,
   fprint_parameters(stdout, run.ParDev.data(), nullptr);
   fprint_statistics(stdout, run.ParStat.data(), nullptr);
 
-  const double stddev = run.ParStat[RStdDev];
-  if (!vabo_deviation_accepted(stddev, settings.maxdev)) {
-    fprintf(stderr, "%s\n", VaboDeviationTooLargeText);
+  if (run.outcome.status == VaboStatusDeviationTooLarge) {
+    fprintf(stderr, "%s\n", run.outcome.message);
     fprintf(stderr,
             "The standard deviation is %lg rad, the maximum accepted "
             "deviation is %lg rad\n",
-            stddev, settings.maxdev);
+            run.ParStat[RStdDev], settings.maxdev);
     fprintf(stderr, "The maximum accepted deviation can be changed with the "
                     "option maxdev=<deviation>\n");
-    status |= kStatusDeviationTooLarge;
+    status |= run.outcome.status;
   }
   return status;
 }
@@ -644,11 +664,12 @@ int write_result_files(int argc, char *argv[], const Settings &settings,
 {
   result.status = status ? (status | kStatusFailed) : 0;
   try {
-    result.message = (status & kStatusRefineFailed) ? VaboRefineFailedText
-                     : (status & kStatusDeviationTooLarge)
-                         ? VaboDeviationTooLargeText
+    /* The status rule's message, unless another failure spoiled a run
+     * that the rule judged a success. */
+    const bool judged = run.outcome.status != VaboStatusOk;
+    result.message = judged           ? run.outcome.message
                      : run.failure[0] ? run.failure
-                                      : VaboSuccessText;
+                                      : run.outcome.message;
     result.arguments.assign(argv, argv + argc);
     result.input = settings.finput ? settings.finput : kStdinName;
   } catch (const std::bad_alloc &) {

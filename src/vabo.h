@@ -13,6 +13,8 @@
 #ifndef VABO_FRONT_H
 #define VABO_FRONT_H
 
+#include "vabo_run.h"
+
 #include <cstddef>
 #include <cstdio>
 
@@ -25,49 +27,14 @@
  * be called again in the same process. */
 int vabo_main(int argc, char *argv[], FILE *input);
 
-/* The program's version, shown in the banner. */
-extern const char *const VaboVersion;
 /* The usage text (no argument, help, missing values, missing data). */
 extern const char *const VaboUsageText;
 /* The example shown by the help. */
 extern const char *const VaboExampleText;
 
-/* Defaults of the options: 100 steps are plenty for a Gauss-Newton fit that
- * converges at all (maxiter=); 1e-7 rad is below the accuracy of any
- * calibration (mindev=, the stopping threshold); the accepted final
- * deviation (maxdev=) is one degree to eleven digits, as the usage text
- * documents it ("1_deg"), not the exact quotient pi/180. */
-inline constexpr int VaboDefaultMaxIter = 100;
-inline constexpr double VaboDefaultMinDev = 1e-7;
-inline constexpr double VaboDefaultMaxDev = 0.01745329252;
-
-/* How a run that reached the refinement ends: the success message (spelled
- * as scripts in the field expect it) and the first lines of the two
- * failures, which the result files repeat as their message. */
-extern const char *const VaboSuccessText;
-extern const char *const VaboRefineFailedText;
-extern const char *const VaboDeviationTooLargeText;
-
-/* Whether a final standard deviation (rad) passes the check against maxdev:
- * a deviation equal to maxdev passes; NaN (NaN or infinite data or start
- * values) is no fit and fails. */
-bool vabo_deviation_accepted(double stddev, double maxdev);
-
 /* Refine mark of a start value: 1 for "~", 0 for "=" or "[", otherwise
  * defval.  *pvalue (if given) receives the text after the mark, or value. */
 int get_par_mode(const char *value, const char **pvalue, int defval);
-
-/* Reads the whole text of an option as one expression into *value, its
- * error value into *perrval (if given).  true; false with the reason written
- * into reason (size characters: the error value's text, or the text that
- * follows the value). */
-bool vabo_option_expression(const char *rest, double *value, int *perrval,
-                            char *reason, size_t size);
-/* As vabo_option_expression, for an option whose value must be positive and
- * finite: false also for any other value, with the reason "<value><suffix>"
- * (the value as "%lg", e.g. suffix " is not positive"). */
-bool vabo_positive_option(const char *rest, const char *suffix, double *value,
-                          int *perrval, char *reason, size_t size);
 
 /* Table of the eight parameters with value and refine mode ("missing" for a
  * negative mode).  Returns 0. */

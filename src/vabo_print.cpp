@@ -18,8 +18,6 @@
 
 #include <cmath>
 
-const char *const VaboVersion = "V1.6 2013-12-09 Kelvardo";
-
 const char *const VaboUsageText =
     "vabo [-h] [<options>] [debug=0|1|...] [input=<filename>] <start values>\n"
     "\n"
@@ -61,46 +59,6 @@ const char *const VaboExampleText =
     "     and their (partial) standard deviations. The 3rd line contains the statistics of the fitted\n"
     "     data points: stdev, mindev, maxdev, total, ndata, nopt (average standard deviation per data point, \n"
     "     minimum and maximum standard deviation, total weight, number of data points, number of optimized parameters)\n";
-
-bool vabo_option_expression(const char *rest, double *value, int *perrval,
-                            char *reason, size_t size)
-{
-  int errval = 0;
-  const char *tail = rest;
-  *value = num_str2double(rest, &tail, &errval);
-  if (perrval) *perrval = errval;
-  if (!tail) tail = rest;
-  if (errval) {
-    num_errval2str(reason, size, errval);
-    return false;
-  }
-  if (!strlib_is_empty(tail)) {
-    snprintf(reason, size, "the text >>%s<< follows the value", tail);
-    return false;
-  }
-  return true;
-}
-
-bool vabo_positive_option(const char *rest, const char *suffix, double *value,
-                          int *perrval, char *reason, size_t size)
-{
-  if (!vabo_option_expression(rest, value, perrval, reason, size)) return false;
-  if (*value > 0.0 && std::isfinite(*value)) return true;
-  snprintf(reason, size, "%lg%s", *value, suffix);
-  return false;
-}
-
-const char *const VaboSuccessText = "succesfully completed";
-const char *const VaboRefineFailedText =
-    "The optimization loop did not terminate successfully.";
-const char *const VaboDeviationTooLargeText =
-    "Standard deviation of optimized parameters exceeds maximum accepted "
-    "deviation";
-
-bool vabo_deviation_accepted(double stddev, double maxdev)
-{
-  return !(std::isnan(stddev) || stddev > maxdev);
-}
 
 /* Mode from the refine mark: "~" refines (1), "=" and "[" keep (0), anything
  * else takes defval.  *pvalue gets the text behind the mark, or value. */

@@ -324,7 +324,7 @@ TEST(RefineAllocation, RefinementReportsNoMemoryWithOutputsUntouched)
   });
 }
 
-/* ---- the front end ------------------------------------------------------ */
+/* ---- the result record ------------------------------------------------- */
 
 /* Destroying a tree of the JSON library allocates, and a failure there ended
  * the process; the document is now written as text. */
@@ -336,7 +336,7 @@ TEST(ResultAllocation, JsonDocumentSurvivesEveryFailedAllocation)
   vabo_result_set_start(result, kTruth.data(), modes);
   double dev[NParams] = {0, 0, 0.25, 0.5, 1e-5, 2e-5, 3e-5, 0};
   double stat[NStats] = {1e-5, -2e-6, 3e-5, 9, 12, 5};
-  vabo_result_set_refined(result, kTruth.data(), dev, stat, pts.size(),
+  vabo_result_set_refined(result, kTruth.data(), dev, stat, nullptr, pts.size(),
                           pts.angle.data(), pts.i1.data(), pts.i2.data(),
                           pts.weight.data());
   result.arguments = {"vabo", "x\xff", "json=r.json"};

@@ -37,13 +37,15 @@ prefix=$work/prefix
 
 for file in "$VABO_BINDIR/vabo" \
             "$VABO_INCLUDEDIR"/vabo/{numio,gamma,strlib,tilt3d,vabo_base,vabo_list}.h \
+            "$VABO_INCLUDEDIR"/vabo/{vabo_run,vabo_results,vabo_robust}.h \
             "$VABO_LIBDIR"/cmake/vabo/{vaboConfig,vaboConfigVersion,vaboTargets}.cmake \
-            "$VABO_LIBDIR"/pkgconfig/{vabo-numio,vabo-refine}.pc \
+            "$VABO_LIBDIR"/pkgconfig/{vabo-numio,vabo-refine,vabo-calib}.pc \
             "$VABO_MANDIR/man1/vabo.1" "$VABO_MANDIR/man3/numio.3" \
             "$VABO_DOCDIR/points.dat"; do
   [ -f "$prefix/$file" ] || fail "not installed: $file"
 done
 ls "$prefix/$VABO_LIBDIR"/libvabo-numio.* "$prefix/$VABO_LIBDIR"/libvabo-refine.* \
+   "$prefix/$VABO_LIBDIR"/libvabo-calib.* \
   >/dev/null 2>&1 || fail "libraries not installed in $VABO_LIBDIR"
 
 # The installed program refines the installed example calibration.
@@ -61,6 +63,7 @@ result=$("$prefix/$VABO_BINDIR/vabo" "input=$prefix/$VABO_DOCDIR/points.dat" \
   fail "building the CMake consumer (see $work/cmake.log)"
 expect_output "0.11" "$work/cmake/read_cm"
 expect_output "dis 5" "$work/cmake/use_refine"
+expect_output "65 33" "$work/cmake/use_calib"
 expect_output "$(printf '# x\t_x*_x_cm in mm\n0\t0_mm\n1\t10_mm\n2\t40_mm')" \
   "$work/cmake/expr_table" "_x*_x_cm" x 0 2 1 mm
 
@@ -90,6 +93,11 @@ if message=$("$work/readnum" 2cm 2>&1); then fail "readnum 2cm succeeded"; fi
   $(pkg-config --cflags --libs vabo-refine) -o "$work/use_refine" ||
   fail "compiling use_refine with pkg-config"
 expect_output "dis 5" "$work/use_refine"
+# shellcheck disable=SC2086
+"$cxx" -std=c++20 $flags "$source/tests/consumers/use_calib.cpp" \
+  $(pkg-config --cflags --libs vabo-calib) -o "$work/use_calib" ||
+  fail "compiling use_calib with pkg-config"
+expect_output "65 33" "$work/use_calib"
 pkg-config --exists "vabo-numio >= 1.0" || fail "pkg-config: vabo-numio version"
 
 # A shared module linked with the library, loaded where the C library's
