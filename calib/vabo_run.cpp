@@ -12,20 +12,50 @@
 
 const char *const VaboVersion = "V1.6 2013-12-09 Kelvardo";
 
+namespace {
+
+/* What reading a text as one whole expression found. */
+struct WholeReading {
+  double value; /* the expression's value (0 on an error) */
+  int errval;   /* the reader's error value, 0 when it read one */
+  size_t stop;  /* bytes read before the reader stopped */
+  bool follows; /* text other than white space follows a read value */
+};
+
+WholeReading read_whole(const char *text)
+{
+  WholeReading r{};
+  const char *tail = text;
+  r.value = num_str2double(text, &tail, &r.errval);
+  if (!tail) tail = text;
+  r.stop = static_cast<size_t>(tail - text);
+  r.follows = r.errval == 0 && !strlib_is_empty(tail);
+  if (r.errval || r.follows) r.value = 0.0;
+  return r;
+}
+
+} // namespace
+
+double vabo_whole_expression(const char *text, int *perrval, size_t *pstop)
+{
+  const WholeReading r = read_whole(text);
+  if (perrval) *perrval = r.follows ? NUM_ESCAN : r.errval;
+  if (pstop) *pstop = r.stop;
+  return r.value;
+}
+
 bool vabo_option_expression(const char *rest, double *value, int *perrval,
                             char *reason, size_t size)
 {
-  int errval = 0;
-  const char *tail = rest;
-  *value = num_str2double(rest, &tail, &errval);
-  if (perrval) *perrval = errval;
-  if (!tail) tail = rest;
-  if (errval) {
-    num_errval2str(reason, size, errval);
+  const WholeReading r = read_whole(rest);
+  *value = r.value;
+  if (perrval) *perrval = r.errval;
+  if (r.errval) {
+    num_errval2str(reason, size, r.errval);
     return false;
   }
-  if (!strlib_is_empty(tail)) {
-    snprintf(reason, size, "the text >>%s<< follows the value", tail);
+  if (r.follows) {
+    snprintf(reason, size, "the text >>%s<< follows the value", rest + r.stop);
     return false;
   }
   return true;

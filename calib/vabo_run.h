@@ -66,6 +66,13 @@ struct VaboStatus {
 VaboStatus vabo_status(VaboOptimizeFailure failure, double stddev,
                        double maxdev);
 
+/* Reads text as one whole expression: its value, or 0 with the error value
+ * in *perrval -- the reader's, or NUM_ESCAN ("error scanning expression")
+ * when anything but white space (strlib_is_white) follows the expression.
+ * *pstop (if given) receives the number of bytes read before the stop.
+ * The one rule of both front ends for "text follows the value". */
+double vabo_whole_expression(const char *text, int *perrval, size_t *pstop);
+
 /* Reads the whole text of an option as one expression into *value, its
  * error value into *perrval (if given).  true; false with the reason written
  * into reason (size characters: the error value's text, or the text that

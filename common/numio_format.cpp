@@ -10,6 +10,7 @@
  * and nothing is printed.
  */
 #include "numio.h"
+#include "numio_internal.h"
 
 #include <cctype>
 #include <climits>
@@ -88,7 +89,7 @@ char *copy_cut(char *buffer, unsigned long buflen, const char *text, int len,
 bool only_white_space(const char *s)
 {
   if (!s) return true;
-  while (*s && std::isspace(static_cast<unsigned char>(*s))) ++s;
+  while (numio_is_white(*s)) ++s;
   return *s == '\0';
 }
 

@@ -126,15 +126,9 @@ bool is_digit(char c)
 {
   return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
-/* The white space of the "C" locale: blank, \t, \n, \v, \f, \r. */
-bool is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool is_alnum(char c)
 {
   return std::isalnum(static_cast<unsigned char>(c)) != 0;
-}
-bool is_space(char c)
-{
-  return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
 /* Appends one instruction to the program's InstructionList; false
@@ -269,7 +263,7 @@ constexpr WordEntry kWords[] = {
 
 const char *numio_skip_white(const char *s)
 {
-  while (std::isspace(static_cast<unsigned char>(*s))) ++s;
+  while (numio_is_white(*s)) ++s;
   return s;
 }
 
@@ -584,7 +578,7 @@ long lvexpression(const char **ps, int level, int *perrval)
       long operand = lvterm(ps, level, perrval);
       if (*perrval) return 0;
       value = c == '+' ? add32(value, operand) : sub32(value, operand);
-    } else if (c == '\0' || c == ',' || c == ';' || is_space(c)) {
+    } else if (c == '\0' || c == ',' || c == ';' || numio_is_white(c)) {
       return value;
     } else if (c == ')') {
       if (level <= 0) *perrval = NUM_EPAREN;
@@ -687,7 +681,8 @@ bool numio_plain_literal(const char *s, double *value, const char **tail)
   double literal = 0.0;
   const std::from_chars_result read =
       std::from_chars(p, p + strnlen(p, kMaxPlainLiteral), literal);
-  if (read.ec != std::errc() || !(*read.ptr == '\0' || is_c_space(*read.ptr)))
+  if (read.ec != std::errc() ||
+      !(*read.ptr == '\0' || numio_is_white(*read.ptr)))
     return false;
   *value = negative ? -literal : literal;
   *tail = read.ptr;

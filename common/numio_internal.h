@@ -12,6 +12,19 @@
  * "pi()" and of the units table's "pi". */
 inline constexpr double kNumioPi = 3.141592653589793;
 
+/* White space, wherever the library reads text: the six characters of the
+ * "C" locale (blank, \t, \n, \v, \f, \r), whatever locale the calling
+ * program has set, so that a text reads the same in every process. */
+inline bool numio_is_white(char c)
+{
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+/* The order of a chain that descends by strcmp (the registry, the units
+ * table) as chain_seek takes it: a record whose key compares greater
+ * (cmp > 0) comes before the one sought. */
+inline int numio_descending(int cmp) { return cmp > 0 ? -1 : cmp < 0 ? 1 : 0; }
+
 /* The first character of s that is not white space. */
 const char *numio_skip_white(const char *s);
 

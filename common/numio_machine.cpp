@@ -13,6 +13,8 @@
 
 #include "numio_internal.h"
 
+#include "chain.h"
+
 #include <bit>
 #include <cctype>
 #include <cmath>
@@ -379,17 +381,18 @@ int numprog_insert(const char *Name, NumProg **pprogram)
   if (Name == nullptr) return -1;
   ensure_registry();
 
-  NumProg *before = nullptr; /* last program whose name is greater */
-  NumProg *walk = NumProgRoot;
-  while (walk) {
-    const int cmp = std::strcmp(text_or_empty(walk->Name), Name);
-    if (cmp == 0) {
-      if (pprogram) *pprogram = walk;
-      return 0;
-    }
-    if (cmp < 0) break;
-    before = walk;
-    walk = walk->Next;
+  /* Names descend along the registry. */
+  NumProg *before = nullptr;
+  bool found = false;
+  NumProg *walk = chain_seek(
+      NumProgRoot,
+      [Name](const NumProg *p) {
+        return numio_descending(std::strcmp(text_or_empty(p->Name), Name));
+      },
+      &before, &found);
+  if (found) {
+    if (pprogram) *pprogram = walk;
+    return 0;
   }
 
   NumProg *program = static_cast<NumProg *>(std::calloc(1, sizeof(NumProg)));
@@ -399,13 +402,7 @@ int numprog_insert(const char *Name, NumProg **pprogram)
     std::free(program);
     return -1;
   }
-  program->Previous = before;
-  program->Next = walk;
-  if (before)
-    before->Next = program;
-  else
-    NumProgRoot = program;
-  if (walk) walk->Previous = program;
+  chain_link<NumProg>(program, before, walk, &NumProgRoot, nullptr);
 
   if (pprogram) *pprogram = program;
   return 0;
@@ -433,11 +430,7 @@ int numprog_free(NumProg *program)
   if (program == nullptr) return 0;
   if (!is_registered(program)) return -1;
 
-  if (program->Previous)
-    program->Previous->Next = program->Next;
-  else
-    NumProgRoot = program->Next;
-  if (program->Next) program->Next->Previous = program->Previous;
+  chain_unlink<NumProg>(program, &NumProgRoot, nullptr);
 
   numprog_free_variable_list(program);
   numprog_free_accumulator_list(program);
@@ -899,7 +892,7 @@ int numprog_is_empty(const char *s)
 {
   if (s == nullptr) return 1;
   for (; *s; ++s)
-    if (!std::isspace(static_cast<unsigned char>(*s))) return 0;
+    if (!numio_is_white(*s)) return 0;
   return 1;
 }
 

@@ -12,6 +12,8 @@
 #include "numio.h"
 #include "numio_internal.h"
 
+#include "chain.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -321,15 +323,18 @@ int dpconstant_insert(const char *Quantity, const char *Unit, const char *Key,
   if (pdpconstant) *pdpconstant = nullptr;
   if (!Key) return -1;
 
+  /* Keys descend along the table. */
   DPConstant *previous = nullptr;
-  DPConstant *current = DPConstantRoot;
-  while (current && std::strcmp(current->Key, Key) > 0) {
-    previous = current;
-    current = current->Next;
-  }
+  bool found = false;
+  DPConstant *current = chain_seek(
+      DPConstantRoot,
+      [Key](const DPConstant *e) {
+        return numio_descending(std::strcmp(e->Key, Key));
+      },
+      &previous, &found);
 
   DPConstant *entry;
-  if (current && std::strcmp(current->Key, Key) == 0) {
+  if (found) {
     entry = current;
   } else {
     entry = static_cast<DPConstant *>(std::calloc(1, sizeof(DPConstant)));
@@ -339,13 +344,7 @@ int dpconstant_insert(const char *Quantity, const char *Unit, const char *Key,
       std::free(entry);
       return -1;
     }
-    entry->Previous = previous;
-    entry->Next = current;
-    if (current) current->Previous = entry;
-    if (previous)
-      previous->Next = entry;
-    else
-      DPConstantRoot = entry;
+    chain_link<DPConstant>(entry, previous, current, &DPConstantRoot, nullptr);
   }
 
   entry->Value = Value;

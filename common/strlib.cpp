@@ -28,11 +28,11 @@ char *tok_lasts = nullptr;
  * and written only with the NUL it already holds. */
 char empty_text[1] = {'\0'};
 
-/* What a byte is to the cleaning: kept, white space (the six characters
- * this module calls white space, blank, tab, carriage return, newline,
- * form feed and vertical tab), or the end of the text to clean (NUL, and
- * the '#' of a comment).  A table, since it is asked for every character of
- * every data line. */
+/* What a byte is to the cleaning: kept, white space (blank, tab, carriage
+ * return, newline, form feed and vertical tab: the white space of the "C"
+ * locale, which the expression library reads too), or the end of the text to
+ * clean (NUL, and the '#' of a comment).  A table, since it is asked for every
+ * character of every data line. */
 enum ByteClass : unsigned char { kKept, kWhite, kEnd };
 
 constexpr ByteClass byte_class(unsigned char c)

@@ -3,9 +3,12 @@
  *
  * The module (vabo_python.cpp) is a thin layer over the C++ libraries:
  * numbers with units (vabo_python_numbers.cpp: value, format, units) and
- * the refinement (vabo_python_refine.cpp: refine and its Result).  It
- * computes nothing itself; it converts Python arguments, calls the library
- * and turns what comes back into Python objects and exceptions.
+ * the refinement (vabo_python_refine.cpp: refine and its Result, over the
+ * calibration library vabo::calib that the program uses too).  Its own
+ * work is the conversion of Python arguments -- arrays to contiguous
+ * float64 columns, names to modes, the checks of values that the program
+ * reads from text -- and of what comes back into Python objects and
+ * exceptions; everything numerical is the libraries'.
  *
  * The libraries keep module state (program registry, units table, debug
  * word) and are single-threaded, so every call into them holds one mutex;
@@ -50,10 +53,11 @@ struct ExpressionFailure {
 };
 
 /* The value of the expression text, which must be one expression as a
- * whole (white space around it allowed).  Throws ExpressionFailure with
- * context when the library reports an error, and with error value 2 ("error
- * scanning expression") at the first character that no expression takes
- * when text follows the expression. */
+ * whole (white space around it allowed), by the program's rule
+ * (vabo_whole_expression).  Throws ExpressionFailure with context when the
+ * library reports an error, and with error value 2 ("error scanning
+ * expression") at the first character that no expression takes when text
+ * follows the expression. */
 double read_expression(const std::string &text, const std::string &context);
 
 /* A number given as a Python number or as an expression text: a str is

@@ -10,6 +10,7 @@
 #include "vabo_python.h"
 
 #include "numio.h"
+#include "vabo_run.h"
 
 #include <pybind11/stl.h>
 
@@ -36,15 +37,6 @@ size_t characters(const std::string &text, size_t nbytes)
   for (size_t i = 0; i < nbytes && i < text.size(); ++i)
     if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++count;
   return count;
-}
-
-/* Where the white space at offset from ends in text. */
-size_t skip_white(const std::string &text, size_t from)
-{
-  while (from < text.size() &&
-         std::isspace(static_cast<unsigned char>(text[from])))
-    ++from;
-  return from;
 }
 
 /* One entry of the units table as units() returns it. */
@@ -196,15 +188,13 @@ double read_expression(const std::string &text, const std::string &context)
     size_t stop; /* bytes read */
   };
   const Reading reading = with_library([&text] {
-    const char *start = text.c_str();
-    const char *tail = start;
-    int errval = 0;
-    const double value = num_str2double(start, &tail, &errval);
-    return Reading{value, errval, tail ? static_cast<size_t>(tail - start) : 0};
+    Reading r{};
+    r.value = vabo_whole_expression(text.c_str(), &r.errval, &r.stop);
+    return r;
   });
+  /* A NUL inside the text ends what the reader sees; the rest follows. */
   int errval = reading.errval;
-  if (errval == 0 && skip_white(text, reading.stop) < text.size())
-    errval = NUM_ESCAN;
+  if (errval == 0 && text.find('\0') != std::string::npos) errval = NUM_ESCAN;
   if (errval == 0) return reading.value;
   throw ExpressionFailure{context, text, errval, error_text(errval),
                           characters(text, reading.stop)};

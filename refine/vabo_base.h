@@ -279,8 +279,9 @@ inline constexpr double VABO_MIN_PARTS = 1e-30;
 inline constexpr double VABO_MIN_INFLUENCE = 1e-12;
 
 /* Refines the parameters with non-zero ParMode (null: all) from the start
- * values Par until the standard deviation is at most maxdev, it stops
- * changing, or maxstep steps are done.  0 success with ParOpt, ParDev,
+ * values Par until the standard deviation is at most maxdev (a stopping
+ * threshold, rad, fed by the option mindev=; the functions below call it
+ * stopdev), it stops changing, or maxstep steps are done.  0 success with ParOpt, ParDev,
  * ParStat written; 1 failure (a missing argument, no storage, a refined
  * parameter without influence on any angle, normal equations not positive
  * definite, log not writable) with the outputs untouched, the reason kept
@@ -294,7 +295,7 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
 int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
                       const double *Par, const int *ParMode, size_t ndata,
                       const double *Angle, const double *I1, const double *I2,
-                      const double *Weight, double maxdev, int maxstep,
+                      const double *Weight, double stopdev, int maxstep,
                       int *psteps);
 /* The loops of VaboOptimizeEx. */
 typedef enum VaboMethod {
@@ -364,7 +365,7 @@ typedef struct VaboOptions {
 int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
                    const double *Par, const int *ParMode, size_t ndata,
                    const double *Angle, const double *I1, const double *I2,
-                   const double *Weight, double maxdev, int maxstep,
+                   const double *Weight, double stopdev, int maxstep,
                    const VaboOptions *Options, int *psteps);
 /* Why the last call of VaboOptimize, VaboOptimizeSteps, VaboOptimizeEx or
  * VaboOptimizeRobust in this process returned 1: a caller tells a
@@ -524,7 +525,7 @@ typedef struct VaboRejection {
 int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
                        const double *Par, const int *ParMode, size_t ndata,
                        const double *Angle, const double *I1, const double *I2,
-                       const double *Weight, double maxdev, int maxstep,
+                       const double *Weight, double stopdev, int maxstep,
                        const VaboOptions *Options, VaboRejection *Rejection,
                        int *psteps);
 

@@ -11,6 +11,7 @@
  */
 #include "vabo_list.h"
 
+#include "chain.h"
 #include "strlib.h"
 
 #include <cstdarg>
@@ -132,55 +133,13 @@ unsigned char padded_char(const SignedDigits &key, size_t width, size_t i)
   return i < pad ? '0' : static_cast<unsigned char>(key.text[i - pad]);
 }
 
-/* Links a new record before `at` and after `after` in a chain whose ends are
- * *first and (optionally) *last. */
-template <typename Record>
-void link_between(Record *record, Record *after, Record *at, Record **first,
-                  Record **last)
-{
-  record->Previous = after;
-  record->Next = at;
-  if (after != nullptr)
-    after->Next = record;
-  else
-    *first = record;
-  if (at != nullptr)
-    at->Previous = record;
-  else if (last)
-    *last = record;
-}
-
-/* Unlinks record from a chain whose ends are *first and (optionally) *last. */
-template <typename Record>
-void unlink_record(Record *record, Record **first, Record **last)
-{
-  if (record->Previous != nullptr)
-    record->Previous->Next = record->Next;
-  else if (*first == record)
-    *first = record->Next;
-  if (record->Next != nullptr)
-    record->Next->Previous = record->Previous;
-  else if (last != nullptr && *last == record)
-    *last = record->Previous;
-  record->Previous = record->Next = nullptr;
-}
-
-/* The first record of the chain from first whose key is not below Key, or
- * null; *after: the record before it.  *equal: whether its key equals Key. */
+/* The place of Key in a chain of lists or elements (chain_seek). */
 template <typename Record>
 Record *walk_to(Record *first, const char *Key, Record **after, bool *equal)
 {
-  *after = nullptr;
-  *equal = false;
-  for (Record *at = first; at != nullptr; at = at->Next) {
-    const int order = numcmp(at->Key, Key);
-    if (order >= 0) {
-      *equal = order == 0;
-      return at;
-    }
-    *after = at;
-  }
-  return nullptr;
+  return chain_seek(
+      first, [Key](const Record *at) { return numcmp(at->Key, Key); }, after,
+      equal);
 }
 
 /* An element's block: the record, its key, then room for a value stored
@@ -240,7 +199,7 @@ int insert_element_storing(LList *list, const char *Key, const char *Value,
     LElement *element = new_element(Key, Value);
     if (element == nullptr) return -1;
     element->List = list;
-    link_between<LElement>(element, after, at, &list->Elements, &list->Last);
+    chain_link<LElement>(element, after, at, &list->Elements, &list->Last);
     ++list->ElementsLen;
     at = element;
     *made = true;
@@ -336,7 +295,7 @@ int insert_list(const char *Key, LList **plist)
       std::free(list);
       return -1;
     }
-    link_between<LList>(list, after, at, &ListRoot, nullptr);
+    chain_link<LList>(list, after, at, &ListRoot, nullptr);
     at = list;
   }
   if (plist != nullptr) *plist = at;
@@ -366,7 +325,7 @@ int delete_list(LList *list, LList **pnext)
   if (list == nullptr) return 0;
   ensure_init();
   LList *next = list->Next;
-  unlink_record<LList>(list, &ListRoot, nullptr);
+  chain_unlink<LList>(list, &ListRoot, nullptr);
   free_elements(list);
   std::free(list->Key);
   std::free(list);
@@ -510,11 +469,11 @@ int delete_element(LElement *element, LElement **pnext)
   LElement *next = element->Next;
   LList *list = element->List;
   if (list != nullptr) {
-    unlink_record<LElement>(element, &list->Elements, &list->Last);
+    chain_unlink<LElement>(element, &list->Elements, &list->Last);
     if (list->ElementsLen > 0) --list->ElementsLen;
   } else {
     LElement *first = nullptr;
-    unlink_record<LElement>(element, &first, nullptr);
+    chain_unlink<LElement>(element, &first, nullptr);
   }
   free_value(element); /* the key lives in the element's own block */
   std::free(element);

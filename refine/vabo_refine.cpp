@@ -365,7 +365,8 @@ struct Loop {
   VaboOrdered &Ordered;
   size_t ndata;
   const double *Angle, *I1, *I2, *Weight;
-  double maxdev;
+  double stopdev; /* stopping threshold: stddev at or below it ends the loop,
+                     rad */
   int maxstep;
   const VaboOptions &options;
 
@@ -393,15 +394,15 @@ struct Loop {
 };
 
 /* Full Gauss-Newton steps from the evaluation whose standard deviation is
- * stddev, while it is above maxdev, fewer than maxstep steps are done and
+ * stddev, while it is above stopdev, fewer than maxstep steps are done and
  * the last step changed it by more than VABO_MIN_CHANGE.  A NaN deviation
- * fails "stddev > maxdev" and a NaN change fails the last test, so a
+ * fails "stddev > stopdev" and a NaN change fails the last test, so a
  * diverging fit ends here too.  VaboOptimizeOk, or the failure: a step
  * that cannot be solved or logged. */
 VaboOptimizeFailure gauss_newton(Loop &loop, double stddev, int &step)
 {
   double diff_stddev = 1.0;
-  while (stddev > loop.maxdev && step < loop.maxstep &&
+  while (stddev > loop.stopdev && step < loop.maxstep &&
          std::fabs(diff_stddev) > VABO_MIN_CHANGE) {
     const VaboOptimizeFailure failure = loop.refinement.step();
     if (failure != VaboOptimizeOk) return failure;
@@ -431,7 +432,7 @@ VaboOptimizeFailure levenberg_marquardt(Loop &loop, double stddev, int &step)
   int rejected = 0;
   bool equations_here = false; /* normal equations built at these parameters */
   bool evaluated_here = true;  /* the last evaluation is at these parameters */
-  while (stddev > loop.maxdev && step < loop.maxstep &&
+  while (stddev > loop.stopdev && step < loop.maxstep &&
          std::fabs(diff_stddev) > VABO_MIN_CHANGE &&
          rejected < VABO_LM_MAX_REJECTED) {
     if (!equations_here) {
@@ -520,11 +521,11 @@ int VaboOptimize(double *ParOpt, double *ParDev, double *ParStat,
 int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
                       const double *Par, const int *ParMode, size_t ndata,
                       const double *Angle, const double *I1, const double *I2,
-                      const double *Weight, double maxdev, int maxstep,
+                      const double *Weight, double stopdev, int maxstep,
                       int *psteps)
 {
   return VaboOptimizeEx(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle, I1,
-                        I2, Weight, maxdev, maxstep, nullptr, psteps);
+                        I2, Weight, stopdev, maxstep, nullptr, psteps);
 }
 
 /* The loop of Options->method from Par; also 1 for a method it does not
@@ -532,7 +533,7 @@ int VaboOptimizeSteps(double *ParOpt, double *ParDev, double *ParStat,
 int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
                    const double *Par, const int *ParMode, size_t ndata,
                    const double *Angle, const double *I1, const double *I2,
-                   const double *Weight, double maxdev, int maxstep,
+                   const double *Weight, double stopdev, int maxstep,
                    const VaboOptions *Options, int *psteps)
 {
   int unused_steps = 0;
@@ -561,8 +562,8 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
       vabo_save_step(0, ndata, &Ordered, Angle, I1, I2, Weight, 1) != 0)
     return fail(VaboOptimizeLogFailed);
 
-  Loop loop{refinement, Ordered, ndata,  Angle,   I1,
-            I2,         Weight,  maxdev, maxstep, options};
+  Loop loop{refinement, Ordered, ndata,   Angle,   I1,
+            I2,         Weight,  stopdev, maxstep, options};
   const VaboOptimizeFailure failure =
       options.method == VaboLevenbergMarquardt
           ? levenberg_marquardt(loop, stddev, step)

@@ -112,7 +112,7 @@ int reject_pass(size_t n, const double *B, const double *Weight, int *Round,
 int optimize_robust(double *ParOpt, double *ParDev, double *ParStat,
                     const double *Par, const int *ParMode, size_t ndata,
                     const double *Angle, const double *I1, const double *I2,
-                    const double *Weight, double maxdev, int maxstep,
+                    const double *Weight, double stopdev, int maxstep,
                     const VaboOptions *Options, VaboRejection *Rejection,
                     int &steps)
 {
@@ -124,7 +124,7 @@ int optimize_robust(double *ParOpt, double *ParDev, double *ParStat,
   double par[NParams], dev[NParams], stat[NStats];
   int done = 0;
   if (VaboOptimizeEx(par, dev, stat, Par, ParMode, ndata, Angle, I1, I2,
-                     weight.data(), maxdev, maxstep, &options, &done))
+                     weight.data(), stopdev, maxstep, &options, &done))
     return 1;
   steps = done;
 
@@ -148,7 +148,7 @@ int optimize_robust(double *ParOpt, double *ParDev, double *ParStat,
     const double from[NParams] = {par[0], par[1], par[2], par[3],
                                   par[4], par[5], par[6], par[7]};
     if (VaboOptimizeEx(par, dev, stat, from, ParMode, ndata, Angle, I1, I2,
-                       weight.data(), maxdev, maxstep, &options, &done))
+                       weight.data(), stopdev, maxstep, &options, &done))
       return 1;
     steps += done;
     summary.stddev = stat[RStdDev];
@@ -203,7 +203,7 @@ int VaboRejectPass(size_t n, const double *B, const double *Weight, int *Round,
 int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
                        const double *Par, const int *ParMode, size_t ndata,
                        const double *Angle, const double *I1, const double *I2,
-                       const double *Weight, double maxdev, int maxstep,
+                       const double *Weight, double stopdev, int maxstep,
                        const VaboOptions *Options, VaboRejection *Rejection,
                        int *psteps)
 {
@@ -218,7 +218,7 @@ int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
     return vabo_optimize_fail(VaboOptimizeBadArgument);
   try {
     return optimize_robust(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle,
-                           I1, I2, Weight, maxdev, maxstep, Options, Rejection,
+                           I1, I2, Weight, stopdev, maxstep, Options, Rejection,
                            steps);
   } catch (const std::exception &) { /* no storage: outputs untouched */
     return vabo_optimize_fail(VaboOptimizeNoMemory);
