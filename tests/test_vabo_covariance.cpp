@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -250,6 +251,87 @@ TEST(Covariance, StatusSaysWhyThereIsNone)
   EXPECT_TRUE(std::isnan(s2));
   EXPECT_EQ(nopt, 0u);
   EXPECT_EQ(std::string(VaboCovStatusText(NVaboCovStatus)), "unknown status");
+}
+
+/* The normal equations a refinement hands back give the covariance of a
+ * fresh walk over the points, bit for bit: plain, damped and clipped runs,
+ * with a point of weight 0 and several sets of refined parameters. */
+TEST(Covariance, NormalEquationsOfTheRefinementGiveTheSameBits)
+{
+  const Modes defaults = {0, 0, 1, 1, 1, 1, 1, 0};
+  const Modes with_pix = {1, 0, 1, 1, 1, 1, 1, 0};
+  const Modes three = {0, 0, 1, 1, 1, 0, 0, 0};
+  Points outliers = noisy_points();
+  outliers.angle[20] += 3e-3;
+  outliers.angle[41] -= 2e-3;
+  struct Case {
+    const char *what;
+    const Modes &modes;
+    const Points pts;
+    int method;
+    double reject; /* 0: no clipping */
+  } cases[] = {
+      {"Gauss-Newton", defaults, noisy_points(), VaboGaussNewton, 0.0},
+      {"pix1 too", with_pix, noisy_points(), VaboGaussNewton, 0.0},
+      {"three parameters", three, noisy_points(), VaboGaussNewton, 0.0},
+      {"Levenberg-Marquardt", defaults, noisy_points(), VaboLevenbergMarquardt,
+       0.0},
+      {"clipped", defaults, outliers, VaboGaussNewton, 4.0},
+      {"clipped and damped", with_pix, outliers, VaboLevenbergMarquardt, 4.0},
+  };
+  Params start = kTrue;
+  start[Cen1] += 7.3;
+  start[Dis] *= 1.012;
+  start[Rot1] -= 0.004;
+  for (const Case &c : cases) {
+    const Points &pts = c.pts;
+    const size_t n = pts.size();
+    VaboNormal normal{};
+    VaboOptions options{};
+    options.method = c.method;
+    options.Normal = &normal;
+    double par[NParams], dev[NParams], stat[NStats];
+    std::vector<int> round(n, 0);
+    std::vector<double> weight = pts.weight;
+    int status = 0;
+    if (c.reject > 0.0) {
+      VaboRejection rejection{};
+      rejection.k = c.reject;
+      rejection.Round = round.data();
+      status = VaboOptimizeRobust(par, dev, stat, start.data(), c.modes.data(),
+                                  n, pts.angle.data(), pts.i1.data(),
+                                  pts.i2.data(), pts.weight.data(), 1e-12, 50,
+                                  &options, &rejection, nullptr);
+      EXPECT_GT(rejection.Rounds[0].rejected, 0u) << c.what;
+      for (size_t i = 0; i < n; ++i)
+        if (round[i]) weight[i] = 0.0;
+    } else {
+      status = VaboOptimizeEx(par, dev, stat, start.data(), c.modes.data(), n,
+                              pts.angle.data(), pts.i1.data(), pts.i2.data(),
+                              pts.weight.data(), 1e-12, 50, &options, nullptr);
+    }
+    ASSERT_EQ(status, 0) << c.what;
+    ASSERT_TRUE(normal.valid) << c.what;
+
+    double walked[NParams * NParams], handed[NParams * NParams];
+    double s2_walked = 0.0, s2_handed = 0.0;
+    size_t nopt = 0;
+    ASSERT_EQ(VaboCovariance(walked, &s2_walked, &nopt, par, c.modes.data(), n,
+                             pts.angle.data(), pts.i1.data(), pts.i2.data(),
+                             weight.data()),
+              VaboCovOk)
+        << c.what;
+    ASSERT_EQ(VaboCovarianceNormal(handed, &s2_handed, &normal), VaboCovOk)
+        << c.what;
+    ASSERT_EQ(normal.nopt, nopt) << c.what;
+    EXPECT_EQ(std::memcmp(&s2_walked, &s2_handed, sizeof s2_walked), 0)
+        << c.what;
+    EXPECT_EQ(std::memcmp(walked, handed, nopt * nopt * sizeof(double)), 0)
+        << c.what;
+  }
+  EXPECT_EQ(VaboCovarianceNormal(nullptr, nullptr, nullptr), VaboCovFailed);
+  VaboNormal invalid{};
+  EXPECT_EQ(VaboCovarianceNormal(nullptr, nullptr, &invalid), VaboCovFailed);
 }
 
 } // namespace

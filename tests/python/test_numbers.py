@@ -1,10 +1,13 @@
 """Numbers with units from Python: vabo.value, vabo.format, vabo.units."""
 
 import math
+import os
+import subprocess
 
 import pytest
 
 import vabo
+from conftest import EXAMPLE, START, VABO_BINARY
 
 # text, value: values the expression language defines (units in SI).
 VALUES = [
@@ -127,3 +130,28 @@ def test_units_lists_the_table_the_reader_uses(capfd):
     # Listing the table leaves the library silent.
     assert vabo.units() == table
     assert capfd.readouterr() == ("", "")
+
+
+# The texts of one value with white space or other text after it: the
+# program's options and vabo.value must agree on what follows the value.
+FOLLOWING = [
+    ("1_Ao", False), (" 1_Ao", False), ("1_Ao ", False), ("1_Ao\t", False),
+    ("1_Ao\n", False), ("1_Ao\v", False), ("1_Ao\f", False),
+    ("1_Ao\r", False), ("1_Ao \t\r\n", False), ("1_Ao x", True),
+    ("1_Ao\u00a0", True), ("1_Ao #", True), ("1_Ao\x1c", True),
+]
+
+
+@pytest.mark.parametrize("text, follows", FOLLOWING)
+def test_program_and_value_agree_on_what_follows_a_value(text, follows):
+    run = subprocess.run(
+        [VABO_BINARY, "input=" + EXAMPLE, "wavelength=" + text] + START,
+        capture_output=True, text=True, check=False)
+    assert (run.returncode == 1) == follows
+    assert ("follows the value" in run.stderr) == follows
+    if follows:
+        with pytest.raises(vabo.ExpressionError) as raised:
+            vabo.value(text)
+        assert raised.value.errval == 2
+    else:
+        assert vabo.value(text) == 1e-10

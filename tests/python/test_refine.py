@@ -61,6 +61,75 @@ def test_refine_gives_the_programs_numbers_bit_for_bit(
         assert result.covariance.tolist() == document["covariance"]["matrix"]
 
 
+@pytest.fixture(scope="module")
+def planted(example, tmp_path_factory):
+    """The example with one point in twenty moved onto the angle of a
+    neighbouring ring, as a file for the program and as rows."""
+    rows = example.copy()
+    rings = numpy.unique(rows[:, 0])
+    for k in range(3, len(rows), 20):
+        ring = numpy.searchsorted(rings, rows[k, 0])
+        rows[k, 0] = rings[ring + 1 if ring + 1 < len(rings) else ring - 1]
+    path = str(tmp_path_factory.mktemp("planted") / "planted.dat")
+    with open(path, "w") as f:
+        f.write("# planted outliers\n")
+        for row in rows:
+            f.write("%.17g %.17g %.17g %.17g\n" % tuple(row))
+    return path, rows
+
+
+FAR = ["75_um", "75_um", 1400, 700, "30_cm", "0.12", "-0.1", 0]
+# label, program start values and options, module options
+ROBUST_CASES = [
+    ("reject", START, ["reject=4"], {"reject": 4}),
+    ("reject expression", START, ["reject=3.5"], {"reject": "7/2"}),
+    ("lm", START, ["method=lm"], {"method": "lm"}),
+    ("lm far start", [str(v) for v in FAR], ["method=lm"], {"method": "lm"}),
+    ("lm reject far start", [str(v) for v in FAR],
+     ["method=lm", "reject=3"], {"method": "lm", "reject": 3}),
+    ("gn reject two steps", START, ["reject=4", "maxiter=2"],
+     {"reject": 4, "maxiter": 2}),
+]
+
+
+@pytest.mark.parametrize("label, start, options, kwargs", ROBUST_CASES,
+                         ids=[c[0] for c in ROBUST_CASES])
+def test_robust_options_give_the_programs_numbers_bit_for_bit(
+        planted, tmp_path, label, start, options, kwargs):
+    path, rows = planted
+    code, document = run_program(str(tmp_path), path, start, options)
+    result = vabo.refine(rows[:, 0], rows[:, 1], rows[:, 2], start,
+                         weight=rows[:, 3], **kwargs)
+    assert result.status == code
+    mine = result.to_dict()
+    for key in ("arguments", "input"):
+        del mine[key], document[key]
+    # The program names rejected points by their line (after one comment
+    # line), the module by their index.
+    if "rejection" in document:
+        for point in document["rejection"]["points"]:
+            point["index"] = point.pop("line") - 2
+        assert document["rejection"]["points"], "nothing was rejected"
+        assert result.rejection == mine["rejection"]
+        for point in result.rejection["points"]:
+            assert [point["angle"], point["i1"], point["i2"]] == \
+                rows[point["index"], :3].tolist()
+    assert mine == document
+
+
+def test_robust_arguments_are_checked():
+    tth, i1, i2 = numpy.zeros(3), numpy.zeros(3), numpy.zeros(3)
+    for reject, message in ((0, "reject is 0"), (-1, "reject is -1"),
+                            (math.inf, "reject is inf")):
+        with pytest.raises(ValueError, match=message):
+            vabo.refine(tth, i1, i2, START, reject=reject)
+    with pytest.raises(vabo.ExpressionError):
+        vabo.refine(tth, i1, i2, START, reject="4 sigma")
+    with pytest.raises(ValueError, match="'gn'.*'lm'.*not 'LM'"):
+        vabo.refine(tth, i1, i2, START, method="LM")
+    assert vabo.refine(tth + 0.1, i1, i2, START).rejection is None
+
+
 def test_failed_refinement_is_a_result_not_an_exception(example, tmp_path):
     result = refine_rows(example, refine="rot3")
     assert (result.status, result.message) == (
