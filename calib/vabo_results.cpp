@@ -8,13 +8,14 @@
  * vabo_write_result_files (writes the files, reports those that cannot be
  * written).  The PONI file has version 2, with the point of normal
  * incidence in metres from the corner of the first pixel, as the
- * integration programs read it.  Numbers are written in the shortest form
- * that reads back to the same double.  No exception leaves this file:
- * running out of memory gives an empty text (or message), or, for the
- * files, a report.
+ * integration programs read it (the conversion is vabo_poni's).  Numbers are
+ * written in the shortest form that reads back to the same double.  No
+ * exception leaves this file: running out of memory gives an empty text (or
+ * message), or, for the files, a report.
  */
 #include "vabo_results.h"
 
+#include "vabo_poni.h"
 #include "vabo_run.h"
 
 #include <nlohmann/json.hpp>
@@ -36,25 +37,6 @@ using Json = nlohmann::ordered_json;
 /* Units of the parameters in natural order. */
 constexpr const char *kParamUnits[NParams] = {"m", "m",   "pixel", "pixel",
                                               "m", "rad", "rad",   "rad"};
-
-/* The geometry as integration programs describe it: the point of normal
- * incidence from the corner of the first pixel, whose centre lies half a
- * pixel inside.  All lengths in m, angles in rad. */
-struct PoniGeometry {
-  double dist, poni1, poni2, rot1, rot2, rot3, pixel1, pixel2;
-};
-
-PoniGeometry poni_geometry(const std::array<double, NParams> &par)
-{
-  return {.dist = par[Dis],
-          .poni1 = (par[Cen1] + 0.5) * par[Pix1],
-          .poni2 = (par[Cen2] + 0.5) * par[Pix2],
-          .rot1 = par[Rot1],
-          .rot2 = par[Rot2],
-          .rot3 = par[Rot3],
-          .pixel1 = par[Pix1],
-          .pixel2 = par[Pix2]};
-}
 
 /* The shortest text that reads back to value ("nan", "inf" as they are). */
 std::string shortest(double value)
@@ -254,7 +236,7 @@ void write_beam(JsonWriter &w, const VaboResult &r)
 void write_poni(JsonWriter &w, const VaboResult &r)
 {
   if (!r.refined) return w.value(nullptr);
-  const PoniGeometry g = poni_geometry(r.value);
+  const VaboPoniGeometry g = vabo_poni_geometry(r.value.data());
   w.begin_object();
   w.member("dist", g.dist);
   w.member("poni1", g.poni1);
@@ -349,7 +331,7 @@ void write_document(JsonWriter &w, const VaboResult &r)
 /* The PONI file's text. */
 std::string poni_text(const VaboResult &r)
 {
-  const PoniGeometry g = poni_geometry(r.value);
+  const VaboPoniGeometry g = vabo_poni_geometry(r.value.data());
   /* A pixel size that is not a number would not be JSON; null is. */
   auto json_number = [](double v) {
     return std::isfinite(v) ? shortest(v) : std::string("null");
