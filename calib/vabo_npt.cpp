@@ -15,8 +15,10 @@
 #include "vabo_textfile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <numeric>
 
@@ -427,4 +429,40 @@ double vabo_ring_two_theta(double wavelength, double d)
 {
   if (!vabo_ring_reachable(wavelength, d)) return std::nan("");
   return 2.0 * std::asin(wavelength / (2.0 * d));
+}
+
+bool vabo_npt_recognise(const char *path)
+{
+  /* The first line that says anything lies within the first few KiB of
+   * any control-point file; a data file is not read further than that. */
+  static constexpr size_t kHead = 4096;
+  static constexpr std::string_view kKeys[] = {
+      "calibrant", "wavelength", "dspacing", "new group of points",
+      "ring",      "point",      "2theta"};
+  FILE *file = fopen(path, "rb");
+  if (!file) return false;
+  char buffer[kHead];
+  const size_t got = fread(buffer, 1, sizeof buffer, file);
+  fclose(file);
+  std::string_view text(buffer, got);
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    if (!vabo_text_is_comment(line)) {
+      const size_t colon = line.find(':');
+      if (colon == std::string_view::npos) return false;
+      const std::string_view key = vabo_text_trim(line.substr(0, colon));
+      for (std::string_view k : kKeys) {
+        if (key.size() != k.size()) continue;
+        bool same = true;
+        for (size_t i = 0; i < k.size() && same; i++)
+          same = std::tolower(static_cast<unsigned char>(key[i])) == k[i];
+        if (same) return true;
+      }
+      return false;
+    }
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return false;
 }

@@ -98,4 +98,10 @@ bool vabo_ring_reachable(double wavelength, double d);
  * reachable. */
 double vabo_ring_two_theta(double wavelength, double d);
 
+/* Whether the file path is a control-point file by its content: its first
+ * line that is neither blank nor a comment is "key: value" with one of the
+ * format's keys.  False also when the file cannot be read (the caller's
+ * reader then says why). */
+bool vabo_npt_recognise(const char *path);
+
 #endif

@@ -15,6 +15,7 @@
  */
 #include "vabo_results.h"
 
+#include "vabo_fit2d.h"
 #include "vabo_poni.h"
 #include "vabo_run.h"
 
@@ -256,6 +257,44 @@ Json number_or_null(double value)
   return std::isfinite(value) ? Json(value) : Json(nullptr);
 }
 
+/* Fit2D's geometry of the refined values, with pyFAI's keys and units;
+ * null when there is none (not refined, or the beam misses the
+ * detector). */
+void write_fit2d(JsonWriter &w, const VaboResult &r)
+{
+  VaboFit2D f;
+  if (!r.refined || !vabo_fit2d_from_parameters(r.value.data(), &f))
+    return w.value(nullptr);
+  w.begin_object();
+  w.member("directDist", f.directDist);
+  w.member("centerX", f.centerX);
+  w.member("centerY", f.centerY);
+  w.member("tilt", f.tilt);
+  w.member("tiltPlanRotation", f.tiltPlanRotation);
+  w.member("pixelX", f.pixelX);
+  w.member("pixelY", f.pixelY);
+  w.end_object();
+}
+
+/* The residuals of each ring that has points. */
+void write_rings(JsonWriter &w, const VaboResult &r)
+{
+  w.begin_array();
+  for (const VaboRingStat &s : r.rings) {
+    w.begin_object();
+    w.member("ring", s.ring);
+    w.member("d", s.d);
+    w.member("tth", number_or_null(s.two_theta));
+    w.member("points", s.points);
+    w.member("mean", number_or_null(s.mean));
+    w.member("rms", number_or_null(s.rms));
+    w.member("mean_pixels", number_or_null(s.mean_pixels));
+    w.member("rms_pixels", number_or_null(s.rms_pixels));
+    w.end_object();
+  }
+  w.end_array();
+}
+
 /* The rounds of sigma clipping and every point they rejected. */
 void write_rejection(JsonWriter &w, const VaboResult &r)
 {
@@ -325,6 +364,20 @@ void write_document(JsonWriter &w, const VaboResult &r)
   write_beam(w, r);
   w.key("poni");
   write_poni(w, r);
+  if (r.has_fit2d) {
+    w.key("fit2d");
+    write_fit2d(w, r);
+  }
+  if (r.has_rings) {
+    w.key("rings");
+    write_rings(w, r);
+  }
+  if (r.has_warnings) {
+    w.key("warnings");
+    w.begin_array();
+    for (const std::string &warning : r.warnings) w.value(warning);
+    w.end_array();
+  }
   w.end_object();
 }
 

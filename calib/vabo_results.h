@@ -42,6 +42,21 @@ struct VaboRejectedPoint {
   int round = 0;         /* the round that rejected it, from 1 */
 };
 
+/* Residuals of one ring at the refined geometry, over its points of
+ * positive weight.  The pixel figures divide each residual by the radial
+ * change of TwoTheta per pixel at the point, so that they say how far the
+ * ring lies from the points on the detector. */
+struct VaboRingStat {
+  int ring = 0;             /* ring number, from 0 in the calibrant's order */
+  double d = 0.0;           /* d-spacing, m */
+  double two_theta = 0.0;   /* rad, at the run's wavelength */
+  size_t points = 0;        /* points of positive weight */
+  double mean = 0.0;        /* weighted mean of measured - model, rad */
+  double rms = 0.0;         /* weighted root mean square of it, rad */
+  double mean_pixels = 0.0; /* the same in pixels */
+  double rms_pixels = 0.0;
+};
+
 /* Everything the writers report of one run.  When refined is false (the
  * refinement failed) only the fields above it carry values; the PONI file is
  * then not written and the JSON shows null for what is unknown.  The
@@ -86,6 +101,17 @@ struct VaboResult {
   /* The points came from lines of a file (the rejected points are written
    * with their line), not from arrays (written with their index). */
   bool has_lines = true;
+
+  /* What runs with the field's files add to the JSON document, each only
+   * when its flag is set (a run that uses none of those options writes
+   * the document it always wrote): Fit2D's geometry of the refined values
+   * ("fit2d"), the residuals per ring ("rings") and the warnings for the
+   * reader ("warnings", a list that is empty when all is well). */
+  bool has_fit2d = false;
+  bool has_rings = false;
+  std::vector<VaboRingStat> rings;
+  bool has_warnings = false;
+  std::vector<std::string> warnings;
 };
 
 /* Records the start values and the modes (which select the refined

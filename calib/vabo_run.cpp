@@ -6,9 +6,14 @@
 
 #include "numio.h"
 #include "strlib.h"
+#include "vabo_fit2d.h"
+#include "vabo_poni.h"
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <new>
+#include <string_view>
 
 const char *const VaboVersion = "V1.6 2013-12-09 Kelvardo";
 
@@ -92,4 +97,49 @@ VaboStatus vabo_status(VaboOptimizeFailure failure, double stddev,
   if (!vabo_deviation_accepted(stddev, maxdev))
     return {VaboStatusDeviationTooLarge, VaboDeviationTooLargeText};
   return {VaboStatusOk, VaboSuccessText};
+}
+
+bool vabo_start_file(const char *spec, std::array<double, NParams> *start,
+                     double *wavelength, std::string *error)
+{
+  static constexpr std::string_view kFit2D = "fit2d:";
+  if (std::string_view(spec).substr(0, kFit2D.size()) == kFit2D) {
+    VaboFit2DFile file;
+    if (!vabo_fit2d_read(spec + kFit2D.size(), &file, error)) return false;
+    *start = file.start;
+    *wavelength = 0.0;
+    return true;
+  }
+  VaboPoni poni;
+  if (!vabo_poni_read(spec, &poni, error)) return false;
+  *start = poni.start;
+  *wavelength = poni.has_wavelength ? poni.wavelength : 0.0;
+  return true;
+}
+
+bool vabo_parameter_list(const char *list, int mode, int *modes,
+                         std::string *error)
+{
+  const char *const *names = VaboParamNamesArray();
+  std::string_view rest(list);
+  for (;;) {
+    const size_t comma = rest.find(',');
+    const std::string_view word = rest.substr(0, comma);
+    int found = -1;
+    for (int p = 0; p < NParams; p++)
+      if (word == names[p]) found = p;
+    if (found < 0) {
+      try {
+        *error = "'" + std::string(word) +
+                 "' is not a parameter: use pix1, pix2, cen1, cen2, dis, "
+                 "rot1, rot2, rot3";
+      } catch (const std::bad_alloc &) {
+        error->clear();
+      }
+      return false;
+    }
+    modes[found] = mode;
+    if (comma == std::string_view::npos) return true;
+    rest.remove_prefix(comma + 1);
+  }
 }

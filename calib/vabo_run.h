@@ -14,7 +14,9 @@
 
 #include "vabo_base.h"
 
+#include <array>
 #include <cstddef>
+#include <string>
 
 /* The program's version, shown in its banner and written into the JSON
  * result. */
@@ -84,5 +86,20 @@ bool vabo_option_expression(const char *rest, double *value, int *perrval,
  * (the value as "%lg", e.g. suffix " is not positive"). */
 bool vabo_positive_option(const char *rest, const char *suffix, double *value,
                           int *perrval, char *reason, size_t size);
+
+/* Start values from a file (start=): a PONI file, or with the prefix
+ * "fit2d:" a file of Fit2D's geometry (vabo_fit2d.h).  True with the eight
+ * values in natural order in *start and the file's wavelength (m) in
+ * *wavelength (0 when it gives none); false with the reader's one line in
+ * *error. */
+bool vabo_start_file(const char *spec, std::array<double, NParams> *start,
+                     double *wavelength, std::string *error);
+
+/* Sets modes[p] = mode for every parameter p named in list, names
+ * ("pix1" ... "rot3") separated by commas (refine=, keep=).  True; false
+ * with *error naming the first word that is no parameter (modes then
+ * partly set). */
+bool vabo_parameter_list(const char *list, int mode, int *modes,
+                         std::string *error);
 
 #endif

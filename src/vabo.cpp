@@ -12,11 +12,17 @@
  * vabo_print.cpp; the status rule, the result record with its PONI and
  * JSON files (options poni=, json=, wavelength=) and the robust run
  * (method=, reject=) are the calibration library's (vabo_run.h,
- * vabo_results.h, vabo_robust.h); the numbers are read by numio, the
- * refinement is vabo_base's.
+ * vabo_results.h, vabo_robust.h), and so are the field's files that the
+ * options calibrant=, start=, npt= and a control-point file as input=
+ * bring in (vabo_calibrant.h, vabo_poni.h, vabo_fit2d.h, vabo_npt.h,
+ * vabo_rings.h); the numbers are read by numio, the refinement is
+ * vabo_base's.
  */
 #include "vabo.h"
+#include "vabo_calibrant.h"
+#include "vabo_npt.h"
 #include "vabo_results.h"
+#include "vabo_rings.h"
 #include "vabo_robust.h"
 
 #include "numio.h"
@@ -24,6 +30,8 @@
 #include "vabo_base.h"
 #include "vabo_list.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -36,6 +44,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -68,6 +77,14 @@ struct Settings {
   const char *finput = nullptr; /* rest of the "input=" argument, or none */
   VaboResultFiles files;        /* poni=, json=, wavelength= */
   VaboRobustOptions robust;     /* method=, reject= */
+  /* The field's files: calibrant=, npt=, start=, refine=, keep=.  A run
+   * that uses none of them (and reads no control-point file) writes what
+   * it always wrote. */
+  const char *calibrant = nullptr;
+  const char *npt = nullptr;
+  const char *start = nullptr;
+  const char *refine = nullptr;
+  const char *keep = nullptr;
 };
 
 /* The arrays of one run and what it has reported beyond its status.  Every
@@ -80,6 +97,14 @@ struct RunState {
   std::vector<double> ParStat;                          /* NStats */
   size_t ndata = 0;
   VaboRobustRun robust; /* input lines and clipping of reject= */
+  /* The points know their rings: read from a control-point file, or
+   * matched to the rings of calibrant=. */
+  bool control_points = false; /* input= is a control-point file */
+  bool has_calibrant = false;
+  VaboCalibrant calibrant;
+  bool has_rings = false;
+  VaboRings rings;
+  double start_wavelength = 0.0; /* m, the start file's; 0: none */
   /* What the status rule made of the refinement, once it ran. */
   VaboStatus outcome = {VaboStatusOk, VaboSuccessText};
   /* Standard output lost what was written to it (reported once). */
@@ -304,6 +329,16 @@ bool classify_arguments(int argc, char *argv[], LList *start,
       if (!robust_option(arg, vabo_read_reject(arg + strlen("reject="),
                                                settings.robust, &error)))
         return false;
+    } else if (begins_with(arg, "calibrant=")) {
+      settings.calibrant = arg + strlen("calibrant=");
+    } else if (begins_with(arg, "npt=")) {
+      settings.npt = arg + strlen("npt=");
+    } else if (begins_with(arg, "start=")) {
+      settings.start = arg + strlen("start=");
+    } else if (begins_with(arg, "refine=")) {
+      settings.refine = arg + strlen("refine=");
+    } else if (begins_with(arg, "keep=")) {
+      settings.keep = arg + strlen("keep=");
     } else {
       char keybuf[kKeyBufferSize];
       const char *key = keybuf;
@@ -572,6 +607,219 @@ bool build_data_tables(RunState &run)
   return true;
 }
 
+/* ---- The field's files: calibrant=, start=, refine=, keep=, npt= and
+ * control points as input ------------------------------------------------ */
+
+/* Whether the run uses the field's files; such a run also reports the
+ * rings, Fit2D's geometry and the warnings. */
+bool uses_field_files(const Settings &settings, const RunState &run)
+{
+  return settings.calibrant || settings.npt || settings.start ||
+         settings.refine || settings.keep || run.control_points;
+}
+
+/* The text of value that reads back to the same double. */
+std::string shortest_text(double value)
+{
+  char buffer[32];
+  *std::to_chars(buffer, buffer + sizeof buffer - 1, value).ptr = '\0';
+  return buffer;
+}
+
+/* The wavelength the points' rings are at: wavelength=, else the start
+ * file's (0: none). */
+double ring_wavelength(const Settings &settings, const RunState &run)
+{
+  return settings.files.has_wavelength ? settings.files.wavelength
+                                       : run.start_wavelength;
+}
+
+/* Reads start= into the list start, loads calibrant=, checks refine= and
+ * keep=, and tells whether input= is a control-point file; then checks
+ * that npt= and calibrant= have what they need.  All before any data is
+ * read; false after reporting. */
+bool prepare_field_files(const Settings &settings, LList *start, RunState &run)
+{
+  std::string error;
+  if (settings.start) {
+    if (number_of_elements(start) > 0) {
+      fprintf(stderr,
+              "ERROR: start=%s gives the eight start values: give none on "
+              "the command line (choose the refined ones with refine= and "
+              "keep=)\n",
+              settings.start);
+      return false;
+    }
+    std::array<double, NParams> values{};
+    if (!vabo_start_file(settings.start, &values, &run.start_wavelength,
+                         &error)) {
+      fprintf(stderr, "ERROR: start=%s: %s\n", settings.start, error.c_str());
+      return false;
+    }
+    const char *const *names = VaboParamNamesArray();
+    for (int p = 0; p < NParams; p++)
+      if (write_element_value(start, names[p],
+                              shortest_text(values[p]).c_str())) {
+        report_list_failure("start");
+        return false;
+      }
+  }
+  for (const auto &[option, list] : {std::pair{"refine", settings.refine},
+                                     std::pair{"keep", settings.keep}}) {
+    int modes[NParams] = {};
+    if (list && !vabo_parameter_list(list, 1, modes, &error)) {
+      fprintf(stderr, "ERROR: %s=%s: %s\n", option, list, error.c_str());
+      return false;
+    }
+  }
+  if (settings.calibrant) {
+    if (!vabo_calibrant_load(settings.calibrant, VaboCalibrantAllRings,
+                             run.calibrant, &error)) {
+      fprintf(stderr, "ERROR: calibrant=%s: %s\n", settings.calibrant,
+              error.c_str());
+      return false;
+    }
+    run.has_calibrant = true;
+  }
+  run.control_points = settings.finput && vabo_npt_recognise(settings.finput);
+  if (run.control_points) return true;
+  if (settings.calibrant && !(ring_wavelength(settings, run) > 0)) {
+    fprintf(stderr,
+            "ERROR: calibrant=%s needs wavelength= to match the points to "
+            "its rings\n",
+            settings.calibrant);
+    return false;
+  }
+  if (settings.npt && !settings.calibrant) {
+    fprintf(stderr,
+            "ERROR: npt=%s needs the rings of the points: read a "
+            "control-point file (input=) or give calibrant= and "
+            "wavelength=\n",
+            settings.npt);
+    return false;
+  }
+  return true;
+}
+
+/* Sets the modes that refine= and keep= name (checked before). */
+void apply_parameter_lists(const Settings &settings, RunState &run)
+{
+  std::string error;
+  if (settings.refine)
+    vabo_parameter_list(settings.refine, 1, run.ParMode.data(), &error);
+  if (settings.keep)
+    vabo_parameter_list(settings.keep, 0, run.ParMode.data(), &error);
+}
+
+/* Reads the control-point file input= into the calibration tables, each
+ * point at the angle of its ring.  false after reporting. */
+bool read_control_points(const Settings &settings, RunState &run)
+{
+  VaboNpt npt;
+  std::string error;
+  std::vector<double> angle, i1, i2;
+  std::vector<size_t> lines;
+  bool has_wavelength = settings.files.has_wavelength;
+  double wavelength = settings.files.wavelength;
+  if (vabo_npt_read(settings.finput, &npt, &error) && !has_wavelength &&
+      !npt.has_wavelength && run.start_wavelength > 0) {
+    has_wavelength = true;
+    wavelength = run.start_wavelength;
+  }
+  if (!error.empty() ||
+      !vabo_rings_from_npt(npt, settings.finput,
+                           run.has_calibrant ? &run.calibrant : nullptr,
+                           has_wavelength, wavelength, &angle, &i1, &i2, &lines,
+                           &run.rings, &error)) {
+    if (error.empty())
+      report_no_memory("reading %s", settings.finput);
+    else
+      fprintf(stderr, "ERROR: %s\n", error.c_str());
+    return false;
+  }
+  run.has_rings = true;
+  run.ndata = angle.size();
+  if (!allocate_calibration_tables(run, run.ndata)) {
+    report_no_memory("calibration tables");
+    return false;
+  }
+  std::copy(angle.begin(), angle.end(), run.TwoTheta.begin());
+  std::copy(i1.begin(), i1.end(), run.Coord1.begin());
+  std::copy(i2.begin(), i2.end(), run.Coord2.begin());
+  std::fill(run.Weight.begin(), run.Weight.end(), 1.0);
+  run.robust.lines.swap(lines);
+  return true;
+}
+
+/* Matches the points of the plain data to the rings of calibrant=.  false
+ * after reporting the first point that lies on no ring. */
+bool match_rings(const Settings &settings, RunState &run)
+{
+  size_t failed = 0;
+  const double wavelength = ring_wavelength(settings, run);
+  if (vabo_rings_match(run.ndata, run.TwoTheta.data(), run.calibrant,
+                       wavelength, &run.rings, &failed)) {
+    run.has_rings = true;
+    return true;
+  }
+  if (failed >= run.ndata) {
+    fprintf(stderr,
+            "ERROR: calibrant=%s: no ring is reachable at wavelength "
+            "%lg m\n",
+            settings.calibrant, wavelength);
+    return false;
+  }
+  const size_t line =
+      failed < run.robust.lines.size() ? run.robust.lines[failed] : 0;
+  fprintf(stderr,
+          "ERROR: %s:%zu: TwoTheta %lg rad lies on no ring of %s: farther "
+          "than half the distance to the next ring\n",
+          settings.finput ? settings.finput : kStdinName, line,
+          run.TwoTheta[failed], run.calibrant.name.c_str());
+  return false;
+}
+
+/* Adds what a run with the field's files reports to result: Fit2D's
+ * geometry, the residuals per ring, the warnings (also written to standard
+ * error). */
+void add_field_results(RunState &run, VaboResult &result)
+{
+  result.has_fit2d = true;
+  result.has_warnings = true;
+  result.has_rings = run.has_rings;
+  if (!result.refined) return;
+  if (run.has_rings)
+    result.rings = vabo_ring_statistics(
+        result.value.data(), run.ndata, run.TwoTheta.data(), run.Coord1.data(),
+        run.Coord2.data(), vabo_robust_weights(run.robust, run.Weight.data()),
+        run.rings);
+  result.warnings = vabo_result_warnings(result, false, result.rings.size());
+  for (const std::string &warning : result.warnings)
+    fprintf(stderr, "WARNING: %s\n", warning.c_str());
+}
+
+/* Writes the points of the fit (rejected points left out) to npt= as a
+ * control-point file.  Returns 0, or kStatusFailed after reporting. */
+int write_control_points(const Settings &settings, const RunState &run,
+                         const VaboResult &result)
+{
+  if (!settings.npt || !result.refined || !run.has_rings) return 0;
+  std::string text, error;
+  const VaboRings &rings = run.rings;
+  const int *rejected =
+      run.robust.round.size() == run.ndata ? run.robust.round.data() : nullptr;
+  int failure = 0;
+  if (!vabo_rings_npt_text(run.ndata, run.Coord1.data(), run.Coord2.data(),
+                           rejected, rings, &text, &error))
+    failure = error.empty() ? ENOMEM : EINVAL;
+  else
+    failure = vabo_write_text(settings.npt, text);
+  if (failure == 0) return 0;
+  fprintf(stderr, "ERROR: writing %s: %s\n", settings.npt,
+          failure == EINVAL ? error.c_str() : strerror(failure));
+  return kStatusFailed;
+}
+
 /* Reports that memory ran out in the stage named what and keeps the failure
  * for the JSON result; returns the status of such a failure. */
 int record_no_memory(RunState &run, const char *what)
@@ -707,13 +955,18 @@ int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
     return kStatusFailed;
   }
 
+  if (!prepare_field_files(settings, start, run))
+    return common_error_exit(0, run);
+
   if (VABOLevel() > 0)
     print_lists(stdout, VABOLevel() - 1, VABODebug() & VABO_VERBOSE);
 
   if (cnt_params(start, VaboParamNamesArray()) == NParams) {
-    if (!read_calibration_lines(settings.finput, input,
-                                settings.robust.has_reject ? &run.robust.lines
-                                                           : nullptr))
+    const bool lines = settings.robust.has_reject || run.has_calibrant;
+    if (run.control_points
+            ? !read_control_points(settings, run)
+            : !read_calibration_lines(settings.finput, input,
+                                      lines ? &run.robust.lines : nullptr))
       return common_error_exit(0, run);
   }
 
@@ -728,13 +981,28 @@ int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
     return kStatusFailed;
   }
 
-  if (!build_data_tables(run)) return common_error_exit(0, run);
+  apply_parameter_lists(settings, run);
+  if (!run.control_points && !build_data_tables(run))
+    return common_error_exit(0, run);
+  if (run.has_calibrant && !run.control_points && !match_rings(settings, run))
+    return common_error_exit(0, run);
+  /* The PONI file gets the wavelength of the rings when wavelength= did
+   * not give one. */
+  if (!settings.files.has_wavelength &&
+      (run.has_rings || run.start_wavelength > 0)) {
+    settings.files.has_wavelength = true;
+    settings.files.wavelength =
+        run.has_rings ? run.rings.wavelength : run.start_wavelength;
+  }
 
-  const bool with_files = settings.files.poni || settings.files.json;
+  const bool field = uses_field_files(settings, run);
+  const bool with_files = settings.files.poni || settings.files.json || field;
   VaboResult result;
   int status = refine_and_report(run, settings, with_files ? &result : nullptr);
+  if (field) add_field_results(run, result);
   /* Lost result lines fail the run before the files say it succeeded. */
   if (!standard_output_ok(run)) status |= kStatusFailed;
+  if (field) status |= write_control_points(settings, run, result);
   if (with_files)
     status = write_result_files(argc, argv, settings, status, run, result);
   if (status) return common_error_exit(status, run);
