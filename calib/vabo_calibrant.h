@@ -97,10 +97,10 @@ bool vabo_calibrant_load(const char *name_or_file, double dmin,
 
 /* Reads the text (size bytes, any bytes) of a d-spacing file named name:
  * one d in Angstrom per line, read by num_str2double, so that it may be an
- * expression ("58.380/7") but carries no unit; "#" starts a comment, blank
- * lines are skipped, a line may end in CR LF.  Nothing may follow the d on
- * its line but white space and a comment: a line of several numbers is an
- * error, not a d and columns dropped.  Every d must lie within
+ * expression ("58.380/7") but carries no unit (a '_' is an error); "#" starts a
+ * comment, blank lines are skipped, a line may end in CR LF.  Nothing may
+ * follow the d on its line but white space and a comment: a line of several
+ * numbers is an error, not a d and columns dropped.  Every d must lie within
  * VaboCalibrantFileMinD .. VaboCalibrantFileMaxD; a control character
  * (NUL, ...) anywhere is binary data, an error.  The d-spacings are sorted
  * decreasing and merged into rings of unknown multiplicity and label, and
