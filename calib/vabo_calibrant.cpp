@@ -313,6 +313,10 @@ bool read_spacings(const char *text, size_t size, const std::string &where,
                   "d-spacing file holds plain numbers in Angstrom, no units)",
                   where.c_str(), line, d, VaboCalibrantFileMinD * 1e10,
                   VaboCalibrantFileMaxD * 1e10);
+    if (rings.size() == VaboCalibrantMaxSpacings)
+      return fail(error,
+                  "%s:%zu: more than %zu d-spacings: not a list of rings",
+                  where.c_str(), line, VaboCalibrantMaxSpacings);
     rings.push_back({metres, 0, {0, 0, 0}});
   }
   if (rings.empty())
