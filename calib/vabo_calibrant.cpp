@@ -279,6 +279,13 @@ bool read_spacings(const char *text, size_t size, const std::string &where,
     while (is_blank(begin[length - 1])) --length;
 
     value.assign(begin + first, length - first);
+    /* numio reads units after '_' ("1_nm"), which would give a length in
+     * metres taken for Angstrom: a file's d carries none. */
+    if (value.find('_') != std::string::npos)
+      return fail(error,
+                  "%s:%zu: '%s' carries a unit: a d-spacing file holds d in "
+                  "Angstrom as plain numbers",
+                  where.c_str(), line, quoted(value).c_str());
     const char *tail = nullptr;
     int errval = 0;
     const double d = num_str2double(value.c_str(), &tail, &errval);
@@ -306,6 +313,10 @@ bool read_spacings(const char *text, size_t size, const std::string &where,
                   "d-spacing file holds plain numbers in Angstrom, no units)",
                   where.c_str(), line, d, VaboCalibrantFileMinD * 1e10,
                   VaboCalibrantFileMaxD * 1e10);
+    if (rings.size() == VaboCalibrantMaxSpacings)
+      return fail(error,
+                  "%s:%zu: more than %zu d-spacings: not a list of rings",
+                  where.c_str(), line, VaboCalibrantMaxSpacings);
     rings.push_back({metres, 0, {0, 0, 0}});
   }
   if (rings.empty())

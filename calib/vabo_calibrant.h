@@ -8,8 +8,9 @@
  * reads such a file's text from memory.  The rings of the built-ins are
  * computed from their certified cells and the reflection conditions of
  * their lattices, never typed in.  Nothing here knows a wavelength or an
- * angle: turning d into TwoTheta is the caller's.  Implemented in
- * vabo_calibrant.cpp.
+ * angle: turning d into TwoTheta is the caller's.  Files are read with the
+ * expression library, whose state is global: single-threaded, as numio.
+ * Implemented in vabo_calibrant.cpp.
  */
 #ifndef VABO_CALIBRANT_H
 #define VABO_CALIBRANT_H
@@ -52,6 +53,12 @@ inline constexpr double VaboCalibrantFileMaxD = 1e-3;
  * pyFAI's form ("0.40185554 # (9, 5, 1) 72", 26 bytes); a larger file is
  * no list of d-spacings, and is refused before it is read. */
 inline constexpr size_t VaboCalibrantMaxFileBytes = size_t{256} << 20;
+
+/* The most d-spacings a file may list: ten million, where a list of rings
+ * holds thousands (LaB6 down to 0.1 Angstrom); it bounds the rings kept while
+ * reading (24 bytes each) where a file of short lines ("1\n") would ask for
+ * gigabytes. */
+inline constexpr size_t VaboCalibrantMaxSpacings = 10000000;
 
 /* ---------------------------------------------------------------------
  * Records
@@ -97,15 +104,16 @@ bool vabo_calibrant_load(const char *name_or_file, double dmin,
 
 /* Reads the text (size bytes, any bytes) of a d-spacing file named name:
  * one d in Angstrom per line, read by num_str2double, so that it may be an
- * expression ("58.380/7") but carries no unit; "#" starts a comment, blank
- * lines are skipped, a line may end in CR LF.  Nothing may follow the d on
- * its line but white space and a comment: a line of several numbers is an
- * error, not a d and columns dropped.  Every d must lie within
- * VaboCalibrantFileMinD .. VaboCalibrantFileMaxD; a control character
- * (NUL, ...) anywhere is binary data, an error.  The d-spacings are sorted
- * decreasing and merged into rings of unknown multiplicity and label, and
- * those of d >= dmin (m) kept.  Returns and fails as vabo_calibrant_load,
- * out.name = name. */
+ * expression ("58.380/7") but carries no unit (a '_' is an error); "#"
+ * starts a comment, blank lines are skipped, a line may end in CR LF.
+ * Nothing may follow the d on its line but white space and a comment: a
+ * line of several numbers is an error, not a d and columns dropped.  Every
+ * d must lie within VaboCalibrantFileMinD .. VaboCalibrantFileMaxD; a
+ * control character (NUL, ...) anywhere is binary data, an error.  The
+ * d-spacings are sorted decreasing and merged into rings of unknown
+ * multiplicity and label, and those of d >= dmin (m) kept.  At most
+ * VaboCalibrantMaxSpacings lines may hold a d.  Returns and fails as
+ * vabo_calibrant_load, out.name = name. */
 bool vabo_calibrant_read_text(const char *text, size_t size, const char *name,
                               double dmin, VaboCalibrant &out,
                               std::string *error);

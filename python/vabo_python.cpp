@@ -6,7 +6,8 @@
  * whose attributes carry the library's error value, its text and the
  * position where reading stopped) and the translator that raises it from
  * ExpressionFailure, then lets each part define its functions.  The parts:
- * vabo_python_numbers.cpp and vabo_python_refine.cpp.
+ * vabo_python_numbers.cpp, vabo_python_refine.cpp and
+ * vabo_python_calibrant.cpp.
  */
 #include "vabo_python.h"
 
@@ -61,6 +62,8 @@ value(text)                      the value of an expression, in SI units
 format(value, unit, ndigits)     a number as text in a unit
 units()                          the table of units and constants
 refine(tth, i1, i2, start, ...)  refine a detector geometry -> Result
+calibrant(name_or_file, dmin)    a calibrant's rings -> Calibrant
+calibrant_names()                the built-in calibrants
 
 The libraries are single-threaded: calls from several Python threads run
 one after the other (a lock), with the GIL released while they wait and
@@ -120,4 +123,5 @@ PYBIND11_MODULE(vabo, m)
   options.disable_function_signatures();
   bind_numbers(m);
   bind_refine(m);
+  bind_calibrant(m);
 }

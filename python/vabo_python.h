@@ -2,10 +2,11 @@
  * vabo_python.h -- pieces shared by the sources of the Python module vabo.
  *
  * The module (vabo_python.cpp) is a thin layer over the C++ libraries:
- * numbers with units (vabo_python_numbers.cpp: value, format, units) and
- * the refinement (vabo_python_refine.cpp: refine and its Result, over the
- * calibration library vabo::calib that the program uses too).  Its own
- * work is the conversion of Python arguments -- arrays to contiguous
+ * numbers with units (vabo_python_numbers.cpp: value, format, units), the
+ * refinement (vabo_python_refine.cpp: refine and its Result, over the
+ * calibration library vabo::calib that the program uses too) and the
+ * calibrants (vabo_python_calibrant.cpp: calibrant and its Calibrant).  Its
+ * own work is the conversion of Python arguments -- arrays to contiguous
  * float64 columns, names to modes, the checks of values that the program
  * reads from text -- and of what comes back into Python objects and
  * exceptions; everything numerical is the libraries'.
@@ -68,6 +69,7 @@ double number_or_expression(py::handle value, const std::string &what);
 /* Define the functions and classes of each part in module m. */
 void bind_numbers(py::module_ &m);
 void bind_refine(py::module_ &m);
+void bind_calibrant(py::module_ &m);
 
 } // namespace vabo_python
 
