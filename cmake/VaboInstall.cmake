@@ -8,6 +8,7 @@
 #   lib/pkgconfig/vabo-numio.pc, vabo-refine.pc, vabo-calib.pc
 #   share/man/man1/vabo.1, share/man/man3/numio.3
 #   share/doc/vabo/points.dat         the example calibration
+#   share/doc/vabo/points.npt         the same geometry as pyFAI control points
 # Every destination comes from GNUInstallDirs.  The package and the
 # pkg-config files locate the prefix from where they are installed, so the
 # tree may be installed with --prefix or DESTDIR, or moved as a whole.
@@ -78,4 +79,6 @@ endforeach()
 # Manuals and the example calibration.
 install(FILES ${PROJECT_SOURCE_DIR}/man/vabo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/man/numio.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
-install(FILES ${PROJECT_SOURCE_DIR}/examples/points.dat DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/examples/points.dat
+              ${PROJECT_SOURCE_DIR}/examples/points.npt
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
