@@ -14,7 +14,10 @@
 #include "vabo_python.h"
 
 #include "vabo_base.h"
+#include "vabo_fit2d.h"
+#include "vabo_npt.h"
 #include "vabo_results.h"
+#include "vabo_rings.h"
 #include "vabo_robust.h"
 #include "vabo_run.h"
 
@@ -40,9 +43,14 @@ constexpr const char *kArraysInput = "(arrays)";
 /* A calibration column as the refinement reads it: contiguous float64. */
 using Column = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
-/* The result of one refinement: the program's record of a run. */
+/* The result of one refinement: the program's record of a run and, when
+ * the points know their rings, what a control-point file of them needs. */
 struct Result {
   VaboResult record;
+  bool has_rings = false;
+  VaboRings rings;
+  std::vector<double> i1, i2; /* the points' pixels */
+  std::vector<int> rejected;  /* round that rejected point i, 0: kept */
 };
 
 /* str() of a Python object. */
@@ -121,6 +129,76 @@ Points points(py::handle tth, py::handle i1, py::handle i2, py::handle weight)
       throw py::value_error("weight[" + std::to_string(i) + "] is " +
                             number_text(w[i]) + ": weights must be >= 0");
   return p;
+}
+
+/* The rings of the points, from ring= (an index into dspacing= per point)
+ * and the wavelength (m); has_rings false when ring is None.  Errors name
+ * the argument. */
+struct Rings {
+  bool given = false;
+  VaboRings rings;
+};
+
+Rings point_rings(py::handle ring, py::handle dspacing, py::handle wavelength,
+                  size_t n)
+{
+  Rings r;
+  if (ring.is_none()) {
+    if (!dspacing.is_none())
+      throw py::value_error("dspacing needs ring, the ring of each point");
+    return r;
+  }
+  if (dspacing.is_none())
+    throw py::value_error(
+        "ring needs dspacing, the d-spacing of each ring (m)");
+  if (wavelength.is_none()) throw py::value_error("ring needs wavelength (m)");
+  const double lambda = number_or_expression(wavelength, "wavelength");
+  if (!(lambda > 0.0) || !std::isfinite(lambda))
+    throw py::value_error("wavelength is " + number_text(lambda) +
+                          " m, not a positive length");
+  const Column d = column(dspacing, "dspacing");
+  for (py::ssize_t k = 0; k < d.size(); ++k)
+    if (!(d.data()[k] > 0.0))
+      throw py::value_error("dspacing[" + std::to_string(k) + "] is " +
+                            number_text(d.data()[k]) +
+                            ": d-spacings must be positive");
+  using Index =
+      py::array_t<long long, py::array::c_style | py::array::forcecast>;
+  py::array raw = py::array::ensure(ring);
+  if (!raw || raw.ndim() != 1 ||
+      (raw.dtype().kind() != 'i' && raw.dtype().kind() != 'u'))
+    throw py::type_error("ring must be a one-dimensional array of integers");
+  const Index index = Index::ensure(raw);
+  if (static_cast<size_t>(index.size()) != n)
+    throw py::value_error("ring has " + std::to_string(index.size()) +
+                          " elements, tth " + std::to_string(n));
+  r.given = true;
+  r.rings.wavelength = lambda;
+  r.rings.spacing.assign(d.data(), d.data() + d.size());
+  r.rings.ring.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    const long long k = index.data()[i];
+    if (k < 0 || k >= d.size())
+      throw py::value_error("ring[" + std::to_string(i) + "] is " +
+                            std::to_string(k) + ", not an index into dspacing");
+    if (!vabo_ring_reachable(lambda, d.data()[k]))
+      throw py::value_error("ring[" + std::to_string(i) + "] is " +
+                            std::to_string(k) + ", which wavelength " +
+                            number_text(lambda) + " m cannot reach");
+    r.rings.ring[i] = static_cast<int>(k);
+  }
+  return r;
+}
+
+/* TwoTheta of each point from its ring, for a tth of None. */
+py::array_t<double> ring_angles(const VaboRings &rings)
+{
+  py::array_t<double> tth(static_cast<py::ssize_t>(rings.ring.size()));
+  double *t = tth.mutable_data();
+  for (size_t i = 0; i < rings.ring.size(); ++i)
+    t[i] = vabo_ring_two_theta(rings.wavelength,
+                               rings.spacing[size_t(rings.ring[i])]);
+  return tth;
 }
 
 /* The eight start values, each a number or an expression. */
@@ -237,9 +315,18 @@ VaboRobustOptions robust_options(py::handle reject, py::handle method)
 Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
               py::handle weight, py::handle refine_names, py::handle keep_names,
               int maxiter, py::handle mindev, py::handle maxdev,
-              py::handle reject, py::handle method)
+              py::handle reject, py::handle method, py::handle ring,
+              py::handle dspacing, py::handle wavelength)
 {
-  const Points p = points(tth, i1, i2, weight);
+  const py::ssize_t count = py::len(i1);
+  const Rings rings =
+      point_rings(ring, dspacing, wavelength, static_cast<size_t>(count));
+  if (tth.is_none() && !rings.given)
+    throw py::value_error("tth is None: give ring, dspacing and wavelength");
+  const py::object angles = tth.is_none()
+                                ? py::object(ring_angles(rings.rings))
+                                : py::reinterpret_borrow<py::object>(tth);
+  const Points p = points(angles, i1, i2, weight);
   const std::array<double, NParams> par = start_values(start);
   const std::array<int, NParams> mode =
       parameter_modes(refine_names, keep_names);
@@ -269,6 +356,26 @@ Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
     if (failure == VaboOptimizeOk)
       vabo_result_set_refined(record, opt, dev, stat, &run.normal, p.n, angle,
                               c1, c2, vabo_robust_weights(run, w));
+    if (!rings.given) return true;
+    /* The points know their rings: the document gains what the program's
+     * does with control points. */
+    try {
+      record.has_fit2d = record.has_rings = record.has_warnings = true;
+      if (record.refined) {
+        record.rings =
+            vabo_ring_statistics(record.value.data(), p.n, angle, c1, c2,
+                                 vabo_robust_weights(run, w), rings.rings);
+        record.warnings =
+            vabo_result_warnings(record, false, record.rings.size());
+      }
+      result.has_rings = true;
+      result.rings = rings.rings;
+      result.i1.assign(c1, c1 + p.n);
+      result.i2.assign(c2, c2 + p.n);
+      result.rejected = run.round;
+    } catch (const std::bad_alloc &) {
+      return false;
+    }
     return true;
   });
   if (!stored) throw std::bad_alloc();
@@ -406,6 +513,93 @@ py::object to_dict(const Result &result)
   return py::module_::import("json").attr("loads")(document);
 }
 
+/* Fit2D's geometry of the refined values as pyFAI's getFit2D gives it, or
+ * None (not refined, or the beam misses the detector). */
+py::object result_fit2d(const Result &r)
+{
+  VaboFit2D f;
+  if (!r.record.refined ||
+      !vabo_fit2d_from_parameters(r.record.value.data(), &f))
+    return py::none();
+  py::dict d;
+  d["directDist"] = f.directDist;
+  d["centerX"] = f.centerX;
+  d["centerY"] = f.centerY;
+  d["tilt"] = f.tilt;
+  d["tiltPlanRotation"] = f.tiltPlanRotation;
+  d["pixelX"] = f.pixelX;
+  d["pixelY"] = f.pixelY;
+  return d;
+}
+
+/* The residuals per ring, or None when the points know no rings. */
+py::object result_rings(const Result &r)
+{
+  if (!r.has_rings) return py::none();
+  py::list list;
+  for (const VaboRingStat &s : r.record.rings) {
+    py::dict d;
+    d["ring"] = s.ring;
+    d["d"] = s.d;
+    d["tth"] = s.two_theta;
+    d["points"] = s.points;
+    d["mean"] = s.mean;
+    d["rms"] = s.rms;
+    d["mean_pixels"] = s.mean_pixels;
+    d["rms_pixels"] = s.rms_pixels;
+    list.append(d);
+  }
+  return list;
+}
+
+/* What a reader of the result should be told. */
+py::list result_warnings(const Result &r)
+{
+  py::list list;
+  const std::vector<std::string> warnings =
+      r.record.has_warnings ? r.record.warnings
+      : r.record.refined    ? vabo_result_warnings(r.record, false, 0)
+                            : std::vector<std::string>();
+  for (const std::string &w : warnings) list.append(w);
+  return list;
+}
+
+/* Writes text to the file path (str or path-like), raising OSError. */
+void write_file(py::handle path, const std::string &text)
+{
+  const py::object file = py::module_::import("os").attr("fspath")(path);
+  const std::string name = file.cast<std::string>();
+  if (name.find('\0') != std::string::npos)
+    throw py::value_error("path has an embedded null byte");
+  int error = 0;
+  {
+    py::gil_scoped_release release;
+    error = vabo_write_text(name.c_str(), text);
+  }
+  if (error != 0) {
+    errno = error;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, file.ptr());
+    throw py::error_already_set();
+  }
+}
+
+void to_npt(const Result &result, py::handle path)
+{
+  if (!result.has_rings)
+    throw py::value_error("the points know no rings: give ring, dspacing "
+                          "and wavelength to refine");
+  std::string text, error;
+  if (!vabo_rings_npt_text(result.i1.size(), result.i1.data(), result.i2.data(),
+                           result.rejected.size() == result.i1.size()
+                               ? result.rejected.data()
+                               : nullptr,
+                           result.rings, &text, &error)) {
+    if (error.empty()) throw std::bad_alloc();
+    throw py::value_error(error);
+  }
+  write_file(path, text);
+}
+
 /* The sigma clipping as the dictionary's "rejection", or None without
  * reject=. */
 py::object result_rejection(const Result &r)
@@ -430,21 +624,7 @@ void to_poni(const Result &result, py::handle path, py::handle wavelength)
   }
   const std::string text = vabo_result_poni(record);
   if (text.empty()) throw std::bad_alloc();
-
-  const py::object file = py::module_::import("os").attr("fspath")(path);
-  const std::string name = file.cast<std::string>();
-  if (name.find('\0') != std::string::npos)
-    throw py::value_error("path has an embedded null byte");
-  int error = 0;
-  {
-    py::gil_scoped_release release;
-    error = vabo_write_text(name.c_str(), text);
-  }
-  if (error != 0) {
-    errno = error;
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, file.ptr());
-    throw py::error_already_set();
-  }
+  write_file(path, text);
 }
 
 std::string result_repr(const Result &result)
@@ -455,7 +635,7 @@ std::string result_repr(const Result &result)
 }
 
 constexpr const char *kRefineDoc =
-    R"doc(refine(tth, i1, i2, start, weight=None, refine=None, keep=None, maxiter=100, mindev=1e-07, maxdev=0.01745329252, reject=None, method="gn")
+    R"doc(refine(tth, i1, i2, start, weight=None, refine=None, keep=None, maxiter=100, mindev=1e-07, maxdev=0.01745329252, reject=None, method="gn", ring=None, dspacing=None, wavelength=None)
 
 Refine a detector geometry from calibration points.
 
@@ -498,6 +678,15 @@ reject : float or str, optional
 method : {"gn", "lm"}, optional
     "gn" Gauss-Newton (the default), "lm" Levenberg-Marquardt damping, as
     the program's method=.
+ring : array_like of int, optional
+    The ring of each point, an index into dspacing (as a control-point
+    file numbers them, from 0).  With it tth may be None: each point then
+    lies at its ring's angle 2 asin(wavelength / 2d).  The result then
+    has rings and can be written with to_npt.
+dspacing : array_like, optional
+    The d-spacing of each ring, m (vabo.calibrant(...).d).
+wavelength : float or str, optional
+    The wavelength, m or an expression ("0.72932_Ao"); needed with ring.
 
 Returns
 -------
@@ -571,6 +760,18 @@ rejection : dict or None
     every rejected point with its array index, angle, i1, i2, residual and
     the round that rejected it.  The statistics, errors and covariance are
     then over the kept points.  None without reject.
+fit2d : dict or None
+    The refined geometry as pyFAI's Geometry.getFit2D() gives it:
+    directDist (mm), centerX (along i2) and centerY (along i1) in pixels
+    from the detector's corner (pixel centre i at i + 0.5), tilt and
+    tiltPlanRotation (degrees), pixelX and pixelY (um).
+rings : list of dict or None
+    With ring: per ring with points its ring, d (m), tth (rad), points and
+    the weighted mean and RMS residual in rad (mean, rms) and in pixels at
+    that ring (mean_pixels, rms_pixels).  None without ring.
+warnings : list of str
+    Refined parameters correlated beyond 0.999, a pixel size refined with
+    the distance; empty when all is well.
 
 str(result) gives the program's three result lines.
 )doc";
@@ -595,6 +796,26 @@ Raises
 ValueError
     The refinement failed (no geometry), or the wavelength is not a
     positive finite length.
+OSError
+    The file cannot be written.
+)doc";
+
+constexpr const char *kToNptDoc = R"doc(to_npt(path)
+
+Write the points of the fit as a pyFAI control-point file.
+
+Grouped by ring, with the d-spacings and the wavelength; points rejected
+by reject are left out.  pyFAI's ControlPoints reads it.
+
+Parameters
+----------
+path : str or os.PathLike
+    The file to write (replaced).
+
+Raises
+------
+ValueError
+    The refinement was not given ring, dspacing and wavelength.
 OSError
     The file cannot be written.
 )doc";
@@ -642,6 +863,14 @@ void bind_refine(py::module_ &m)
                              "Beam parameters by name, or None.")
       .def_property_readonly("rejection", &result_rejection,
                              "The sigma clipping of reject=, or None.")
+      .def_property_readonly("fit2d", &result_fit2d,
+                             "Fit2D's geometry (pyFAI's getFit2D keys), or "
+                             "None.")
+      .def_property_readonly("rings", &result_rings,
+                             "Residuals per ring (with ring=), or None.")
+      .def_property_readonly("warnings", &result_warnings,
+                             "What the reader should be told (list of str).")
+      .def("to_npt", &to_npt, py::arg("path"), kToNptDoc)
       .def("to_poni", &to_poni, py::arg("path"),
            py::arg("wavelength") = py::none(), kToPoniDoc)
       .def("to_dict", &to_dict, kToDictDoc)
@@ -654,7 +883,9 @@ void bind_refine(py::module_ &m)
         py::arg("maxiter") = VaboDefaultMaxIter,
         py::arg("mindev") = VaboDefaultMinDev,
         py::arg("maxdev") = VaboDefaultMaxDev, py::arg("reject") = py::none(),
-        py::arg("method") = "gn", kRefineDoc);
+        py::arg("method") = "gn", py::arg("ring") = py::none(),
+        py::arg("dspacing") = py::none(), py::arg("wavelength") = py::none(),
+        kRefineDoc);
 }
 
 } // namespace vabo_python
