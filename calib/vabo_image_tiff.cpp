@@ -168,7 +168,7 @@ bool read_tiff(const ImageSource &source, VaboImage &image, std::string &why)
       why += " (libtiff: " + messages.first_error + ")";
     return false;
   };
-  if (!tif) return fail("corrupt TIFF file");
+  if (!tif) return fail("corrupt or truncated TIFF file");
   if (source.frame > 0 &&
       (source.frame > 65535 ||
        !TIFFSetDirectory(tif.get(), static_cast<tdir_t>(source.frame)))) {
