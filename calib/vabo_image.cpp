@@ -7,6 +7,7 @@
  */
 #include "vabo_image_internal.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>

@@ -226,7 +226,8 @@ bool read_hdf5(const ImageSource &source, VaboImage &image, std::string &why)
     why = path + ": " + why;
     return false;
   }
-  /* What the file holds for the dataset, against what it claims: all of
+  /* What the file holds for the dataset, against what it claims (the
+   * count of frames divides, a lying one may reach 2^64): all of
    * it when stored contiguously, within the file that holds the dataset
    * (an external link's target), or the frame within what its compressed
    * chunks can expand to.  Virtual and compact datasets are exempt: their
@@ -244,9 +245,9 @@ bool read_hdf5(const ImageSource &source, VaboImage &image, std::string &why)
     return false;
   }
   const bool too_small =
-      layout == H5D_CONTIGUOUS ? stored < frame_bytes * dims[0]
+      layout == H5D_CONTIGUOUS ? stored / frame_bytes < dims[0]
       : layout == H5D_CHUNKED
-          ? stored == 0 || stored * VaboImageMaxExpansion < frame_bytes
+          ? stored == 0 || stored < frame_bytes / VaboImageMaxExpansion
           : false;
   if (too_small) {
     why = "dataset " + path + " holds " + std::to_string(stored) +
