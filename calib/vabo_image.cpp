@@ -275,6 +275,21 @@ bool allocate_image(VaboImage &image, size_t rows, size_t columns)
   return true;
 }
 
+/* Control characters (line ends, escapes) as '?'. */
+static void blank_controls(std::string &text)
+{
+  for (char &c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+}
+
+std::string quoted(const std::string &value)
+{
+  std::string text =
+      value.size() > kMaxQuoted ? value.substr(0, kMaxQuoted) + "..." : value;
+  blank_controls(text);
+  return text;
+}
+
 int64_t file_size(const char *file)
 {
   struct stat status;
@@ -321,6 +336,9 @@ bool vabo_read_image(const char *text, VaboImage &image, std::string *error)
   if (error) {
     try {
       *error = name + ": " + why;
+      /* Whatever a library or a file put into it, the message is one
+       * line. */
+      blank_controls(*error);
     } catch (...) {
     }
   }

@@ -160,7 +160,7 @@ bool read_cbf(const ImageSource &source, VaboImage &image, std::string &why)
   PixelType type;
   const std::string type_text = mime_value(header, "X-Binary-Element-Type");
   if (!element_type(type_text, type)) {
-    why = "unknown CBF element type '" + type_text + "'";
+    why = "unknown CBF element type '" + quoted(type_text) + "'";
     return false;
   }
   uint64_t binary_size = 0, elements = 0, columns = 0, rows = 0;
@@ -173,15 +173,16 @@ bool read_cbf(const ImageSource &source, VaboImage &image, std::string &why)
   if (!parse_count(size_text, binary_size) ||
       !parse_count(count_text, elements) || !parse_count(fast, columns) ||
       !parse_count(slow, rows)) {
-    why = "CBF binary header without sizes (X-Binary-Size '" + size_text +
-          "', elements '" + count_text + "', dimensions '" + fast + "', '" +
-          slow + "')";
+    why = "CBF binary header without sizes (X-Binary-Size '" +
+          quoted(size_text) + "', elements '" + quoted(count_text) +
+          "', dimensions '" + quoted(fast) + "', '" + quoted(slow) + "')";
     return false;
   }
   const std::string third = mime_value(header, "X-Binary-Size-Third-Dimension");
   uint64_t depth = 1;
   if (!third.empty() && (!parse_count(third, depth) || depth != 1)) {
-    why = "CBF image of three dimensions (third dimension '" + third + "')";
+    why = "CBF image of three dimensions (third dimension '" + quoted(third) +
+          "')";
     return false;
   }
   why = check_shape(rows, columns);

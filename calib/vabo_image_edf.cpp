@@ -195,13 +195,14 @@ bool frame_layout(const EdfHeader &header, uint64_t file_bytes, EdfFrame &frame,
     return false;
   }
   if (!parse_count(*dim1, frame.columns) || !parse_count(*dim2, frame.rows)) {
-    why = "bad EDF dimensions Dim_1 = '" + *dim1 + "', Dim_2 = '" + *dim2 + "'";
+    why = "bad EDF dimensions Dim_1 = '" + quoted(*dim1) + "', Dim_2 = '" +
+          quoted(*dim2) + "'";
     return false;
   }
   if (const std::string *dim3 = lookup(header, "Dim_3")) {
     uint64_t depth;
     if (!parse_count(*dim3, depth) || depth != 1) {
-      why = "EDF frame of three dimensions (Dim_3 = '" + *dim3 + "')";
+      why = "EDF frame of three dimensions (Dim_3 = '" + quoted(*dim3) + "')";
       return false;
     }
   }
@@ -214,13 +215,13 @@ bool frame_layout(const EdfHeader &header, uint64_t file_bytes, EdfFrame &frame,
       known = true;
     }
   if (!known) {
-    why = "unknown EDF DataType '" + *type + "'";
+    why = "unknown EDF DataType '" + quoted(*type) + "'";
     return false;
   }
   if (const std::string *compression = lookup(header, "Compression")) {
     if (!same_key(*compression, "None") &&
         !same_key(*compression, "NoCompression")) {
-      why = "compressed EDF data (Compression = " + *compression +
+      why = "compressed EDF data (Compression = " + quoted(*compression) +
             ") is not read; uncompress it first";
       return false;
     }
@@ -228,7 +229,7 @@ bool frame_layout(const EdfHeader &header, uint64_t file_bytes, EdfFrame &frame,
   const size_t bytes = pixel_size(frame.type);
   const std::string *order = lookup(header, "ByteOrder");
   if (order && *order != "LowByteFirst" && *order != "HighByteFirst") {
-    why = "unknown EDF ByteOrder '" + *order + "'";
+    why = "unknown EDF ByteOrder '" + quoted(*order) + "'";
     return false;
   }
   if (!order && bytes > 1) {
@@ -249,9 +250,9 @@ bool frame_layout(const EdfHeader &header, uint64_t file_bytes, EdfFrame &frame,
     const std::string *size = lookup(header, key);
     uint64_t claimed;
     if (size && (!parse_count(*size, claimed) || claimed != frame.data_size)) {
-      why = std::string("EDF ") + key + " = " + *size + " does not match " +
-            shape_text(frame.rows, frame.columns) + " pixels of " +
-            std::to_string(bytes) + " bytes";
+      why = std::string("EDF ") + key + " = " + quoted(*size) +
+            " does not match " + shape_text(frame.rows, frame.columns) +
+            " pixels of " + std::to_string(bytes) + " bytes";
       return false;
     }
   }

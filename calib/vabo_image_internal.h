@@ -58,6 +58,15 @@ bool allocate_image(VaboImage &image, size_t rows, size_t columns);
 /* "rows x columns", the way every message writes a shape. */
 std::string shape_text(uint64_t rows, uint64_t columns);
 
+/* The longest value of a file's header quoted in a message: enough for
+ * any real value, short enough that a lying header keeps the line short. */
+constexpr size_t kMaxQuoted = 40;
+
+/* A value of a file's header as a message quotes it: at most kMaxQuoted
+ * characters (then "..."), control characters (line ends) as '?', so
+ * that the message stays one line. */
+std::string quoted(const std::string &value);
+
 /* The size of an open file in bytes, or -1 when it cannot be told. */
 int64_t file_size(const char *file);
 

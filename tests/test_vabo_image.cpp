@@ -83,6 +83,12 @@ const BadCase kBad[] = {
     {"order.edf", "EDF header without ByteOrder for a type of 4 bytes"},
     {"open.edf", "truncated EDF header at byte 0"},
     {"nodim.edf", "EDF header without Dim_2"},
+    /* Values of a header quoted in a message: short, and one line (a line
+     * end inside a value was a finding of fuzz_edf). */
+    {"longtype.edf", "unknown EDF DataType "
+                     "'FloatFloatFloatFloatFloatFloatFloatFloat...'"},
+    {"newline.edf", "EDF EDF_BinarySize = 1ge.Psd ?A does not match 2 x 3 "
+                    "pixels of 2 bytes"},
     {"truncated.tif", "corrupt or truncated TIFF file (libtiff: Can not read "
                       "TIFF directory)"},
     {"rgb.tif", "corrupt or truncated TIFF file (libtiff: Cannot handle "

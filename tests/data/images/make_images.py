@@ -5,7 +5,8 @@ committed, so that the C++ test needs no Python):
   good.tif    2 x 3 uint16, one saturated pixel (65535)   (fabio)
   good.cbf    2 x 3 int32, byte offset, one gap (-2)      (fabio)
   good.h5     /stack: 2 x 2 x 3 float32, a NaN in frame 1  (h5py)
-  and the bad ones, each broken in one way (see BAD below).
+  and the bad ones, each broken in one way (see bad below); newline.edf
+  is a finding of fuzz_edf (a line end inside a header value).
 
 The test (tests/test_vabo_image.cpp) checks the good ones against the
 values written here and the bad ones against their one error line.
@@ -58,6 +59,8 @@ def main():
         "open.edf": b"{\nDataType = SignedByte ;\nDim_1 = 2 ;\n",
         "nodim.edf": edf(head + "DataType = SignedByte ;\nDim_1 = 2 ;\n",
                          bytes(4)),
+        "longtype.edf": edf(head + "DataType = " + "Float" * 60 + " ;\n"
+                            "Dim_1 = 2 ;\nDim_2 = 2 ;\n", bytes(16)),
         # TIFF, CBF, HDF5: cut short, or not what an image is.
         "truncated.tif": open("good.tif", "rb").read()[:40],
         "rgb.tif": None,
