@@ -23,6 +23,7 @@ build=(
   cmake g++ make
   nlohmann-json3-dev     # the JSON result file
   libfast-float-dev      # reading number literals (header-only)
+  libtiff-dev libhdf5-dev libcbf-dev   # the readers of detector images
 )
 # The tests and the benchmarks.
 test=(
@@ -33,6 +34,7 @@ test=(
   pkg-config             # consumer test of the installed library
   python3-numpy python3-scipy   # independent numerical checks
   python3-pytest
+  python3-fabio python3-h5py    # images made and read by the field's tools
   locales-all            # a locale with a decimal comma, for number reading
 )
 # Optional tools, and the cross-checks that use them.

@@ -1,0 +1,383 @@
+/*
+ * vabo_image.cpp -- the entry point of the image readers: the image source
+ * split into file and selector, the format told by the file's first bytes
+ * (fabio's way: each format by its own magic), the pixel conversion with
+ * the rule of invalid pixels that every reader uses, and the masks.
+ * The formats themselves are read in vabo_image_<format>.cpp.
+ */
+#include "vabo_image_internal.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+#include <type_traits>
+
+namespace vabo_image_detail {
+
+namespace {
+
+/* The bytes at the head of a file that tell its format: the longest magic
+ * below, and room for the white space that may open an EDF file. */
+constexpr size_t kMagicLength = 64;
+
+/* HDF5 allows a user block before its signature of 0, 512, 1024, 2048 ...
+ * bytes; blocks up to this size are looked through. */
+constexpr int64_t kHdf5MaxUserBlock = 1 << 16;
+
+constexpr unsigned char kHdf5Signature[8] = {0x89, 'H',  'D',  'F',
+                                             '\r', '\n', 0x1a, '\n'};
+
+template <typename T> T load(const unsigned char *at, bool swap)
+{
+  unsigned char bytes[sizeof(T)];
+  std::memcpy(bytes, at, sizeof(T));
+  if (swap)
+    for (size_t k = 0; k < sizeof(T) / 2; ++k)
+      std::swap(bytes[k], bytes[sizeof(T) - 1 - k]);
+  T value;
+  std::memcpy(&value, bytes, sizeof(T));
+  return value;
+}
+
+/* The conversion of one stored type: every pixel read before its float is
+ * written, so that raw and out may share memory for 4-byte types. */
+template <typename T>
+void convert_as(const unsigned char *raw, bool swap, size_t count, float *out,
+                unsigned char *invalid)
+{
+  for (size_t i = 0; i < count; ++i) {
+    const T value = load<T>(raw + i * sizeof(T), swap);
+    bool bad;
+    if constexpr (std::is_floating_point_v<T>)
+      bad = !std::isfinite(value) || value < 0;
+    else if constexpr (std::is_unsigned_v<T>)
+      bad = value == std::numeric_limits<T>::max();
+    else
+      bad = value < 0;
+    out[i] = static_cast<float>(value);
+    invalid[i] = bad ? 1 : 0;
+  }
+}
+
+bool starts_with(const unsigned char *head, size_t length, const char *magic)
+{
+  const size_t n = std::strlen(magic);
+  return length >= n && std::memcmp(head, magic, n) == 0;
+}
+
+enum class Format { Unknown, Tiff, Edf, Cbf, Hdf5, Gzip };
+
+/* Whether the HDF5 signature stands at offset 0 or at the end of a user
+ * block (512, 1024, ... bytes) in the open file. */
+bool has_hdf5_signature(std::FILE *file, int64_t size)
+{
+  for (int64_t at = 0; at <= kHdf5MaxUserBlock && at + 8 <= size;
+       at = at == 0 ? 512 : at * 2) {
+    unsigned char bytes[8];
+    if (std::fseek(file, static_cast<long>(at), SEEK_SET) != 0 ||
+        std::fread(bytes, 1, 8, file) != 8)
+      return false;
+    if (std::memcmp(bytes, kHdf5Signature, 8) == 0) return true;
+  }
+  return false;
+}
+
+/* The format of the file by its first bytes, or why it cannot be told. */
+Format detect_format(const char *name, std::string &why)
+{
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(name, "rb"),
+                                                        std::fclose);
+  if (!file) {
+    why = std::string("cannot open: ") + std::strerror(errno);
+    return Format::Unknown;
+  }
+  struct stat status;
+  if (fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)) {
+    why = "not a regular file";
+    return Format::Unknown;
+  }
+  unsigned char head[kMagicLength];
+  const size_t length = std::fread(head, 1, sizeof head, file.get());
+  if (length == 0) {
+    why = "empty file, not an image";
+    return Format::Unknown;
+  }
+  if (starts_with(head, length, "II*") || starts_with(head, length, "II+") ||
+      (starts_with(head, length, "MM") && length >= 4 && head[2] == 0 &&
+       (head[3] == '*' || head[3] == '+')))
+    return Format::Tiff;
+  if (starts_with(head, length, "###CBF")) return Format::Cbf;
+  size_t at = 0;
+  while (at < length && (head[at] == ' ' || head[at] == '\t' ||
+                         head[at] == '\r' || head[at] == '\n'))
+    ++at;
+  if (at < length && head[at] == '{') return Format::Edf;
+  if (length >= 2 && head[0] == 0x1f && head[1] == 0x8b) return Format::Gzip;
+  if (has_hdf5_signature(file.get(), static_cast<int64_t>(status.st_size)))
+    return Format::Hdf5;
+  why = "not an image vabo reads (TIFF, EDF, CBF or HDF5)";
+  return Format::Unknown;
+}
+
+/* Reads a decimal frame number; false when text is not one. */
+bool parse_frame(const std::string &text, size_t &frame)
+{
+  if (text.empty() || text.size() > 18) return false;
+  frame = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    frame = frame * 10 + static_cast<size_t>(c - '0');
+  }
+  return true;
+}
+
+/* Splits the image source into file and selector (see vabo_image.h). */
+bool parse_source(const char *text, ImageSource &source, std::string &why)
+{
+  const std::string all(text);
+  size_t at = 0;
+  while ((at = all.find("::", at)) != std::string::npos) {
+    if (at + 2 < all.size() && (all[at + 2] == '/' || all[at + 2] == '['))
+      break;
+    at += 1;
+  }
+  source.file = all.substr(0, at);
+  if (at == std::string::npos) return true;
+  std::string selector = all.substr(at + 2);
+  if (!selector.empty() && selector.back() == ']') {
+    const size_t open = selector.rfind('[');
+    if (open == std::string::npos ||
+        !parse_frame(selector.substr(open + 1, selector.size() - open - 2),
+                     source.frame)) {
+      why = "bad frame number in '" +
+            selector.substr(open == std::string::npos ? 0 : open) +
+            "' (a decimal number in brackets)";
+      return false;
+    }
+    source.frame_given = true;
+    selector.erase(open);
+  }
+  source.path = selector;
+  if (source.file.empty()) {
+    why = "no file name before '::'";
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+size_t pixel_size(PixelType type)
+{
+  switch (type) {
+  case PixelType::U8:
+  case PixelType::I8: return 1;
+  case PixelType::U16:
+  case PixelType::I16: return 2;
+  case PixelType::U32:
+  case PixelType::I32:
+  case PixelType::F32: return 4;
+  case PixelType::U64:
+  case PixelType::I64:
+  case PixelType::F64: return 8;
+  }
+  return 1;
+}
+
+const char *pixel_type_name(PixelType type)
+{
+  switch (type) {
+  case PixelType::U8: return "unsigned 8-bit integer";
+  case PixelType::I8: return "signed 8-bit integer";
+  case PixelType::U16: return "unsigned 16-bit integer";
+  case PixelType::I16: return "signed 16-bit integer";
+  case PixelType::U32: return "unsigned 32-bit integer";
+  case PixelType::I32: return "signed 32-bit integer";
+  case PixelType::U64: return "unsigned 64-bit integer";
+  case PixelType::I64: return "signed 64-bit integer";
+  case PixelType::F32: return "32-bit float";
+  case PixelType::F64: return "64-bit float";
+  }
+  return "";
+}
+
+void convert_pixels(const void *raw, PixelType type, bool swap, size_t count,
+                    float *out, unsigned char *invalid)
+{
+  const auto *bytes = static_cast<const unsigned char *>(raw);
+  switch (type) {
+  case PixelType::U8:
+    convert_as<uint8_t>(bytes, swap, count, out, invalid);
+    break;
+  case PixelType::I8:
+    convert_as<int8_t>(bytes, swap, count, out, invalid);
+    break;
+  case PixelType::U16:
+    convert_as<uint16_t>(bytes, swap, count, out, invalid);
+    break;
+  case PixelType::I16:
+    convert_as<int16_t>(bytes, swap, count, out, invalid);
+    break;
+  case PixelType::U32:
+    convert_as<uint32_t>(bytes, swap, count, out, invalid);
+    break;
+  case PixelType::I32:
+    convert_as<int32_t>(bytes, swap, count, out, invalid);
+    break;
+  case PixelType::U64:
+    convert_as<uint64_t>(bytes, swap, count, out, invalid);
+    break;
+  case PixelType::I64:
+    convert_as<int64_t>(bytes, swap, count, out, invalid);
+    break;
+  case PixelType::F32:
+    convert_as<float>(bytes, swap, count, out, invalid);
+    break;
+  case PixelType::F64:
+    convert_as<double>(bytes, swap, count, out, invalid);
+    break;
+  }
+}
+
+std::string shape_text(uint64_t rows, uint64_t columns)
+{
+  return std::to_string(rows) + " x " + std::to_string(columns);
+}
+
+std::string check_shape(uint64_t rows, uint64_t columns)
+{
+  if (rows == 0 || columns == 0)
+    return "no pixels: " + shape_text(rows, columns) + " (rows x columns)";
+  if (columns > VaboImageMaxPixels / rows)
+    return "implausible size " + shape_text(rows, columns) +
+           " (rows x columns): more than " +
+           std::to_string(VaboImageMaxPixels) + " pixels";
+  return "";
+}
+
+bool allocate_image(VaboImage &image, size_t rows, size_t columns)
+{
+  try {
+    image.pixels.assign(rows * columns, 0.0f);
+    image.invalid.assign(rows * columns, 0);
+  } catch (const std::bad_alloc &) {
+    image.pixels = {};
+    image.invalid = {};
+    return false;
+  }
+  image.rows = rows;
+  image.columns = columns;
+  return true;
+}
+
+/* Control characters (line ends, escapes) as '?'. */
+static void blank_controls(std::string &text)
+{
+  for (char &c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+}
+
+std::string quoted(const std::string &value)
+{
+  std::string text =
+      value.size() > kMaxQuoted ? value.substr(0, kMaxQuoted) + "..." : value;
+  blank_controls(text);
+  return text;
+}
+
+int64_t file_size(const char *file)
+{
+  struct stat status;
+  if (stat(file, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+  return static_cast<int64_t>(status.st_size);
+}
+
+} // namespace vabo_image_detail
+
+using namespace vabo_image_detail;
+
+bool vabo_read_image(const char *text, VaboImage &image, std::string *error)
+{
+  std::string why;
+  std::string name = text ? text : "";
+  try {
+    ImageSource source;
+    if (!text)
+      why = "no image named";
+    else if (parse_source(text, source, why)) {
+      name = source.file;
+      VaboImage read;
+      bool ok = false;
+      switch (detect_format(source.file.c_str(), why)) {
+      case Format::Tiff: ok = read_tiff(source, read, why); break;
+      case Format::Edf: ok = read_edf(source, read, why); break;
+      case Format::Cbf: ok = read_cbf(source, read, why); break;
+      case Format::Hdf5: ok = read_hdf5(source, read, why); break;
+      case Format::Gzip:
+        why = "gzip-compressed; vabo reads the image once it is uncompressed";
+        break;
+      case Format::Unknown: break;
+      }
+      if (ok) {
+        image = std::move(read);
+        return true;
+      }
+    }
+  } catch (const std::bad_alloc &) {
+    why = "out of memory";
+  } catch (...) {
+    why = "unexpected failure";
+  }
+  if (error) {
+    try {
+      *error = name + ": " + why;
+      /* Whatever a library or a file put into it, the message is one
+       * line. */
+      blank_controls(*error);
+    } catch (...) {
+    }
+  }
+  return false;
+}
+
+bool vabo_apply_mask_image(VaboImage &image, const VaboImage &mask,
+                           const char *name, std::string *error)
+{
+  if (mask.rows != image.rows || mask.columns != image.columns ||
+      mask.pixels.size() != image.pixels.size() ||
+      mask.invalid.size() != image.invalid.size()) {
+    if (error) {
+      try {
+        *error = std::string(name ? name : "mask") + ": mask of " +
+                 shape_text(mask.rows, mask.columns) +
+                 " pixels, the image has " +
+                 shape_text(image.rows, image.columns) + " (rows x columns)";
+      } catch (...) {
+      }
+    }
+    return false;
+  }
+  for (size_t i = 0; i < mask.pixels.size(); ++i)
+    if (mask.pixels[i] != 0.0f || mask.invalid[i]) image.invalid[i] = 1;
+  return true;
+}
+
+bool vabo_apply_mask(VaboImage &image, const char *source, std::string *error)
+{
+  VaboImage mask;
+  if (!vabo_read_image(source, mask, error)) return false;
+  try {
+    ImageSource parsed;
+    std::string why;
+    parse_source(source, parsed, why);
+    return vabo_apply_mask_image(image, mask, parsed.file.c_str(), error);
+  } catch (...) {
+    if (error) *error = "out of memory";
+    return false;
+  }
+}

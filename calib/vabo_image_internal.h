@@ -1,0 +1,83 @@
+/*
+ * vabo_image_internal -- what the readers of image formats share, behind
+ * vabo_read_image (vabo_image.h); not installed.
+ *
+ * The entry point (vabo_image.cpp) splits the image source into file and
+ * selector, tells the format from the file's first bytes and calls one
+ * reader; each reader (vabo_image_<format>.cpp) fills a fresh VaboImage
+ * and, on failure, returns a message without the file's name, which the
+ * entry point puts before it.  The pixel types, their conversion to float
+ * with the rule of invalid pixels, and the check of a claimed shape
+ * before any allocation live here, once for all formats.
+ */
+#ifndef VABO_IMAGE_INTERNAL_H
+#define VABO_IMAGE_INTERNAL_H
+
+#include "vabo_image.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vabo_image_detail {
+
+/* What the image source names: the file, and inside it the HDF5 dataset
+ * path (empty: none given) and the frame (frame_given false: frame 0). */
+struct ImageSource {
+  std::string file;
+  std::string path;
+  size_t frame = 0;
+  bool frame_given = false;
+};
+
+/* The pixel types of the files, as stored (before conversion to float). */
+enum class PixelType { U8, I8, U16, I16, U32, I32, U64, I64, F32, F64 };
+
+/* Size of one stored pixel in bytes (1, 2, 4 or 8). */
+size_t pixel_size(PixelType type);
+
+/* Name of the type for messages ("unsigned 16-bit integer"). */
+const char *pixel_type_name(PixelType type);
+
+/* Converts count stored pixels at raw (native byte order unless swap) into
+ * float values at out and their marks at invalid, by the rule of
+ * vabo_image.h.  raw may be the same memory as out when the stored type is
+ * 4 bytes wide: each pixel is read before its float is written. */
+void convert_pixels(const void *raw, PixelType type, bool swap, size_t count,
+                    float *out, unsigned char *invalid);
+
+/* Checks a claimed shape before anything is allocated for it: both
+ * dimensions non-zero, their product within VaboImageMaxPixels.  Returns
+ * an empty text when it holds, else the message. */
+std::string check_shape(uint64_t rows, uint64_t columns);
+
+/* Gives image the shape rows x columns with its two vectors sized (check
+ * the shape first).  Returns false when the memory cannot be had. */
+bool allocate_image(VaboImage &image, size_t rows, size_t columns);
+
+/* "rows x columns", the way every message writes a shape. */
+std::string shape_text(uint64_t rows, uint64_t columns);
+
+/* The longest value of a file's header quoted in a message: enough for
+ * any real value, short enough that a lying header keeps the line short. */
+constexpr size_t kMaxQuoted = 40;
+
+/* A value of a file's header as a message quotes it: at most kMaxQuoted
+ * characters (then "..."), control characters (line ends) as '?', so
+ * that the message stays one line. */
+std::string quoted(const std::string &value);
+
+/* The size of an open file in bytes, or -1 when it cannot be told. */
+int64_t file_size(const char *file);
+
+/* The readers.  Each reads the image that source names into a fresh
+ * image (format set) and returns true, or returns false with the reason
+ * in why (no file name; one line). */
+bool read_tiff(const ImageSource &source, VaboImage &image, std::string &why);
+bool read_edf(const ImageSource &source, VaboImage &image, std::string &why);
+bool read_cbf(const ImageSource &source, VaboImage &image, std::string &why);
+bool read_hdf5(const ImageSource &source, VaboImage &image, std::string &why);
+
+} // namespace vabo_image_detail
+
+#endif
