@@ -6,9 +6,9 @@
  * geometry just refined: a ring joins when its predicted place is known to
  * a quarter of that distance -- how far the last refinement moved it, plus
  * three standard errors of the prediction from the covariance -- and each
- * ring is searched a few times that far.  The loop ends when the rings and
- * the points stop changing; then the checks decide whether the geometry
- * explains the image.
+ * ring is searched that far (at least a few pixels).  The loop ends when the
+ * rings and the points stop changing; then the checks decide whether the
+ * geometry explains the image.
  */
 #include "vabo_calibrate.h"
 
@@ -27,10 +27,14 @@ constexpr int kProbeAzimuths = 72;
  * half the distance to its neighbour: points on it then cannot belong to
  * the neighbour even from the edge of the search. */
 constexpr double kTrust = 0.5;
-/* The search reaches this many uncertainties from the prediction, and at
- * least kMinSearch pixels (the peak's own width and the rounding). */
-constexpr double kSearchFactor = 3.0;
+/* The search reaches the uncertainty from the prediction (the geometry
+ * just refined is closer than the one before it, whose error the last
+ * move measures), and at least kMinSearch pixels (the peak's own width and
+ * the rounding). */
 constexpr double kMinSearch = 4.0;
+/* Points of the first round are this far apart along the rings (pixels):
+ * its wide searches read many pixels, and a rough fit needs few points. */
+constexpr double kFirstStep = 3 * VABO_PICK_STEP;
 /* Standard errors of the prediction added to the uncertainty. */
 constexpr double kSigmas = 3.0;
 /* The points have stopped changing when the rings are the same, their
@@ -214,6 +218,7 @@ int calibrate(const VaboImage &image, const double *Start,
   for (Ring &r : rings)
     if (r.visible && first < VABO_CALIBRATE_FIRST_RINGS) {
       r.pick.search = r.halfgap;
+      r.pick.step = kFirstStep;
       ++first;
     }
   if (first == 0)
@@ -273,7 +278,8 @@ int calibrate(const VaboImage &image, const double *Start,
       const bool now = r.visible && (was || u <= kTrust * r.halfgap);
       if (was) moved = std::max(moved, shift);
       if (now != was) same = false;
-      r.pick.search = now ? std::max(kMinSearch, kSearchFactor * u) : 0.0;
+      r.pick.step = VABO_PICK_STEP;
+      r.pick.search = now ? std::max(kMinSearch, u) : 0.0;
     }
     const double change = std::fabs(static_cast<double>(picked.points.size()) -
                                     static_cast<double>(last_points));

@@ -2,9 +2,9 @@
  * vabo_pick.cpp -- the picking of rings on an image (vabo_pick.h).
  *
  * For each ring: the azimuths where its predicted curve crosses the image,
- * about VABO_PICK_STEP pixels apart; at each, a profile of the pixels along
- * the direction in which TwoTheta grows fastest (across the ring), its
- * maximum inside the search window, a linear background from both sides of
+ * its step apart (VABO_PICK_STEP pixels by default); at each, a profile of the
+ * pixels along the direction in which TwoTheta grows fastest (across the ring),
+ * its maximum inside the search window, a linear background from both sides of
  * the peak, and the peak's centroid over the background as the sub-pixel
  * position.  Only the pixels of the profiles are read.
  */
@@ -18,7 +18,7 @@ namespace {
 
 /* The ring's predicted curve is followed in this many azimuth steps to
  * find where it crosses the image and how long it is there; each step is
- * then divided into profiles VABO_PICK_STEP apart. */
+ * then divided into profiles the ring's step apart. */
 constexpr int kCoarseSteps = 720;
 /* Pixels sampled beyond the search window at either end for the
  * background: enough for the sides of a peak of up to 6 pixels FWHM. */
@@ -43,12 +43,6 @@ constexpr size_t kMinSideSamples = 3;
 constexpr double kMedianVariance = 1.5707963267948966;
 /* Rounds of re-centring the centroid window on the centroid. */
 constexpr int kCentroidRounds = 4;
-/* Half the step (pixels) of the central differences for the gradient of
- * TwoTheta: small against the ring's curvature, large against rounding. */
-constexpr double kGradientStep = 0.5;
-/* A pixel predicted for a ring must have the ring's angle to this many
- * radians, else the direction met the detector plane behind the sample. */
-constexpr double kPixelAngleTolerance = 1e-6;
 /* The search never reaches further than this from the prediction (pixels):
  * far beyond any ring spacing, and it bounds the work of one profile. */
 constexpr double kMaxSearch = 400.0;
@@ -74,13 +68,9 @@ struct Model {
       X[k] = R[0][k] * n[0] + R[1][k] * n[1] + R[2][k] * n[2];
   }
 
-  double tth(double i1, double i2) const
-  {
-    double X[3];
-    vector(i1, i2, X);
-    return std::atan2(std::sqrt(X[0] * X[0] + X[1] * X[1]), -X[2]);
-  }
-
+  /* The pixel of the direction (two_theta, azimuth): false when the
+   * direction does not meet the detector plane in front of the sample (the
+   * line through the sample meets it behind, or not at all). */
   bool pixel(double two_theta, double azimuth, double *i1, double *i2) const
   {
     const double s = std::sin(two_theta);
@@ -89,11 +79,30 @@ struct Model {
     double I[2];
     if (Vabo2Image_X3(I, dir, par) != 0) return false;
     if (!std::isfinite(I[0]) || !std::isfinite(I[1])) return false;
-    if (std::fabs(tth(I[0], I[1]) - two_theta) > kPixelAngleTolerance)
-      return false;
+    double X[3];
+    vector(I[0], I[1], X);
+    if (!(X[0] * dir[0] + X[1] * dir[1] + X[2] * dir[2] > 0.0)) return false;
     *i1 = I[0];
     *i2 = I[1];
     return true;
+  }
+
+  /* The gradient of TwoTheta at pixel (i1, i2), rad per pixel; false on
+   * the beam axis, where it has none. */
+  bool gradient(double i1, double i2, double *d1, double *d2) const
+  {
+    double X[3];
+    vector(i1, i2, X);
+    const double rho = std::sqrt(X[0] * X[0] + X[1] * X[1]);
+    const double r2 = rho * rho + X[2] * X[2];
+    if (!(rho > 0.0) || !(r2 > 0.0)) return false;
+    /* TwoTheta = atan2(rho, -X3): its derivatives in X, then X's in the
+     * pixel coordinates, pix * (row of R). */
+    const double dX[3] = {-X[2] * X[0] / (rho * r2), -X[2] * X[1] / (rho * r2),
+                          rho / r2};
+    *d1 = par[Pix1] * (R[0][0] * dX[0] + R[0][1] * dX[1] + R[0][2] * dX[2]);
+    *d2 = par[Pix2] * (R[1][0] * dX[0] + R[1][1] * dX[1] + R[1][2] * dX[2]);
+    return std::isfinite(*d1) && std::isfinite(*d2);
   }
 };
 
@@ -154,8 +163,11 @@ void sample_profile(const VaboImage &image, double p1, double p2,
     }
     out.push_back(sample);
   }
-  std::sort(out.begin(), out.end(),
-            [](const Sample &x, const Sample &y) { return x.s < y.s; });
+  /* The rounding leaves the positions nearly in order: an insertion sort
+   * takes one pass. */
+  for (size_t k = 1; k < out.size(); ++k)
+    for (size_t j = k; j > 0 && out[j].s < out[j - 1].s; --j)
+      std::swap(out[j], out[j - 1]);
 }
 
 /* The peak of one profile; false when there is none to trust. */
@@ -215,13 +227,17 @@ bool find_peak(const std::vector<Sample> &p, double lo, double hi,
   const double bl = median(scratch.left), br = median(scratch.right);
   const double slope = (br - bl) / (sr - sl);
   auto background = [&](double s) { return bl + slope * (s - sl); };
-  /* The noise from every sample off the peak: a few samples either side
-   * would often underestimate it and let noise pass for peaks. */
+  /* The noise from the differences of neighbouring samples off the peak:
+   * all of the profile, so that it is not underestimated from a few
+   * samples and noise passes for peaks, and blind to the slow changes of
+   * the background along a long profile. */
   scratch.all.clear();
-  for (const Sample &q : p)
-    if (!q.missing && std::fabs(q.s - s_m) > hw)
-      scratch.all.push_back(std::fabs(q.value - background(q.s)));
-  const double noise = VABO_MAD_TO_SIGMA * median(scratch.all);
+  for (size_t k = 1; k < n; ++k)
+    if (!p[k].missing && !p[k - 1].missing && std::fabs(p[k].s - s_m) > hw &&
+        std::fabs(p[k - 1].s - s_m) > hw)
+      scratch.all.push_back(std::fabs(p[k].value - p[k - 1].value));
+  if (scratch.all.size() < 2 * kMinSideSamples) return false;
+  const double noise = VABO_MAD_TO_SIGMA * median(scratch.all) / std::sqrt(2.0);
   /* The error of the background's slope moves the centroid too: by the
    * slope's error times the second moment of the window over the area. */
   const double slope_var = noise * noise *
@@ -316,32 +332,36 @@ void pick_ring(const VaboImage &image, const Model &model,
   const double tth_next =
       k + 1 < sorted.size() ? sorted[k + 1].two_theta : HUGE_VAL;
   const double reach = kProfileMargin;
+  const double step = ring.step >= 1.0 ? ring.step : VABO_PICK_STEP;
   const double two_pi = 2.0 * kPi;
 
   double a1 = 0.0, a2 = 0.0;
   bool have_a = model.pixel(tth, -kPi, &a1, &a2);
-  for (int step = 1; step <= kCoarseSteps; ++step) {
-    const double az0 = -kPi + two_pi * (step - 1) / kCoarseSteps;
-    const double az1 = -kPi + two_pi * step / kCoarseSteps;
+  const double perimeter = 2.0 * (static_cast<double>(image.rows) +
+                                  static_cast<double>(image.columns));
+  double ahead = 0.0; /* arc length to the next profile, pixels */
+  for (int coarse = 1; coarse <= kCoarseSteps; ++coarse) {
+    const double az0 = -kPi + two_pi * (coarse - 1) / kCoarseSteps;
+    const double az1 = -kPi + two_pi * coarse / kCoarseSteps;
     double b1 = 0.0, b2 = 0.0;
     const bool have_b = model.pixel(tth, az1, &b1, &b2);
+    /* A coarse step longer than the image's perimeter is a ring running
+     * off to infinity (near 90 degrees to the detector): not followed. */
     const bool cross = have_a && have_b &&
                        (is_on_image(image, a1, a2, reach) ||
-                        is_on_image(image, b1, b2, reach));
+                        is_on_image(image, b1, b2, reach)) &&
+                       std::hypot(b1 - a1, b2 - a2) <= perimeter;
     if (cross) {
+      /* Profiles every step along the curve, the arc length carried from
+       * one coarse step to the next. */
       const double length = std::hypot(b1 - a1, b2 - a2);
-      const int nprofiles =
-          std::max(1, static_cast<int>(std::ceil(length / VABO_PICK_STEP)));
-      for (int j = 0; j < nprofiles; ++j) {
-        const double az = az0 + (az1 - az0) * j / nprofiles;
+      for (; ahead < length; ahead += step) {
+        const double az = az0 + (az1 - az0) * (ahead / length);
         double p1, p2;
         if (!model.pixel(tth, az, &p1, &p2)) continue;
         if (!pixel_valid(image, p1, p2)) continue;
-        const double h = kGradientStep;
-        const double d1 =
-            (model.tth(p1 + h, p2) - model.tth(p1 - h, p2)) / (2 * h);
-        const double d2 =
-            (model.tth(p1, p2 + h) - model.tth(p1, p2 - h)) / (2 * h);
+        double d1, d2;
+        if (!model.gradient(p1, p2, &d1, &d2)) continue;
         const double G = std::hypot(d1, d2); /* rad per pixel */
         if (!(G > 0.0) || !std::isfinite(G)) continue;
         const double g[2] = {d1 / G, d2 / G};
@@ -367,6 +387,7 @@ void pick_ring(const VaboImage &image, const Model &model,
         ++count.found;
       }
     }
+    ahead = cross ? ahead - std::hypot(b1 - a1, b2 - a2) : 0.0;
     have_a = have_b;
     a1 = b1;
     a2 = b2;

@@ -21,10 +21,10 @@
 #include <vector>
 
 /* Points are taken about this far apart along a ring (pixels): the
- * profiles of neighbouring points then share almost no pixel, so that
- * their errors are independent, and a ring of radius 1000 pixels still
- * gives some 1500 points. */
-inline constexpr double VABO_PICK_STEP = 4.0;
+ * profiles of neighbouring points share no pixel, so that their errors are
+ * independent, and a ring of radius 1000 pixels still gives 1000 points;
+ * the work of the picking is proportional to their number. */
+inline constexpr double VABO_PICK_STEP = 6.0;
 /* A peak must rise this many standard deviations of the background noise
  * above the background: the largest of some 100 samples of pure noise
  * stays below 4 sigma in all but one profile in 10^4. */
@@ -35,7 +35,8 @@ inline constexpr double VABO_PICK_MIN_SNR = 6.0;
 inline constexpr double VABO_PICK_MIN_SIGMA = 0.02;
 
 /* One ring of the calibrant.  two_theta (rad) is its scattering angle;
- * index its number in the caller's list (kept in the points).  search is
+ * index its number in the caller's list (kept in the points); step how far
+ * apart its points are taken along it.  search is
  * how far from its predicted position the ring is sought (pixels, across
  * the ring); 0 or less: the ring is not picked but still bounds the
  * search of its neighbours.  The search never reaches beyond half the
@@ -43,7 +44,9 @@ inline constexpr double VABO_PICK_MIN_SIGMA = 0.02;
 struct VaboPickRing {
   double two_theta = 0.0; /* rad, in (0, pi/2) to be picked */
   int index = 0;
-  double search = 0.0; /* pixels */
+  double search = 0.0;          /* pixels */
+  double step = VABO_PICK_STEP; /* between points along the ring, pixels;
+                                   below 1: VABO_PICK_STEP */
 };
 
 /* One point found on a ring: (i1, i2) is the sub-pixel position of the

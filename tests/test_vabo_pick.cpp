@@ -62,7 +62,7 @@ TEST(Pick, FindsEveryRingToSubPixelFromTheTrueGeometry)
       pick(ring_image(kTrue, s), kTrue, rings_of(s, 20.0));
   ASSERT_EQ(result.rings.size(), s.rings.size());
   for (const VaboPickRingCount &count : result.rings) {
-    EXPECT_GT(count.tried, 60u) << count.ring;
+    EXPECT_GT(count.tried, 40u) << count.ring;
     EXPECT_GE(count.found, count.tried * 95 / 100) << count.ring;
   }
   /* Each point lies on its ring within a few of its own standard errors,
@@ -86,7 +86,7 @@ TEST(Pick, NoiselessRingsAreFoundToAFewHundredthsOfAPixel)
   const RingImageSpec s = spec(0);
   const VaboPickResult result =
       pick(ring_image(kTrue, s), kTrue, rings_of(s, 20.0));
-  ASSERT_GT(result.points.size(), 2500u);
+  ASSERT_GT(result.points.size(), 450u);
   double sum = 0.0, squares = 0.0, worst = 0.0;
   for (const VaboPickPoint &p : result.points) {
     const double d = ring_distance(kTrue, s.rings[p.ring - 7], p.i1, p.i2);
@@ -114,7 +114,7 @@ TEST(Pick, FindsRingsWithinTheSearchFromAShiftedGeometry)
     ASSERT_LT(std::fabs(ring_distance(kTrue, s.rings[p.ring - 7], p.i1, p.i2)),
               0.5);
   }
-  EXPECT_GT(found, 1000u);
+  EXPECT_GT(found, 400u);
 }
 
 TEST(Pick, InvalidPixelsAreNeverAPeak)
@@ -140,7 +140,7 @@ TEST(Pick, InvalidPixelsAreNeverAPeak)
     EXPECT_FALSE(p.i2 > 249.5 && p.i2 < 256.5) << p.i1 << " " << p.i2;
     on_ring1 += p.ring == 7;
   }
-  EXPECT_GT(on_ring1, 100u);
+  EXPECT_GT(on_ring1, 40u);
 }
 
 TEST(Pick, ImageWithoutRingsGivesNoPoint)
