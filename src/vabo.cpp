@@ -15,11 +15,14 @@
  * vabo_results.h, vabo_robust.h), and so are the field's files that the
  * options calibrant=, start=, npt= and a control-point file as input=
  * bring in (vabo_calibrant.h, vabo_poni.h, vabo_fit2d.h, vabo_npt.h,
- * vabo_rings.h); the numbers are read by numio, the refinement is
+ * vabo_rings.h), and the image end of image= and mask= (vabo_image.h,
+ * vabo_calibrate.h); the numbers are read by numio, the refinement is
  * vabo_base's.
  */
 #include "vabo.h"
 #include "vabo_calibrant.h"
+#include "vabo_calibrate.h"
+#include "vabo_image.h"
 #include "vabo_npt.h"
 #include "vabo_results.h"
 #include "vabo_rings.h"
@@ -85,6 +88,8 @@ struct Settings {
   const char *start = nullptr;
   const char *refine = nullptr;
   const char *keep = nullptr;
+  const char *image = nullptr; /* image=, the calibrant's image */
+  const char *mask = nullptr;  /* mask=, its mask */
 };
 
 /* The arrays of one run and what it has reported beyond its status.  Every
@@ -105,6 +110,8 @@ struct RunState {
   bool has_rings = false;
   VaboRings rings;
   double start_wavelength = 0.0; /* m, the start file's; 0: none */
+  /* The start values of image=, before the calibration moved them. */
+  std::vector<double> image_start;
   /* What the status rule made of the refinement, once it ran. */
   VaboStatus outcome = {VaboStatusOk, VaboSuccessText};
   /* Standard output lost what was written to it (reported once). */
@@ -339,6 +346,10 @@ bool classify_arguments(int argc, char *argv[], LList *start,
       settings.refine = arg + strlen("refine=");
     } else if (begins_with(arg, "keep=")) {
       settings.keep = arg + strlen("keep=");
+    } else if (begins_with(arg, "image=")) {
+      settings.image = arg + strlen("image=");
+    } else if (begins_with(arg, "mask=")) {
+      settings.mask = arg + strlen("mask=");
     } else {
       char keybuf[kKeyBufferSize];
       const char *key = keybuf;
@@ -615,7 +626,8 @@ bool build_data_tables(RunState &run)
 bool uses_field_files(const Settings &settings, const RunState &run)
 {
   return settings.calibrant || settings.npt || settings.start ||
-         settings.refine || settings.keep || run.control_points;
+         settings.refine || settings.keep || settings.image ||
+         run.control_points;
 }
 
 /* The text of value that reads back to the same double. */
@@ -680,6 +692,19 @@ bool prepare_field_files(const Settings &settings, LList *start, RunState &run)
       return false;
     }
     run.has_calibrant = true;
+  }
+  if (settings.image || settings.mask) {
+    const char *problem =
+        !settings.image       ? "mask= needs image="
+        : settings.finput     ? "image= and input= exclude each other"
+        : !settings.calibrant ? "image= needs calibrant="
+        : !(ring_wavelength(settings, run) > 0) ? "image= needs wavelength="
+                                                : nullptr;
+    if (problem) {
+      fprintf(stderr, "ERROR: %s\n", problem);
+      return false;
+    }
+    return true;
   }
   run.control_points = settings.finput && vabo_npt_recognise(settings.finput);
   if (run.control_points) return true;
@@ -777,6 +802,76 @@ bool match_rings(const Settings &settings, RunState &run)
           settings.finput ? settings.finput : kStdinName, line,
           run.TwoTheta[failed], run.calibrant.name.c_str());
   return false;
+}
+
+/* Reads image= (and mask=), picks the rings of calibrant= from the start
+ * values and refines until the points settle (one line per round on
+ * standard error), then puts the points into the calibration tables and
+ * the geometry reached into the start values, from which the run's own
+ * refinement takes its last step.  Returns 0; kStatusFailed after
+ * reporting an image that cannot be read; VaboStatusRefineFailed after
+ * reporting a calibration that found no geometry. */
+int calibrate_image(const Settings &settings, RunState &run)
+{
+  VaboImage image;
+  std::string error;
+  if (!vabo_read_image(settings.image, image, &error) ||
+      (settings.mask && !vabo_apply_mask(image, settings.mask, &error))) {
+    fprintf(stderr, "ERROR: %s\n", error.c_str());
+    return kStatusFailed;
+  }
+  const double wavelength = ring_wavelength(settings, run);
+  std::vector<VaboPickRing> rings;
+  for (size_t k = 0; k < run.calibrant.rings.size(); k++) {
+    const double tth =
+        vabo_ring_two_theta(wavelength, run.calibrant.rings[k].d);
+    if (!(tth < M_PI / 2)) break;
+    VaboPickRing ring;
+    ring.two_theta = tth;
+    ring.index = static_cast<int>(k);
+    rings.push_back(ring);
+  }
+  VaboCalibrateOptions options;
+  std::copy(run.ParMode.begin(), run.ParMode.end(), options.modes);
+  options.maxiter = settings.maxiter;
+  VaboCalibrateResult result;
+  const int status = vabo_calibrate(image, run.ParStart.data(), rings.data(),
+                                    rings.size(), options, result);
+  char line[VaboLineSize];
+  for (const VaboCalibrateRound &round : result.rounds)
+    fprintf(stderr, "%s\n",
+            vabo_calibrate_round_line(line, sizeof line, round));
+  if (status != VaboCalibrateOk) {
+    fprintf(stderr, "ERROR: image=%s: %s: %s\n", settings.image,
+            vabo_calibrate_status_text(status), result.reason.c_str());
+    return status == VaboCalibrateNoMemory ? kStatusFailed
+                                           : VaboStatusRefineFailed;
+  }
+  const size_t n = result.points.size();
+  if (!allocate_calibration_tables(run, n)) {
+    report_no_memory("calibration tables");
+    return kStatusFailed;
+  }
+  run.ndata = n;
+  run.rings.calibrant = run.calibrant.name;
+  run.rings.wavelength = wavelength;
+  run.rings.spacing.clear();
+  for (const VaboRing &r : run.calibrant.rings)
+    run.rings.spacing.push_back(r.d);
+  run.rings.ring.resize(n);
+  const bool clipped = result.run.weight.size() == n;
+  for (size_t i = 0; i < n; i++) {
+    const VaboPickPoint &p = result.points[i];
+    run.TwoTheta[i] = p.two_theta;
+    run.Coord1[i] = p.i1;
+    run.Coord2[i] = p.i2;
+    run.Weight[i] = clipped ? result.run.weight[i] : p.weight;
+    run.rings.ring[i] = p.ring;
+  }
+  run.has_rings = true;
+  run.image_start.assign(run.ParStart.begin(), run.ParStart.end());
+  std::copy(result.Par, result.Par + NParams, run.ParStart.begin());
+  return 0;
 }
 
 /* Adds what a run with the field's files reports to result: Fit2D's
@@ -963,10 +1058,13 @@ int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
 
   if (cnt_params(start, VaboParamNamesArray()) == NParams) {
     const bool lines = settings.robust.has_reject || run.has_calibrant;
-    if (run.control_points
-            ? !read_control_points(settings, run)
-            : !read_calibration_lines(settings.finput, input,
-                                      lines ? &run.robust.lines : nullptr))
+    /* image= brings its points after the start values are known. */
+    if (settings.image)
+      ;
+    else if (run.control_points
+                 ? !read_control_points(settings, run)
+                 : !read_calibration_lines(settings.finput, input,
+                                           lines ? &run.robust.lines : nullptr))
       return common_error_exit(0, run);
   }
 
@@ -982,9 +1080,19 @@ int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
   }
 
   apply_parameter_lists(settings, run);
-  if (!run.control_points && !build_data_tables(run))
+  if (settings.image) {
+    const int image_status = calibrate_image(settings, run);
+    if (image_status == VaboStatusRefineFailed) {
+      run.release();
+      free_lists();
+      return image_status;
+    }
+    if (image_status) return common_error_exit(0, run);
+  } else if (!run.control_points && !build_data_tables(run)) {
     return common_error_exit(0, run);
-  if (run.has_calibrant && !run.control_points && !match_rings(settings, run))
+  }
+  if (run.has_calibrant && !run.control_points && !settings.image &&
+      !match_rings(settings, run))
     return common_error_exit(0, run);
   /* The PONI file gets the wavelength of the rings when wavelength= did
    * not give one. */
@@ -999,6 +1107,13 @@ int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
   const bool with_files = settings.files.poni || settings.files.json || field;
   VaboResult result;
   int status = refine_and_report(run, settings, with_files ? &result : nullptr);
+  /* The result's start values are the user's, not the calibration's; its
+   * points are known by their index. */
+  if (run.image_start.size() == NParams) {
+    std::copy(run.image_start.begin(), run.image_start.end(),
+              result.start.begin());
+    result.has_lines = false;
+  }
   if (field) add_field_results(run, result);
   /* Lost result lines fail the run before the files say it succeeded. */
   if (!standard_output_ok(run)) status |= kStatusFailed;
