@@ -3,7 +3,8 @@
  *
  * The module (vabo_python.cpp) is a thin layer over the C++ libraries:
  * numbers with units (vabo_python_numbers.cpp: value, format, units) and
- * the refinement (vabo_python_refine.cpp: refine and its Result).  It
+ * the refinement (vabo_python_refine.cpp: refine and its Result) and the
+ * peers' files (vabo_python_peers.cpp: control points, PONI, Fit2D).  It
  * computes nothing itself; it converts Python arguments, calls the library
  * and turns what comes back into Python objects and exceptions.
  *
@@ -64,6 +65,7 @@ double number_or_expression(py::handle value, const std::string &what);
 /* Define the functions and classes of each part in module m. */
 void bind_numbers(py::module_ &m);
 void bind_refine(py::module_ &m);
+void bind_peers(py::module_ &m);
 
 } // namespace vabo_python
 
