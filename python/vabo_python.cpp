@@ -6,8 +6,8 @@
  * whose attributes carry the library's error value, its text and the
  * position where reading stopped) and the translator that raises it from
  * ExpressionFailure, then lets each part define its functions.  The parts:
- * vabo_python_numbers.cpp, vabo_python_refine.cpp and
- * vabo_python_calibrant.cpp.
+ * vabo_python_numbers.cpp, vabo_python_refine.cpp,
+ * vabo_python_calibrant.cpp and vabo_python_peers.cpp.
  */
 #include "vabo_python.h"
 
@@ -64,6 +64,10 @@ units()                          the table of units and constants
 refine(tth, i1, i2, start, ...)  refine a detector geometry -> Result
 calibrant(name_or_file, dmin)    a calibrant's rings -> Calibrant
 calibrant_names()                the built-in calibrants
+read_npt(path)                   pyFAI's control points (rings, i1, i2)
+read_poni(path)                  a PONI file's start values
+read_fit2d(path)                 a Fit2D geometry file's start values
+from_fit2d(...), to_fit2d(v)     Fit2D's geometry to and from vabo's
 
 The libraries are single-threaded: calls from several Python threads run
 one after the other (a lock), with the GIL released while they wait and
@@ -124,4 +128,5 @@ PYBIND11_MODULE(vabo, m)
   bind_numbers(m);
   bind_refine(m);
   bind_calibrant(m);
+  bind_peers(m);
 }
