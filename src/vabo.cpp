@@ -842,8 +842,9 @@ int calibrate_image(const Settings &settings, RunState &run)
     fprintf(stderr, "%s\n",
             vabo_calibrate_round_line(line, sizeof line, round));
   if (status != VaboCalibrateOk) {
-    fprintf(stderr, "ERROR: image=%s: %s: %s\n", settings.image,
-            vabo_calibrate_status_text(status), result.reason.c_str());
+    fprintf(stderr, "ERROR: image=%s: %s\n", settings.image,
+            result.reason.empty() ? vabo_calibrate_status_text(status)
+                                  : result.reason.c_str());
     return status == VaboCalibrateNoMemory ? kStatusFailed
                                            : VaboStatusRefineFailed;
   }
