@@ -54,7 +54,8 @@ typedef enum VaboStat {
   RMaxDev,     /* residual of largest magnitude, sign kept, rad */
   RTotal,      /* sum of the weights */
   RNData,      /* number of points */
-  RNopt,       /* number of refined parameters */
+  RNopt,       /* number of refined parameters (with the wavelength when
+                  it is refined) */
   NStats
 } VaboStat;
 
@@ -173,7 +174,7 @@ inline constexpr double VABO_MIN_PIVOT_RATIO = 1e-13;
  * with X untouched when A is not positive definite to working precision (a
  * pivot not positive, not a number, or at or below VABO_MIN_PIVOT_RATIO
  * times its diagonal entry), an argument is missing or no workspace can be
- * obtained (which needs no heap up to NParams unknowns). */
+ * obtained (which needs no heap up to VABO_MAX_UNKNOWNS). */
 int CholeskySolve(int n, const double *A, const double *B, double *X);
 /* Ainv = A^-1 for a symmetric positive definite n x n matrix A (both
  * column-major; only the entries A[i*n + j] with j >= i are read).  The
@@ -182,7 +183,7 @@ int CholeskySolve(int n, const double *A, const double *B, double *X);
  * exactly symmetric.  0; -1 with Ainv untouched when A is not positive
  * definite to working precision (the pivot test of CholeskySolve), holds a
  * value that is not a number, an argument is missing or no workspace is
- * obtained (which needs no heap up to NParams unknowns). */
+ * obtained (which needs no heap up to VABO_MAX_UNKNOWNS). */
 int CholeskyInverse(int n, const double *A, double *Ainv);
 /* Debug printers: a vector as numbered rows, a matrix row by row under its
  * label, each followed by an empty line.  Return 0. */
@@ -320,17 +321,27 @@ inline constexpr double VABO_LM_RAISE = 10.0; /* after a rejected step */
 inline constexpr double VABO_LM_LOWER = 2.0;  /* divisor after a step made */
 inline constexpr int VABO_LM_MAX_REJECTED = 10;
 
+/* Most unknowns of one refinement: the eight geometry parameters and the
+ * wavelength (VaboOptions.Spacing).  The normal equations and the
+ * covariance have room for this many. */
+inline constexpr int VABO_MAX_UNKNOWNS = NParams + 1;
+
 /* The normal equations that a refinement ends with, at its refined
  * parameters and with its weights: all that the covariance needs, so that
- * it takes no other walk over the points (VaboCovarianceNormal). */
+ * it takes no other walk over the points (VaboCovarianceNormal).  nopt
+ * counts the wavelength when it was refined (wavelength non-zero); it is
+ * then the last unknown, after the refined geometry parameters. */
 typedef struct VaboNormal {
-  int valid;                     /* non-zero: the fields below are filled */
-  size_t nopt;                   /* number of refined parameters */
-  double ATA[NParams * NParams]; /* J^T W J, nopt x nopt, column-major, the
-                                    refined parameters in natural order */
-  double squares;                /* sum of W r^2 over the points, rad^2 */
-  double total;                  /* sum of the weights */
-  size_t npoints;                /* points of positive weight */
+  int valid;   /* non-zero: the fields below are filled */
+  size_t nopt; /* number of refined unknowns, at most VABO_MAX_UNKNOWNS */
+  /* J^T W J, nopt x nopt, column-major: the refined parameters in natural
+   * order, then the wavelength if it is refined */
+  double ATA[VABO_MAX_UNKNOWNS * VABO_MAX_UNKNOWNS];
+  double squares; /* sum of W r^2 over the points, rad^2 */
+  double total;   /* sum of the weights */
+  size_t npoints; /* points of positive weight */
+  int wavelength; /* non-zero: the last of the nopt unknowns is the
+                     wavelength (m, or the unit of VaboOptions.Spacing) */
 } VaboNormal;
 
 /* Options of VaboOptimizeEx; all zero (or a null pointer) is VaboOptimize.
@@ -350,6 +361,29 @@ typedef struct VaboOptions {
                          refined parameters after a success; not valid
                          after a failure, nor when the vabo trace or the
                          showtemp printouts take the model point by point */
+  /* The wavelength.  With Spacing given, the target of point i is not
+   * Angle[i] (which is then not read and may be null) but the angle of its
+   * ring, 2 asin(wavelength / (2 Spacing[i])) (VaboTargetAngles), and with
+   * wavelength_refined the wavelength is refined as one more unknown, the
+   * last, after rot3.  Spacing and wavelength share one length unit (m);
+   * every point's ring must be reachable, 0 < wavelength < 2 Spacing[i],
+   * at the start and at every parameter set the loop evaluates: otherwise
+   * the refinement fails (VaboOptimizeUnreachable), except that a damped
+   * step that leaves a ring behind is only rejected. */
+  const double *Spacing;  /* in (may be null): d-spacing of the ring of each
+                             of the ndata points, m, each > 0; null: no
+                             wavelength, the targets are Angle */
+  double wavelength;      /* in: wavelength at the start, m, > 0 */
+  int wavelength_refined; /* in: non-zero refines the wavelength, zero keeps
+                             it (the targets are then fixed) */
+  double *WavelengthOpt;  /* out (may be null): the wavelength after a
+                             success, m; untouched after a failure or
+                             without Spacing */
+  double *WavelengthDev;  /* out (may be null): its deviation, m, by the rule
+                             of ParDev (the standard deviation over the
+                             weighted root mean square of its Jacobian
+                             column; -1 without a value), 0 when kept;
+                             written as WavelengthOpt is */
 } VaboOptions;
 
 /* As VaboOptimizeSteps, with Options (null: the defaults).  With
@@ -361,7 +395,10 @@ typedef struct VaboOptions {
  * VaboOptimize's, and the loop also ends after VABO_LM_MAX_REJECTED
  * rejected steps in a row.  It fails as VaboOptimize does, also when the
  * undamped normal equations are singular at a point the loop reaches
- * (damping would hide parameters that the points do not determine). */
+ * (damping would hide parameters that the points do not determine).  With
+ * Options->Spacing the targets follow the wavelength (see VaboOptions); a
+ * refined wavelength is corrected with the parameters in every step, and
+ * with verbose each step line ends in ", wavelength=<value>". */
 int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
                    const double *Par, const int *ParMode, size_t ndata,
                    const double *Angle, const double *I1, const double *I2,
@@ -377,11 +414,26 @@ typedef enum VaboOptimizeFailure {
   VaboOptimizeNoMemory,    /* working storage (steps or deviations) failed */
   VaboOptimizeSingular,    /* normal equations not positive definite */
   VaboOptimizeLogFailed,   /* the iteration log could not be written */
-  VaboOptimizeNoInfluence  /* a refined parameter acts on no angle (its
+  VaboOptimizeNoInfluence, /* a refined parameter acts on no angle (its
                               Jacobian column is at most VABO_MIN_INFLUENCE,
                               as rot3's, a turn about the beam) */
+  VaboOptimizeUnreachable  /* with d-spacings: the wavelength at the start,
+                              or after a Gauss-Newton step, reaches not every
+                              ring (wavelength >= 2 d), or a d-spacing or the
+                              wavelength is not a positive number */
 } VaboOptimizeFailure;
 int VaboOptimizeLastFailure(void);
+/* TwoTheta[i] = 2 asin(wavelength / (2 Spacing[i])), rad, the diffraction
+ * angle of the ring of d-spacing Spacing[i] (the wavelength's length unit).
+ * 0; -1 with TwoTheta untouched when an argument is missing, the wavelength
+ * is not a positive finite number, or a spacing is not one or is at most
+ * wavelength / 2 (the wavelength does not reach that ring). */
+int VaboTargetAngles(double *TwoTheta, size_t ndata, const double *Spacing,
+                     double wavelength);
+/* d TwoTheta / d wavelength of the ring of d-spacing d (rad per unit of
+ * length): 2 / sqrt(4 d^2 - wavelength^2).  Not a number where the ring is
+ * not reached. */
+double VaboTargetSlope(double spacing, double wavelength);
 /* VaboB[i] = DiffAngle at point i. */
 void get_VaboB(size_t ndata, double *VaboB, const VaboOrdered *Ordered,
                const double *Angle, const double *I1, const double *I2);
@@ -431,8 +483,11 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
                    const double *I1, const double *I2, const double *Weight);
 /* As VaboCovariance, from the normal equations a refinement ended with
  * (VaboOptions.Normal) instead of a walk over the points: the same
- * numbers, bit for bit.  VaboCovFailed when Normal is missing or not
- * valid. */
+ * numbers, bit for bit.  With the wavelength refined (Normal->wavelength)
+ * Cov is Normal->nopt x Normal->nopt, the wavelength last (room for
+ * VABO_MAX_UNKNOWNS x VABO_MAX_UNKNOWNS doubles suffices).  VaboCovFailed
+ * when Normal is missing, not valid or has more than VABO_MAX_UNKNOWNS
+ * unknowns. */
 int VaboCovarianceNormal(double *Cov, double *ps2, const VaboNormal *Normal);
 /* One line saying what a VaboCovStatus means ("unknown status" for any
  * other value); a static text. */
@@ -521,7 +576,10 @@ typedef struct VaboRejection {
  * with the outputs written (each may be null; *psteps counts the steps of
  * all rounds); 1 when a refinement fails or storage fails, with ParOpt,
  * ParDev and ParStat untouched, Rejection holding the rounds done and the
- * reason kept for VaboOptimizeLastFailure. */
+ * reason kept for VaboOptimizeLastFailure.  With Options->Spacing each
+ * round starts from the wavelength the round before ended with, residuals
+ * are taken at the targets of the current wavelength, and WavelengthOpt and
+ * WavelengthDev are those of the last round (written only on success). */
 int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
                        const double *Par, const int *ParMode, size_t ndata,
                        const double *Angle, const double *I1, const double *I2,

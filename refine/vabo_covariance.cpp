@@ -97,7 +97,8 @@ int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
 int VaboCovarianceNormal(double *Cov, double *ps2, const VaboNormal *Normal)
 {
   if (ps2) *ps2 = NAN;
-  if (!Normal || !Normal->valid || Normal->nopt > NParams) return VaboCovFailed;
+  if (!Normal || !Normal->valid || Normal->nopt > VABO_MAX_UNKNOWNS)
+    return VaboCovFailed;
   const size_t nopt = Normal->nopt;
   if (Normal->npoints <= nopt) return VaboCovTooFewPoints;
 
@@ -114,7 +115,7 @@ int VaboCovarianceNormal(double *Cov, double *ps2, const VaboNormal *Normal)
    * inversion cannot tell from a real column. */
   if (vabo_without_influence(Normal->ATA, nopt, Normal->total))
     return VaboCovSingular;
-  double inverse[NParams * NParams];
+  double inverse[VABO_MAX_UNKNOWNS * VABO_MAX_UNKNOWNS];
   if (CholeskyInverse(static_cast<int>(nopt), Normal->ATA, inverse) != 0)
     return VaboCovSingular;
 

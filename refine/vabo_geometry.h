@@ -74,13 +74,14 @@ bool vabo_per_step_model(void);
  * added up in point order from 0 as its own function adds it: the weighted
  * squares of the residuals B (scalar_product_weight), their extremes
  * (scalar_absmin, scalar_absmax), and the normal equations A^T W A and
- * A^T W B (transpose_mul_weight), nopt x nopt column-major and nopt. */
+ * A^T W B (transpose_mul_weight), nopt x nopt column-major and nopt (with
+ * a refined wavelength, one row and column more: vabo_refine.cpp). */
 typedef struct VaboPointSums {
   double squares;
   double mindev;
   double maxdev;
-  double ATA[NParams * NParams];
-  double ATB[NParams];
+  double ATA[VABO_MAX_UNKNOWNS * VABO_MAX_UNKNOWNS];
+  double ATB[VABO_MAX_UNKNOWNS];
 } VaboPointSums;
 
 /* One walk of the model over all points at the parameters of Ordered (its

@@ -168,7 +168,7 @@ double scalar_absmax(const double *V, int N)
 /* Refuses a pivot that is not positive (or not a number), or that is only
  * rounding noise of its diagonal entry (A singular to working precision);
  * with showtemp prints the factor so far when it fails, and the factor and
- * G^T G when it succeeds.  Up to NParams unknowns the workspace is local,
+ * G^T G when it succeeds.  Up to VABO_MAX_UNKNOWNS the workspace is local,
  * so the refinement's systems never fail for want of memory; larger
  * systems whose workspace cannot be obtained end with NoWorkspace. */
 VaboCholesky vabo_cholesky_solve(int n, const double *A, const double *B,
@@ -180,8 +180,8 @@ VaboCholesky vabo_cholesky_solve(int n, const double *A, const double *B,
 
   const size_t un = static_cast<size_t>(n);
   const bool showtemp = vabo_showtemp();
-  ScratchArray<NParams * NParams> G, GTG;
-  ScratchArray<NParams> Y;
+  ScratchArray<VABO_MAX_UNKNOWNS * VABO_MAX_UNKNOWNS> G, GTG;
+  ScratchArray<VABO_MAX_UNKNOWNS> Y;
   if (!G.obtain(un * un) || !Y.obtain(un) ||
       !GTG.obtain(showtemp ? un * un : 0))
     return VaboCholesky::NoWorkspace;
@@ -220,8 +220,8 @@ int CholeskyInverse(int n, const double *A, double *Ainv)
   if (n > 0 && !(A && Ainv)) return -1;
   const size_t un = static_cast<size_t>(n);
 
-  ScratchArray<NParams> scale, Y;
-  ScratchArray<NParams * NParams> G, X;
+  ScratchArray<VABO_MAX_UNKNOWNS> scale, Y;
+  ScratchArray<VABO_MAX_UNKNOWNS * VABO_MAX_UNKNOWNS> G, X;
   if (!scale.obtain(un) || !G.obtain(un * un) || !Y.obtain(un) ||
       !X.obtain(un * un))
     return -1;

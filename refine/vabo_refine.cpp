@@ -17,6 +17,13 @@
  * statistics and normal equations of a step in one walk over the points
  * (vabo_point_sums), without the per-point arrays A and B: the same sums in
  * the same order, so the same bits.
+ *
+ * With d-spacings (VaboOptions.Spacing) the targets are the rings' angles
+ * at the wavelength (VaboTargetAngles); a refined wavelength is one more
+ * unknown after the refined parameters, whose Jacobian column is minus
+ * the slope of the target (the columns are those of the model angle, which
+ * the residual subtracts), and each evaluation first recomputes the
+ * targets.  Without a refined wavelength none of this runs.
  */
 #include "vabo_base.h"
 #include "vabo_internal.h"
@@ -86,6 +93,23 @@ template <typename Squares> double deviation_rule(double total, Squares squares)
   return std::sqrt(squares() / (total - 1.0));
 }
 
+/* The Jacobian entry of the refined wavelength at a point of ring spacing
+ * d: the residual is target minus model angle and the other columns are
+ * derivatives of the model angle, so this one is minus the target's. */
+double wavelength_column(double spacing, double wavelength)
+{
+  return -VaboTargetSlope(spacing, wavelength);
+}
+
+/* The wavelength of a refinement that refines it: the ring spacings, the
+ * current value and the targets of the points at that value (the Angle
+ * table the refinement reads). */
+struct WavelengthFit {
+  const double *Spacing; /* d-spacing of each point's ring, m */
+  double value;          /* current wavelength, m */
+  double *Target;        /* targets at value, rad */
+};
+
 /* The walk of vabo_point_sums for nopt = N, so that the sums can stay in
  * registers: A^T W A is summed on and above its diagonal only (the products
  * a_n a_l and a_l a_n are the same number) and mirrored at the end. */
@@ -115,6 +139,53 @@ void sum_points(VaboPointSums &sums, const VaboGeometry &geometry, size_t ndata,
         const double a_n = a[n * kBlock + k];
         ATB[n] += a_n * b * w;
 #pragma GCC unroll 8
+        for (size_t l = n; l < N; ++l)
+          ATA[l * N + n] += a_n * a[l * kBlock + k] * w;
+      }
+    }
+  }
+  sums.squares = squares;
+  sums.mindev = extremes.min;
+  sums.maxdev = extremes.max;
+  for (size_t n = 0; n < N; ++n) {
+    sums.ATB[n] = ATB[n];
+    for (size_t l = n; l < N; ++l)
+      sums.ATA[l * N + n] = sums.ATA[n * N + l] = ATA[l * N + n];
+  }
+}
+
+/* The walk of sum_points with the refined wavelength as unknown nopt,
+ * after the refined parameters of the geometry: the same sums in the same
+ * order, with the targets of fit and the column wavelength_column. */
+void sum_points_wavelength(VaboPointSums &sums, const VaboGeometry &geometry,
+                           size_t ndata, const WavelengthFit &fit,
+                           const double *I1, const double *I2,
+                           const double *Weight)
+{
+  constexpr size_t kBlock = VABO_GEOMETRY_BLOCK;
+  const size_t nopt = geometry.nopt;
+  const size_t N = nopt + 1;
+  double squares = 0.0;
+  VaboExtremes extremes;
+  double ATA[VABO_MAX_UNKNOWNS * VABO_MAX_UNKNOWNS] = {};
+  double ATB[VABO_MAX_UNKNOWNS] = {};
+  double angle[kBlock];
+  double a[VABO_MAX_UNKNOWNS * kBlock];
+  for (size_t first = 0; first < ndata; first += kBlock) {
+    const size_t count = std::min(kBlock, ndata - first);
+    vabo_geometry_block(&geometry, count, I1 + first, I2 + first, angle, a);
+    for (size_t k = 0; k < count; ++k)
+      a[nopt * kBlock + k] =
+          wavelength_column(fit.Spacing[first + k], fit.value);
+    for (size_t k = 0; k < count; ++k) {
+      const size_t i = first + k;
+      const double b = fit.Target[i] - angle[k];
+      const double w = Weight[i];
+      squares += b * b * w;
+      extremes.offer(b);
+      for (size_t n = 0; n < N; ++n) {
+        const double a_n = a[n * kBlock + k];
+        ATB[n] += a_n * b * w;
         for (size_t l = n; l < N; ++l)
           ATA[l * N + n] += a_n * a[l * kBlock + k] * w;
       }
@@ -162,26 +233,57 @@ void store_deviations(VaboOrdered &Ordered, size_t ndata, double stddev,
  * public functions, their traces and printouts, keeping the residuals B
  * and the Jacobian A, while the vabo or showtemp switch is on; otherwise in
  * one walk per parameter set (vabo_point_sums), which keeps no per-point
- * arrays and gives the same bits. */
+ * arrays and gives the same bits.  With a refined wavelength (fit not
+ * null; its Target is the Angle table) the unknowns are the refined
+ * parameters and the wavelength after them. */
 class Refinement {
 public:
   Refinement(VaboOrdered &Ordered, size_t ndata, const double *Angle,
-             const double *I1, const double *I2, const double *Weight)
+             const double *I1, const double *I2, const double *Weight,
+             WavelengthFit *fit = nullptr)
       : Ordered_(Ordered), ndata_(ndata), Angle_(Angle), I1_(I1), I2_(I2),
         Weight_(Weight), per_point_(!vabo_per_step_model()),
-        total_(vabo_sum(Weight, ndata))
+        total_(vabo_sum(Weight, ndata)), fit_(fit)
   {
   }
 
   /* The working storage; false when it cannot be obtained. */
-  bool obtain() { return ws_.obtain_for(ndata_, Ordered_.nopt, per_point_); }
+  bool obtain() { return ws_.obtain_for(ndata_, unknowns(), per_point_); }
+
+  /* Number of unknowns: the refined parameters and a refined wavelength. */
+  size_t unknowns() const { return Ordered_.nopt + (fit_ ? 1 : 0); }
+
+  /* The refined wavelength (m), 0 without one; set_wavelength moves it. */
+  double wavelength() const { return fit_ ? fit_->value : 0.0; }
+  void set_wavelength(double value)
+  {
+    if (fit_) fit_->value = value;
+  }
+
+  /* Whether the last evaluation found a ring that the wavelength does not
+   * reach (its standard deviation was then NaN). */
+  bool unreachable() const { return unreachable_; }
 
   /* Evaluates the model at the current parameters; returns the standard
-   * deviation of the residuals (VaboStdDev). */
+   * deviation of the residuals (VaboStdDev).  With a refined wavelength
+   * the targets are recomputed first; where that fails it returns NaN and
+   * unreachable() holds. */
   double evaluate()
   {
+    if (fit_) {
+      unreachable_ = VaboTargetAngles(fit_->Target, ndata_, fit_->Spacing,
+                                      fit_->value) != 0;
+      if (unreachable_) return NAN;
+    }
     if (!per_point_) {
-      vabo_point_sums(&sums_, &Ordered_, ndata_, Angle_, I1_, I2_, Weight_);
+      if (fit_) {
+        VaboGeometry geometry;
+        vabo_geometry_init(&geometry, &Ordered_);
+        sum_points_wavelength(sums_, geometry, ndata_, *fit_, I1_, I2_,
+                              Weight_);
+      } else {
+        vabo_point_sums(&sums_, &Ordered_, ndata_, Angle_, I1_, I2_, Weight_);
+      }
       return deviation_rule(total_, [this] { return sums_.squares; });
     }
     get_VaboB(ndata_, ws_.B.data(), &Ordered_, Angle_, I1_, I2_);
@@ -202,6 +304,7 @@ public:
       printf("step=%d, stddev=%lg, change=%lg, mindev=%lg, maxdev=%lg", step,
              stddev, diff_stddev, sums_.mindev, sums_.maxdev);
     if (damping) printf(", lambda=%lg", *damping);
+    if (fit_) printf(", wavelength=%lg", fit_->value);
     printf("\n");
     fprint_ordered(stdout, &Ordered_);
   }
@@ -211,7 +314,7 @@ public:
    * parameter acts on no angle. */
   VaboOptimizeFailure normal_equations()
   {
-    const size_t nopt = Ordered_.nopt;
+    const size_t nopt = unknowns();
     if (per_point_) {
       normal_equations_per_point();
     } else {
@@ -244,8 +347,8 @@ public:
    * precision, otherwise why not, as for step(). */
   VaboOptimizeFailure solvable()
   {
-    double x[NParams];
-    const int n = static_cast<int>(Ordered_.nopt);
+    double x[VABO_MAX_UNKNOWNS];
+    const int n = static_cast<int>(unknowns());
     return solution_failure(
         vabo_cholesky_solve(n, ws_.ATA.data(), ws_.ATB.data(), x));
   }
@@ -257,8 +360,8 @@ public:
    * positive definite). */
   VaboOptimizeFailure damped_step(double damping)
   {
-    const size_t nopt = Ordered_.nopt;
-    double damped[NParams * NParams];
+    const size_t nopt = unknowns();
+    double damped[VABO_MAX_UNKNOWNS * VABO_MAX_UNKNOWNS];
     std::copy(ws_.ATA.begin(), ws_.ATA.end(), damped);
     for (size_t j = 0; j < nopt; ++j)
       damped[j * nopt + j] += damping * ws_.ATA[j * nopt + j];
@@ -270,12 +373,13 @@ public:
   bool hand_back(VaboNormal &normal) const
   {
     if (per_point_) return false;
-    const size_t nopt = refined_count(Ordered_);
+    const size_t nopt = refined_count(Ordered_) + (fit_ ? 1 : 0);
     normal.nopt = nopt;
     std::copy(sums_.ATA, sums_.ATA + nopt * nopt, normal.ATA);
     normal.squares = sums_.squares;
     normal.total = total_;
     normal.npoints = vabo_weighted_points(ndata_, Weight_);
+    normal.wavelength = fit_ ? 1 : 0;
     normal.valid = 1;
     return true;
   }
@@ -284,19 +388,39 @@ public:
    * storage of get_VaboParDev (the per-point path) cannot be obtained. */
   bool deviations()
   {
-    if (per_point_)
-      return get_VaboParDev(ndata_, &Ordered_, Angle_, I1_, I2_, Weight_) == 0;
+    if (per_point_) {
+      if (get_VaboParDev(ndata_, &Ordered_, Angle_, I1_, I2_, Weight_) != 0)
+        return false;
+      if (fit_) {
+        std::vector<double> column;
+        if (!vabo_obtain(column, ndata_)) return false;
+        for (size_t i = 0; i < ndata_; ++i)
+          column[i] = wavelength_column(fit_->Spacing[i], fit_->value);
+        wavelength_dev_ =
+            parameter_deviation(Ordered_.Stat[RStdDev],
+                                vabo_parts(ndata_, column.data(), Weight_, 0));
+        Ordered_.Stat[RNopt] += 1.0;
+      }
+      return true;
+    }
     const double stddev =
         deviation_rule(total_, [this] { return sums_.squares; });
     const size_t nopt = refined_count(Ordered_);
-    double parts[NParams];
-    for (size_t j = 0; j < nopt; ++j)
-      parts[j] =
-          deviation_rule(total_, [&] { return sums_.ATA[j * nopt + j]; });
+    const size_t n = nopt + (fit_ ? 1 : 0);
+    double parts[VABO_MAX_UNKNOWNS];
+    for (size_t j = 0; j < n; ++j)
+      parts[j] = deviation_rule(total_, [&] { return sums_.ATA[j * n + j]; });
     store_deviations(Ordered_, ndata_, stddev, sums_.mindev, sums_.maxdev,
                      total_, parts);
+    if (fit_) {
+      wavelength_dev_ = parameter_deviation(stddev, parts[nopt]);
+      Ordered_.Stat[RNopt] += 1.0;
+    }
     return true;
   }
+
+  /* The deviation of the refined wavelength from deviations() (m). */
+  double wavelength_deviation() const { return wavelength_dev_; }
 
 private:
   /* The refinement's failure for a Cholesky solution that ended so. */
@@ -315,14 +439,16 @@ private:
    * VaboOptimizeOk, or why the solution failed (parameters unchanged). */
   VaboOptimizeFailure correct(const double *matrix)
   {
-    const size_t nopt = Ordered_.nopt;
+    const size_t nopt = unknowns();
     const int n = static_cast<int>(nopt);
     const VaboOptimizeFailure failure = solution_failure(
         vabo_cholesky_solve(n, matrix, ws_.ATB.data(), ws_.DOpt.data()));
     if (failure != VaboOptimizeOk) return failure;
     if (vabo_showtemp()) fprint_vector(stdout, nopt, ws_.DOpt.data(), "DOpt");
 
-    vec_add(Ordered_.Par, Ordered_.Par, ws_.DOpt.data(), n);
+    vec_add(Ordered_.Par, Ordered_.Par, ws_.DOpt.data(),
+            static_cast<int>(Ordered_.nopt));
+    if (fit_) fit_->value += ws_.DOpt[Ordered_.nopt];
     if (vabo_showtemp())
       fprint_vector(stdout, NParams, Ordered_.Par, "Ordered.Par");
     return VaboOptimizeOk;
@@ -331,22 +457,25 @@ private:
   /* A by get_VaboA, then A^T W B and A^T W A, each shown with showtemp. */
   void normal_equations_per_point()
   {
-    const int nopt = static_cast<int>(Ordered_.nopt);
+    const int nopt = static_cast<int>(unknowns());
     const int npoints = static_cast<int>(ndata_);
     get_VaboA(ndata_, ws_.A.data(), &Ordered_, Angle_, I1_, I2_);
+    if (fit_) /* the wavelength's column after those of the parameters */
+      for (size_t i = 0; i < ndata_; ++i)
+        ws_.A[ndata_ * Ordered_.nopt + i] =
+            wavelength_column(fit_->Spacing[i], fit_->value);
     if (vabo_showtemp())
-      fprint_matrix(stdout, ndata_, Ordered_.nopt, ws_.A.data(), "A");
+      fprint_matrix(stdout, ndata_, unknowns(), ws_.A.data(), "A");
 
     transpose_mul_weight(ws_.ATB.data(), ws_.A.data(), ws_.B.data(), Weight_, 1,
                          npoints, nopt);
     if (vabo_showtemp())
-      fprint_vector(stdout, Ordered_.nopt, ws_.ATB.data(), "ATB");
+      fprint_vector(stdout, unknowns(), ws_.ATB.data(), "ATB");
 
     transpose_mul_weight(ws_.ATA.data(), ws_.A.data(), ws_.A.data(), Weight_,
                          nopt, npoints, nopt);
     if (vabo_showtemp())
-      fprint_matrix(stdout, Ordered_.nopt, Ordered_.nopt, ws_.ATA.data(),
-                    "ATA");
+      fprint_matrix(stdout, unknowns(), unknowns(), ws_.ATA.data(), "ATA");
   }
 
   VaboOrdered &Ordered_;
@@ -356,6 +485,9 @@ private:
   const double total_;
   Workspace ws_;
   VaboPointSums sums_{};
+  WavelengthFit *const fit_;
+  bool unreachable_ = false;
+  double wavelength_dev_ = -1.0;
 };
 
 /* One refinement loop at work: the model, the tables, the stopping rules
@@ -398,7 +530,8 @@ struct Loop {
  * the last step changed it by more than VABO_MIN_CHANGE.  A NaN deviation
  * fails "stddev > stopdev" and a NaN change fails the last test, so a
  * diverging fit ends here too.  VaboOptimizeOk, or the failure: a step
- * that cannot be solved or logged. */
+ * that cannot be solved or logged, or one that takes a refined wavelength
+ * where it reaches not every ring. */
 VaboOptimizeFailure gauss_newton(Loop &loop, double stddev, int &step)
 {
   double diff_stddev = 1.0;
@@ -409,6 +542,7 @@ VaboOptimizeFailure gauss_newton(Loop &loop, double stddev, int &step)
 
     double previous_stddev = stddev;
     stddev = loop.refinement.evaluate();
+    if (loop.refinement.unreachable()) return VaboOptimizeUnreachable;
     diff_stddev = stddev - previous_stddev;
     ++step;
 
@@ -421,7 +555,9 @@ VaboOptimizeFailure gauss_newton(Loop &loop, double stddev, int &step)
 /* Damped steps under the same rules, each taken only when it lowers the
  * standard deviation; the loop also ends after VABO_LM_MAX_REJECTED
  * rejected steps in a row.  Ends with the model evaluated at the
- * parameters it keeps.  VaboOptimizeOk, or the failure: undamped equations
+ * parameters it keeps.  A step that takes a refined wavelength where it
+ * reaches not every ring evaluates to NaN and is rejected as any step that
+ * does not improve.  VaboOptimizeOk, or the failure: undamped equations
  * that are singular at a point reached, or a step that cannot be logged. */
 VaboOptimizeFailure levenberg_marquardt(Loop &loop, double stddev, int &step)
 {
@@ -443,6 +579,7 @@ VaboOptimizeFailure levenberg_marquardt(Loop &loop, double stddev, int &step)
     }
     double saved[NParams];
     std::copy(loop.Ordered.Par, loop.Ordered.Par + NParams, saved);
+    const double saved_wavelength = refinement.wavelength();
     /* A damped matrix that cannot be solved rejects the step. */
     double trial = NAN;
     const VaboOptimizeFailure failure = refinement.damped_step(damping);
@@ -466,6 +603,7 @@ VaboOptimizeFailure levenberg_marquardt(Loop &loop, double stddev, int &step)
       if (VABODebug() & VABO_VERBOSE)
         printf("rejected step: stddev=%lg, lambda=%lg\n", trial, damping);
       std::copy(saved, saved + NParams, loop.Ordered.Par);
+      refinement.set_wavelength(saved_wavelength);
       damping *= VABO_LM_RAISE;
       ++rejected;
     }
@@ -546,6 +684,18 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
   if (options.method != VaboGaussNewton &&
       options.method != VaboLevenbergMarquardt)
     return fail(VaboOptimizeBadArgument);
+  /* With d-spacings the targets replace Angle, which is then not read. */
+  std::vector<double> targets;
+  if (options.Spacing) {
+    if (!vabo_tables_given(ndata, options.Spacing, I1, I2, Weight) ||
+        ndata > kVaboMaxPoints)
+      return fail(VaboOptimizeBadArgument);
+    if (!vabo_obtain(targets, ndata)) return fail(VaboOptimizeNoMemory);
+    if (VaboTargetAngles(targets.data(), ndata, options.Spacing,
+                         options.wavelength) != 0)
+      return fail(VaboOptimizeUnreachable);
+    Angle = targets.data();
+  }
   if (!Par || !vabo_tables_given(ndata, Angle, I1, I2, Weight))
     return fail(VaboOptimizeBadArgument);
   if (ndata > kVaboMaxPoints) return fail(VaboOptimizeBadArgument);
@@ -553,7 +703,10 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
   VaboOrdered Ordered;
   order_Par(&Ordered, Par, ParMode);
 
-  Refinement refinement(Ordered, ndata, Angle, I1, I2, Weight);
+  WavelengthFit fit{options.Spacing, options.wavelength, targets.data()};
+  const bool refine_wavelength = options.Spacing && options.wavelength_refined;
+  Refinement refinement(Ordered, ndata, Angle, I1, I2, Weight,
+                        refine_wavelength ? &fit : nullptr);
   if (!refinement.obtain()) return fail(VaboOptimizeNoMemory);
 
   const double stddev = refinement.evaluate();
@@ -575,7 +728,32 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
   if (!refinement.deviations()) return fail(VaboOptimizeNoMemory);
   if (options.Normal) refinement.hand_back(*options.Normal);
   reorder_Par(&Ordered, ParOpt, ParDev, ParStat);
+  if (options.Spacing) {
+    if (options.WavelengthOpt) *options.WavelengthOpt = fit.value;
+    if (options.WavelengthDev)
+      *options.WavelengthDev =
+          refine_wavelength ? refinement.wavelength_deviation() : 0.0;
+  }
   return 0;
+}
+
+int VaboTargetAngles(double *TwoTheta, size_t ndata, const double *Spacing,
+                     double wavelength)
+{
+  if (ndata > 0 && !(TwoTheta && Spacing)) return -1;
+  if (!(wavelength > 0.0) || !std::isfinite(wavelength)) return -1;
+  /* Not a number fails the test as a spacing too short does. */
+  for (size_t i = 0; i < ndata; ++i)
+    if (!(2.0 * Spacing[i] > wavelength) || !std::isfinite(Spacing[i]))
+      return -1;
+  for (size_t i = 0; i < ndata; ++i)
+    TwoTheta[i] = 2.0 * std::asin(wavelength / (2.0 * Spacing[i]));
+  return 0;
+}
+
+double VaboTargetSlope(double spacing, double wavelength)
+{
+  return 2.0 / std::sqrt(4.0 * spacing * spacing - wavelength * wavelength);
 }
 
 int VaboOptimizeLastFailure(void) { return LastFailure; }

@@ -10,7 +10,9 @@
  * part (those of positive weight).  Rejected points keep their place in the
  * tables with weight 0 in a copy of the weights, so the iteration log and
  * the point numbers stay those of the input.  Owns its working arrays for
- * one call; prints nothing (the caller reports the rounds).
+ * one call; prints nothing (the caller reports the rounds).  With
+ * d-spacings each round refines from the wavelength the round before ended
+ * with, and the residuals are taken at the targets of that wavelength.
  */
 #include "vabo_base.h"
 #include "vabo_internal.h"
@@ -121,6 +123,20 @@ int optimize_robust(double *ParOpt, double *ParDev, double *ParStat,
   std::vector<double> weight(Weight, Weight + ndata), B(ndata);
 
   VaboOptions options = Options ? *Options : VaboOptions{};
+  /* The wavelength each refinement ends with is where the next one starts;
+   * the caller's outputs are written only at the end. */
+  double wavelength = options.wavelength, wavelength_dev = 0.0;
+  options.WavelengthOpt = &wavelength;
+  options.WavelengthDev = &wavelength_dev;
+  std::vector<double> targets(options.Spacing ? ndata : 0);
+  /* The targets of the points at the current wavelength: Angle without
+   * d-spacings; false when the wavelength reaches not every ring. */
+  auto targets_now = [&]() -> const double * {
+    if (!options.Spacing) return Angle;
+    if (VaboTargetAngles(targets.data(), ndata, options.Spacing, wavelength))
+      return nullptr;
+    return targets.data();
+  };
   double par[NParams], dev[NParams], stat[NStats];
   int done = 0;
   if (VaboOptimizeEx(par, dev, stat, Par, ParMode, ndata, Angle, I1, I2,
@@ -129,7 +145,9 @@ int optimize_robust(double *ParOpt, double *ParDev, double *ParStat,
   steps = done;
 
   for (int round = 1; round <= VABO_REJECT_MAX_ROUNDS; ++round) {
-    residuals_at(par, ParMode, ndata, Angle, I1, I2, B.data());
+    const double *target = targets_now();
+    if (!target) return vabo_optimize_fail(VaboOptimizeUnreachable);
+    residuals_at(par, ParMode, ndata, target, I1, I2, B.data());
     VaboRejectRound &summary = Rejection->Rounds[round - 1];
     const int pass = reject_pass(ndata, B.data(), Weight, Round, round,
                                  Rejection->k, &summary);
@@ -145,6 +163,7 @@ int optimize_robust(double *ParOpt, double *ParDev, double *ParStat,
       if (Round[i] == round) weight[i] = 0.0;
     options.continued = 1;
     options.first_step += done;
+    options.wavelength = wavelength;
     const double from[NParams] = {par[0], par[1], par[2], par[3],
                                   par[4], par[5], par[6], par[7]};
     if (VaboOptimizeEx(par, dev, stat, from, ParMode, ndata, Angle, I1, I2,
@@ -155,13 +174,19 @@ int optimize_robust(double *ParOpt, double *ParDev, double *ParStat,
     if (round == VABO_REJECT_MAX_ROUNDS) Rejection->end = VaboRejectRoundLimit;
   }
 
-  residuals_at(par, ParMode, ndata, Angle, I1, I2, B.data());
+  const double *target = targets_now();
+  if (!target) return vabo_optimize_fail(VaboOptimizeUnreachable);
+  residuals_at(par, ParMode, ndata, target, I1, I2, B.data());
   if (std::any_of(Round, Round + ndata, [](int r) { return r != 0; }))
     restrict_statistics(stat, ndata, B.data(), Round);
   if (Rejection->Residual) std::copy(B.begin(), B.end(), Rejection->Residual);
   if (ParOpt) std::copy(par, par + NParams, ParOpt);
   if (ParDev) std::copy(dev, dev + NParams, ParDev);
   if (ParStat) std::copy(stat, stat + NStats, ParStat);
+  if (Options && Options->Spacing) {
+    if (Options->WavelengthOpt) *Options->WavelengthOpt = wavelength;
+    if (Options->WavelengthDev) *Options->WavelengthDev = wavelength_dev;
+  }
   return 0;
 }
 
@@ -214,7 +239,9 @@ int VaboOptimizeRobust(double *ParOpt, double *ParDev, double *ParStat,
     return vabo_optimize_fail(VaboOptimizeBadArgument);
   Rejection->nrounds = 0;
   Rejection->end = VaboRejectSettled;
-  if (ndata > 0 && !(Rejection->Round && Angle && I1 && I2 && Weight))
+  /* With d-spacings Angle is not read. */
+  const double *target = Options && Options->Spacing ? Options->Spacing : Angle;
+  if (ndata > 0 && !(Rejection->Round && target && I1 && I2 && Weight))
     return vabo_optimize_fail(VaboOptimizeBadArgument);
   try {
     return optimize_robust(ParOpt, ParDev, ParStat, Par, ParMode, ndata, Angle,

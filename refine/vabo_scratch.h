@@ -4,8 +4,9 @@
  *
  * A ScratchArray<N> keeps up to N doubles in itself and takes heap storage
  * only beyond that, so that the linear systems of a refinement (at most
- * NParams unknowns) are solved without allocating and cannot fail for want
- * of memory, while larger systems of other callers still work.
+ * VABO_MAX_UNKNOWNS unknowns, the wavelength included) are solved without
+ * allocating and cannot fail for want of memory, while larger systems of
+ * other callers still work.
  */
 #ifndef VABO_SCRATCH_H
 #define VABO_SCRATCH_H

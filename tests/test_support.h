@@ -6,9 +6,9 @@
  * (MemoryStream, printed); the debug-word guard and what a body prints
  * under a debug word; printf into a string; 3 x 3 matrix helpers; an
  * independent forward model of the detector geometry; the records of
- * synthetic calibration points and of one refinement, and the value of
- * outputs left untouched. Nothing here asserts: the tests keep their own
- * checks.
+ * synthetic calibration points (also on the rings of LaB6) and of one
+ * refinement, and the value of outputs left untouched. Nothing here
+ * asserts: the tests keep their own checks.
  */
 #ifndef VABO_TEST_SUPPORT_H
 #define VABO_TEST_SUPPORT_H
@@ -269,6 +269,50 @@ struct Points {
   std::vector<double> angle, i1, i2, weight;
   size_t size() const { return angle.size(); }
 };
+
+/* Lattice constant of LaB6, m, and the d-spacings (m) of its first rings,
+ * a / sqrt(h^2 + k^2 + l^2) for (100) (110) (111) (200) (210) (211). */
+inline constexpr double kLaB6 = 4.156826e-10;
+inline std::vector<double> lab6_spacings()
+{
+  std::vector<double> d;
+  for (int s = 1; s <= 6; ++s) d.push_back(kLaB6 / std::sqrt(double(s)));
+  return d;
+}
+
+/* Calibration points on rings: spacing[i] is the d-spacing (m) of the ring
+ * of point i, angle[i] its angle 2 asin(wavelength / 2 d). */
+struct RingPoints : Points {
+  std::vector<double> spacing;
+};
+
+/* The pixels at which the geometry par sees each ring of spacings (m) at
+ * wavelength (m), at count azimuths per ring (shifted from ring to ring),
+ * those on a 2048 x 2048 detector; uneven weights.  The pixels come from
+ * Vabo2Image_X3: a test checks them against two_theta. */
+inline RingPoints ring_points(const double *par, double wavelength,
+                              const std::vector<double> &spacings, int count)
+{
+  RingPoints pts;
+  for (size_t r = 0; r < spacings.size(); ++r) {
+    const double tth = 2.0 * std::asin(wavelength / (2.0 * spacings[r]));
+    for (int k = 0; k < count; ++k) {
+      const double chi = 2.0 * kPi * (k + 0.37 * r) / count + 0.1234;
+      const double X[3] = {std::sin(tth) * std::cos(chi),
+                           std::sin(tth) * std::sin(chi), -std::cos(tth)};
+      double I[2];
+      if (Vabo2Image_X3(I, X, par) != 0) continue;
+      if (!(I[0] >= 0.0 && I[0] < 2048.0 && I[1] >= 0.0 && I[1] < 2048.0))
+        continue;
+      pts.i1.push_back(I[0]);
+      pts.i2.push_back(I[1]);
+      pts.angle.push_back(tth);
+      pts.spacing.push_back(spacings[r]);
+      pts.weight.push_back(0.45 + 0.15 * (pts.weight.size() % 7));
+    }
+  }
+  return pts;
+}
 
 /* The outputs of one VaboOptimize call and its status. */
 struct Result {

@@ -126,6 +126,89 @@ TEST(Covariance, IsTheScaledInverseOfAFiniteDifferenceNormalMatrix)
     }
 }
 
+/* With the wavelength refined the normal equations a refinement hands back
+ * have one row and column more, the wavelength's, last: their covariance is
+ * s2 times the inverse of a normal matrix built here from central
+ * differences of the residual 2 asin(lambda / 2d) - two_theta, and the
+ * wavelength's deviation follows the rule of the others. */
+TEST(Covariance, RefinedWavelengthIsTheLastRowAndColumn)
+{
+  const Modes modes = {0, 0, 1, 1, 1, 1, 1, 0};
+  const double wavelength = 0.7293e-10;
+  vabo_test::RingPoints pts = vabo_test::ring_points(
+      kTrue.data(), wavelength, vabo_test::lab6_spacings(), 30);
+  for (size_t i = 0; i < pts.size(); ++i) {
+    pts.i1[i] += 0.4 * std::sin(2.385 * i + 0.3);
+    pts.i2[i] += 0.4 * std::cos(1.713 * i);
+  }
+  VaboNormal normal{};
+  VaboOptions options{};
+  options.Normal = &normal;
+  options.Spacing = pts.spacing.data();
+  options.wavelength = wavelength * 1.003;
+  options.wavelength_refined = 1;
+  double lambda = 0.0, lambda_dev = 0.0;
+  options.WavelengthOpt = &lambda;
+  options.WavelengthDev = &lambda_dev;
+  Params par;
+  double dev[NParams], stat[NStats];
+  ASSERT_EQ(VaboOptimizeEx(par.data(), dev, stat, kTrue.data(), modes.data(),
+                           pts.size(), nullptr, pts.i1.data(), pts.i2.data(),
+                           pts.weight.data(), 0.0, 30, &options, nullptr),
+            0);
+  ASSERT_TRUE(normal.valid);
+
+  /* Residual of point i at the parameters q and the wavelength l. */
+  auto residual = [&](const Params &q, double l, size_t i) {
+    return 2.0 * std::asin(l / (2.0 * pts.spacing[i])) -
+           two_theta(q.data(), pts.i1[i], pts.i2[i]);
+  };
+  std::vector<int> refined;
+  for (int k = 0; k < NParams; ++k)
+    if (modes[k]) refined.push_back(k);
+  const size_t p = refined.size() + 1;
+  std::vector<double> M(p * p, 0.0);
+  double sum = 0.0;
+  for (size_t i = 0; i < pts.size(); ++i) {
+    std::vector<double> J(p);
+    for (size_t a = 0; a + 1 < p; ++a) {
+      const int k = refined[a];
+      const double h = 1e-6 * std::max(std::fabs(par[k]), 1e-3);
+      Params up = par, down = par;
+      up[k] += h;
+      down[k] -= h;
+      J[a] = (residual(up, lambda, i) - residual(down, lambda, i)) / (2 * h);
+    }
+    const double h = 1e-6 * lambda;
+    J[p - 1] =
+        (residual(par, lambda + h, i) - residual(par, lambda - h, i)) / (2 * h);
+    const double w = pts.weight[i];
+    for (size_t a = 0; a < p; ++a)
+      for (size_t b = 0; b < p; ++b) M[b * p + a] += w * J[a] * J[b];
+    const double r = residual(par, lambda, i);
+    sum += w * r * r;
+  }
+  const double s2 = sum / static_cast<double>(pts.size() - p);
+
+  double cov[VABO_MAX_UNKNOWNS * VABO_MAX_UNKNOWNS], got_s2 = 0.0;
+  ASSERT_EQ(VaboCovarianceNormal(cov, &got_s2, &normal), VaboCovOk);
+  ASSERT_EQ(normal.nopt, p);
+  EXPECT_EQ(stat[RNopt], static_cast<double>(p));
+  EXPECT_NEAR(got_s2, s2, 1e-9 * s2);
+  for (size_t a = 0; a < p; ++a)
+    for (size_t b = 0; b < p; ++b) {
+      double product = 0.0;
+      for (size_t k = 0; k < p; ++k) product += cov[k * p + a] * M[b * p + k];
+      product *= std::sqrt(M[a * p + a] / M[b * p + b]);
+      EXPECT_NEAR(product / s2, a == b ? 1.0 : 0.0, 1e-4) << a << "," << b;
+    }
+  /* ParDev's rule: stddev over the weighted root mean square of the
+   * column, sqrt(sum / (total - 1)) / sqrt(M / (total - 1)). */
+  const double want = std::sqrt(sum / M[p * p - 1]);
+  EXPECT_NEAR(lambda_dev, want, 1e-6 * want);
+  EXPECT_NEAR(lambda, wavelength, 10 * std::sqrt(cov[p * p - 1]));
+}
+
 TEST(Covariance, NoParameterRefinedLeavesTheResidualVariance)
 {
   const Modes none = {0, 0, 0, 0, 0, 0, 0, 0};

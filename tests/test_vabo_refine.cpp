@@ -719,3 +719,263 @@ TEST(VaboLevenbergMarquardt, TenRejectedStepsInARowEndTheLoop)
     EXPECT_EQ(lines[k], format("rejected step: stddev=0, lambda=%lg", lambda));
   EXPECT_EQ(lines.size(), 10u);
 }
+
+/* ---- the wavelength ------------------------------------------------------ */
+
+namespace {
+
+using vabo_test::RingPoints;
+
+const double kWavelength = 0.7293e-10; /* m */
+
+/* The outputs of one refinement with d-spacings. */
+struct WavelengthResult {
+  Result r;
+  double wavelength = kUntouched, deviation = kUntouched;
+  VaboNormal normal{};
+};
+
+/* Refines on the rings of pts from start and wavelength (refined or kept)
+ * by method; Angle is not passed (the targets come from the spacings). */
+WavelengthResult optimize_wavelength(const Params &start, const Modes &modes,
+                                     const RingPoints &pts, double wavelength,
+                                     int refined, int method, double maxdev,
+                                     int maxstep)
+{
+  WavelengthResult w;
+  VaboOptions options{};
+  options.method = method;
+  options.Normal = &w.normal;
+  options.Spacing = pts.spacing.data();
+  options.wavelength = wavelength;
+  options.wavelength_refined = refined;
+  options.WavelengthOpt = &w.wavelength;
+  options.WavelengthDev = &w.deviation;
+  w.r.par.fill(kUntouched);
+  w.r.dev.fill(kUntouched);
+  w.r.stat.fill(kUntouched);
+  w.r.status = VaboOptimizeEx(w.r.par.data(), w.r.dev.data(), w.r.stat.data(),
+                              start.data(), modes.data(), pts.size(), nullptr,
+                              pts.i1.data(), pts.i2.data(), pts.weight.data(),
+                              maxdev, maxstep, &options, nullptr);
+  return w;
+}
+
+/* pts with its pixels moved by a Gaussian noise of sigma pixels. */
+RingPoints with_pixel_noise(RingPoints pts, unsigned seed, double sigma)
+{
+  std::mt19937_64 rng(seed);
+  std::normal_distribution<double> noise(0.0, sigma);
+  for (size_t i = 0; i < pts.size(); ++i) {
+    pts.i1[i] += noise(rng);
+    pts.i2[i] += noise(rng);
+  }
+  return pts;
+}
+
+} // namespace
+
+/* Exact points on six LaB6 rings: the wavelength (started 0.47 % off) and
+ * the geometry come back to the last digits, for both loops and several
+ * sets of refined parameters (the wavelength alone too); the point-by-point
+ * path gives the same bits. */
+TEST(VaboWavelength, RecoversTheWavelengthWithTheGeometryFromExactRings)
+{
+  const RingPoints pts = vabo_test::ring_points(kTrue.data(), kWavelength,
+                                                vabo_test::lab6_spacings(), 36);
+  ASSERT_GT(pts.size(), 100u);
+  for (size_t i = 0; i < pts.size(); ++i) // the data, by the independent model
+    ASSERT_NEAR(two_theta(kTrue.data(), pts.i1[i], pts.i2[i]), pts.angle[i],
+                1e-12);
+  struct Case {
+    const char *what;
+    Modes modes;
+    int method;
+  } cases[] = {
+      {"Gauss-Newton", kDefaultModes, VaboGaussNewton},
+      {"Levenberg-Marquardt", kDefaultModes, VaboLevenbergMarquardt},
+      {"distance kept", {0, 0, 1, 1, 0, 1, 1, 0}, VaboGaussNewton},
+      {"wavelength alone", {0, 0, 0, 0, 0, 0, 0, 0}, VaboGaussNewton},
+  };
+  for (const Case &c : cases) {
+    const Params start = perturbed(kTrue, c.modes);
+    const WavelengthResult w = optimize_wavelength(
+        start, c.modes, pts, kWavelength * 1.0047, 1, c.method, 1e-15, 100);
+    ASSERT_EQ(w.r.status, 0) << c.what;
+    expect_relative(w.r.par, kTrue, 1e-10);
+    EXPECT_NEAR(w.wavelength, kWavelength, 1e-10 * kWavelength) << c.what;
+    EXPECT_GE(w.deviation, 0.0) << c.what;
+    EXPECT_LT(w.deviation, 1e-8 * kWavelength) << c.what;
+    int nopt = 1;
+    for (int m : c.modes) nopt += m;
+    EXPECT_EQ(w.r.stat[RNopt], nopt) << c.what;
+    EXPECT_EQ(w.normal.nopt, static_cast<size_t>(nopt)) << c.what;
+    EXPECT_TRUE(w.normal.valid && w.normal.wavelength) << c.what;
+
+    WavelengthResult per_point;
+    {
+      vabo_test::DebugGuard trace(VABO_VABO);
+      vabo_test::capture(stdout, [&] {
+        per_point = optimize_wavelength(
+            start, c.modes, pts, kWavelength * 1.0047, 1, c.method, 1e-15, 100);
+      });
+    }
+    EXPECT_TRUE(same_bits(per_point.wavelength, w.wavelength)) << c.what;
+    EXPECT_TRUE(same_bits(per_point.deviation, w.deviation)) << c.what;
+    for (int k = 0; k < NParams; ++k) {
+      EXPECT_TRUE(same_bits(per_point.r.par[k], w.r.par[k])) << c.what << k;
+      EXPECT_TRUE(same_bits(per_point.r.dev[k], w.r.dev[k])) << c.what << k;
+    }
+  }
+}
+
+TEST(VaboWavelength, SlopeIsTheDerivativeOfTheRingAngle)
+{
+  const struct {
+    double d, wavelength;
+  } cases[] = {{4.156826e-10, 0.7293e-10},
+               {1.697e-10, 1.5406e-10},
+               {2.385e-10, 4.6e-10}, // 2 theta near 149 degrees
+               {3.1e-3, 1.17e-3}};   // any length unit
+  for (const auto &c : cases) {
+    const double h = 1e-6 * c.wavelength;
+    double up = 0.0, down = 0.0;
+    ASSERT_EQ(VaboTargetAngles(&up, 1, &c.d, c.wavelength + h), 0);
+    ASSERT_EQ(VaboTargetAngles(&down, 1, &c.d, c.wavelength - h), 0);
+    const double slope = VaboTargetSlope(c.d, c.wavelength);
+    EXPECT_NEAR(slope, (up - down) / (2 * h), 1e-8 * slope) << c.d;
+    const double theta = std::asin(c.wavelength / (2 * c.d));
+    EXPECT_NEAR(slope, 1.0 / (c.d * std::cos(theta)), 1e-12 * slope) << c.d;
+  }
+}
+
+/* A wavelength that is kept only fixes the targets: the refinement is the
+ * one of the caller's own angles 2 asin(lambda / 2d), bit for bit. */
+TEST(VaboWavelength, KeptWavelengthIsTheRefinementOfItsRingAngles)
+{
+  const RingPoints pts =
+      with_pixel_noise(vabo_test::ring_points(kTrue.data(), kWavelength,
+                                              vabo_test::lab6_spacings(), 24),
+                       4711, 0.3);
+  Points direct = pts;
+  for (size_t i = 0; i < pts.size(); ++i)
+    direct.angle[i] = 2.0 * std::asin(kWavelength / (2.0 * pts.spacing[i]));
+  for (int method : {VaboGaussNewton, VaboLevenbergMarquardt}) {
+    const Params start = perturbed(kTrue, kDefaultModes);
+    VaboOptions plain{};
+    plain.method = method;
+    const Result want = vabo_test::optimize_points(
+        start, kDefaultModes.data(), direct, 1e-9, 50, kUntouched, &plain);
+    const WavelengthResult got = optimize_wavelength(
+        start, kDefaultModes, pts, kWavelength, 0, method, 1e-9, 50);
+    ASSERT_EQ(want.status, 0);
+    ASSERT_EQ(got.r.status, 0);
+    EXPECT_EQ(std::memcmp(&want.par, &got.r.par, sizeof want.par), 0);
+    EXPECT_EQ(std::memcmp(&want.dev, &got.r.dev, sizeof want.dev), 0);
+    EXPECT_EQ(std::memcmp(&want.stat, &got.r.stat, sizeof want.stat), 0);
+    EXPECT_EQ(got.wavelength, kWavelength);
+    EXPECT_EQ(got.deviation, 0.0);
+    EXPECT_EQ(got.normal.nopt, 5u);
+    EXPECT_EQ(got.normal.wavelength, 0);
+  }
+}
+
+/* A wavelength that does not reach every ring (lambda >= 2 d), or that is
+ * not a positive number, fails before any step with the outputs untouched. */
+TEST(VaboWavelength, RingsOutOfReachFailBeforeAnyStep)
+{
+  const RingPoints pts = vabo_test::ring_points(kTrue.data(), kWavelength,
+                                                vabo_test::lab6_spacings(), 12);
+  const double reach = 2.0 * vabo_test::kLaB6 / std::sqrt(6.0); // (211)
+  struct Case {
+    const char *what;
+    double wavelength;
+    size_t point; /* whose spacing is replaced, or none */
+    double spacing;
+  } cases[] = {
+      {"exactly at the reach", reach, SIZE_MAX, 0.0},
+      {"beyond the reach", 1.01 * reach, SIZE_MAX, 0.0},
+      {"zero", 0.0, SIZE_MAX, 0.0},
+      {"negative", -kWavelength, SIZE_MAX, 0.0},
+      {"not a number", NAN, SIZE_MAX, 0.0},
+      {"spacing zero", kWavelength, 5, 0.0},
+      {"spacing negative", kWavelength, 5, -2e-10},
+      {"spacing not a number", kWavelength, 5, NAN},
+      {"one spacing too short", kWavelength, 9, 0.4 * kWavelength},
+  };
+  for (const Case &c : cases)
+    for (int refined : {0, 1}) {
+      RingPoints bad = pts;
+      if (c.point != SIZE_MAX) bad.spacing[c.point] = c.spacing;
+      const WavelengthResult w =
+          optimize_wavelength(kTrue, kDefaultModes, bad, c.wavelength, refined,
+                              VaboGaussNewton, 0.0, 20);
+      EXPECT_EQ(w.r.status, 1) << c.what;
+      EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeUnreachable) << c.what;
+      EXPECT_EQ(w.r.par[Cen1], kUntouched) << c.what;
+      EXPECT_EQ(w.wavelength, kUntouched) << c.what;
+      EXPECT_FALSE(w.normal.valid) << c.what;
+    }
+}
+
+/* The wavelength alone refined on points of the first ring labelled with a
+ * spacing five times too long, which asks for five times the wavelength,
+ * beyond the reach of the (211) ring, whose points weigh next to nothing:
+ * the full step leaves that ring behind and fails the refinement; damped
+ * steps there are rejected and the fit ends below the reach. */
+TEST(VaboWavelength, StepOutOfReachFailsGaussNewtonAndIsRejectedByDamping)
+{
+  const std::vector<double> all = vabo_test::lab6_spacings();
+  RingPoints pts = vabo_test::ring_points(kTrue.data(), kWavelength,
+                                          {all.front(), all.back()}, 24);
+  for (size_t i = 0; i < pts.size(); ++i)
+    if (pts.spacing[i] == all.front())
+      pts.spacing[i] *= 5.0;
+    else
+      pts.weight[i] = 1e-6;
+  const Modes none = {0, 0, 0, 0, 0, 0, 0, 0};
+  const double reach = 2.0 * all.back();
+  ASSERT_LT(kWavelength, reach);
+  ASSERT_GT(5.0 * kWavelength, reach);
+  const WavelengthResult gn = optimize_wavelength(kTrue, none, pts, kWavelength,
+                                                  1, VaboGaussNewton, 0.0, 50);
+  EXPECT_EQ(gn.r.status, 1);
+  EXPECT_EQ(VaboOptimizeLastFailure(), VaboOptimizeUnreachable);
+  EXPECT_EQ(gn.wavelength, kUntouched);
+  const WavelengthResult lm = optimize_wavelength(
+      kTrue, none, pts, kWavelength, 1, VaboLevenbergMarquardt, 0.0, 50);
+  ASSERT_EQ(lm.r.status, 0) << VaboOptimizeLastFailure();
+  EXPECT_TRUE(std::isfinite(lm.r.stat[RStdDev]));
+  EXPECT_GT(lm.wavelength, 2.0 * kWavelength);
+  EXPECT_LT(lm.wavelength, reach);
+}
+
+/* With verbose every step line ends in the wavelength it reached. */
+TEST(VaboWavelength, StepLinesShowTheWavelength)
+{
+  const RingPoints pts = vabo_test::ring_points(kTrue.data(), kWavelength,
+                                                vabo_test::lab6_spacings(), 24);
+  for (int method : {VaboGaussNewton, VaboLevenbergMarquardt}) {
+    WavelengthResult w;
+    const std::string out = output_with(VABO_VERBOSE, [&] {
+      w = optimize_wavelength(kTrue, kDefaultModes, pts, kWavelength * 1.002, 1,
+                              method, 1e-15, 8);
+    });
+    ASSERT_EQ(w.r.status, 0);
+    std::string last;
+    int steps = 0;
+    for (const std::string &line : text_lines(out)) {
+      if (line.rfind("step=", 0) != 0) continue;
+      ++steps;
+      const size_t at = line.find(", wavelength=");
+      ASSERT_NE(at, std::string::npos) << line;
+      EXPECT_EQ(line.find(',', at + 1), std::string::npos) << line; // last
+      EXPECT_EQ(line.find(", lambda=") != std::string::npos,
+                method == VaboLevenbergMarquardt)
+          << line;
+      last = line.substr(at + 13);
+    }
+    EXPECT_GE(steps, 2);
+    EXPECT_EQ(last, format("%lg", w.wavelength));
+  }
+}

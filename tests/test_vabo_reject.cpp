@@ -283,3 +283,122 @@ TEST(VaboRobust, FailuresLeaveTheOutputsUntouched)
   EXPECT_EQ(par[Cen1], -2.5);
   EXPECT_EQ(rejection.nrounds, 0);
 }
+
+/* ---- with the wavelength refined ----------------------------------------- */
+
+namespace {
+
+const double kWavelength = 0.7293e-10; /* m */
+
+/* Points on six LaB6 rings of kTrue, pixels with a noise of 0.05 pixel;
+ * every point i with planted(i) moved by 31 to 49 pixels along i1, as if
+ * picked off its ring. */
+vabo_test::RingPoints ring_points_planted()
+{
+  vabo_test::RingPoints pts = vabo_test::ring_points(
+      kTrue.data(), kWavelength, vabo_test::lab6_spacings(), 40);
+  std::mt19937 rng(2385);
+  std::normal_distribution<double> noise(0.0, 0.05);
+  for (size_t i = 0; i < pts.size(); ++i) {
+    pts.i1[i] += noise(rng);
+    pts.i2[i] += noise(rng);
+    if (planted(i)) pts.i1[i] += (i % 2 ? 1.0 : -1.0) * (31.0 + 9.0 * (i % 3));
+  }
+  return pts;
+}
+
+struct WavelengthRobust {
+  RobustResult r;
+  double wavelength = NAN, deviation = NAN;
+};
+
+/* VaboOptimizeRobust with the wavelength refined from 0.4 % off, at most
+ * maxstep steps in each round. */
+WavelengthRobust robust_wavelength(const vabo_test::RingPoints &pts,
+                                   int maxstep)
+{
+  WavelengthRobust w;
+  RobustResult &r = w.r;
+  r.round.assign(pts.size(), -5);
+  r.residual.assign(pts.size(), NAN);
+  r.rejection.k = 5.0;
+  r.rejection.Round = r.round.data();
+  r.rejection.Residual = r.residual.data();
+  VaboOptions options{};
+  options.Spacing = pts.spacing.data();
+  options.wavelength = kWavelength * 1.004;
+  options.wavelength_refined = 1;
+  options.WavelengthOpt = &w.wavelength;
+  options.WavelengthDev = &w.deviation;
+  r.status = VaboOptimizeRobust(
+      r.par.data(), r.dev.data(), r.stat.data(), kStart.data(), kModes,
+      pts.size(), nullptr, pts.i1.data(), pts.i2.data(), pts.weight.data(),
+      1e-15, maxstep, &options, &r.rejection, nullptr);
+  return w;
+}
+
+} // namespace
+
+/* Points picked off their rings go; wavelength and geometry are
+ * those of the fit without them, and the residuals those at the refined
+ * wavelength.  Rounds of one step each reach that fit too: each round
+ * starts from the wavelength the one before reached. */
+TEST(VaboRobust, RefinedWavelengthCarriesFromRoundToRound)
+{
+  const vabo_test::RingPoints pts = ring_points_planted();
+  vabo_test::RingPoints masked = pts;
+  for (size_t i = 0; i < pts.size(); ++i)
+    if (planted(i)) masked.weight[i] = 0.0;
+  VaboOptions options{};
+  options.Spacing = pts.spacing.data();
+  options.wavelength = kWavelength * 1.004;
+  options.wavelength_refined = 1;
+  double want_wavelength = NAN;
+  options.WavelengthOpt = &want_wavelength;
+  const vabo_test::Result want = vabo_test::optimize_points(
+      kStart, kModes, masked, 1e-15, 100, -1.0, &options);
+  ASSERT_EQ(want.status, 0);
+  EXPECT_NEAR(want_wavelength, kWavelength, 1e-3 * kWavelength);
+
+  const WavelengthRobust w = robust_wavelength(pts, 100);
+  ASSERT_EQ(w.r.status, 0);
+  for (size_t i = 0; i < pts.size(); ++i)
+    EXPECT_EQ(w.r.round[i] != 0, planted(i)) << "point " << i;
+  EXPECT_NEAR(w.wavelength, want_wavelength, 1e-10 * kWavelength);
+  EXPECT_GT(w.deviation, 0.0);
+  for (int p = 0; p < NParams; ++p)
+    EXPECT_NEAR(w.r.par[p], want.par[p], 1e-9 * std::fabs(want.par[p]))
+        << VaboParamNames[p];
+  for (size_t i = 0; i < pts.size(); ++i)
+    EXPECT_NEAR(w.r.residual[i],
+                2.0 * std::asin(w.wavelength / (2.0 * pts.spacing[i])) -
+                    two_theta(w.r.par.data(), pts.i1[i], pts.i2[i]),
+                1e-12);
+
+  /* Round 1 is the refinement of all points; the first step of round 2
+   * starts where it ended (not at the start wavelength, 4 % from there),
+   * so its change is below round 1's deviation, which the planted points
+   * dominate. */
+  int first_round = 0;
+  ASSERT_EQ(VaboOptimizeEx(nullptr, nullptr, nullptr, kStart.data(), kModes,
+                           pts.size(), nullptr, pts.i1.data(), pts.i2.data(),
+                           pts.weight.data(), 1e-15, 100, &options,
+                           &first_round),
+            0);
+  std::string out;
+  {
+    vabo_test::DebugGuard verbose(VABO_VERBOSE);
+    out = vabo_test::capture(stdout, [&] { robust_wavelength(pts, 100); });
+  }
+  double stddev = NAN, change = NAN;
+  const std::string end = vabo_test::format("step=%d, ", first_round);
+  const std::string next = vabo_test::format("step=%d, ", first_round + 1);
+  for (size_t at = 0; at < out.size(); at = out.find('\n', at) + 1) {
+    if (out.compare(at, end.size(), end) == 0)
+      stddev = std::stod(out.substr(out.find("stddev=", at) + 7));
+    if (out.compare(at, next.size(), next) == 0)
+      change = std::stod(out.substr(out.find("change=", at) + 7));
+    if (out.find('\n', at) == std::string::npos) break;
+  }
+  EXPECT_LT(std::fabs(change), stddev) << out;
+}
