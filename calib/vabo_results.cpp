@@ -183,6 +183,19 @@ void write_parameters(JsonWriter &w, const VaboResult &r)
     w.member("error", std::isnan(e) ? Json(nullptr) : Json(e));
     w.end_object();
   }
+  if (r.wavelength_refined) {
+    const double e = vabo_result_error(r, NParams);
+    w.key("wavelength");
+    w.begin_object();
+    w.member("value", r.refined ? Json(r.wavelength) : Json(nullptr));
+    w.member("unit", "m");
+    w.member("refined", true);
+    w.member("start", r.wavelength_start);
+    w.member("deviation",
+             r.refined ? Json(r.wavelength_deviation) : Json(nullptr));
+    w.member("error", std::isnan(e) ? Json(nullptr) : Json(e));
+    w.end_object();
+  }
   w.end_object();
 }
 
@@ -203,12 +216,11 @@ void write_statistics(JsonWriter &w, const VaboResult &r)
 void write_matrix(JsonWriter &w, const VaboResult &r, bool correlation)
 {
   if (!vabo_result_has_covariance(r)) return w.value(nullptr);
-  const char *const *names = VaboParamNamesArray();
   w.begin_object();
   w.key("names");
   w.begin_array();
-  for (int p = 0; p < NParams; ++p)
-    if (r.mode[p] != 0) w.value(names[p]);
+  for (size_t k = 0; k < r.nopt; ++k)
+    w.value(vabo_result_covariance_name(r, k));
   w.end_array();
   w.key("matrix");
   w.begin_array();
@@ -454,8 +466,26 @@ double vabo_result_correlation(const VaboResult &result, size_t row, size_t col)
                    vabo_result_covariance(result, col, col));
 }
 
+const char *vabo_result_covariance_name(const VaboResult &result, size_t k)
+{
+  const char *const *names = VaboParamNamesArray();
+  size_t j = 0;
+  for (int p = 0; p < NParams; ++p)
+    if (result.mode[p] != 0 && j++ == k) return names[p];
+  if (result.wavelength_refined && j == k && k < result.nopt)
+    return "wavelength";
+  return nullptr;
+}
+
 double vabo_result_error(const VaboResult &result, int p)
 {
+  if (p == NParams) {
+    if (!result.wavelength_refined || !vabo_result_has_covariance(result) ||
+        result.nopt == 0)
+      return std::nan("");
+    return std::sqrt(
+        vabo_result_covariance(result, result.nopt - 1, result.nopt - 1));
+  }
   const int j = refined_position(result, p);
   if (j < 0) return 0.0;
   if (!vabo_result_has_covariance(result)) return std::nan("");
@@ -551,6 +581,10 @@ void vabo_result_set_refined(VaboResult &result, const double *ParOpt,
     result.nopt = Normal->nopt;
     result.cov_status =
         VaboCovarianceNormal(result.cov.data(), nullptr, Normal);
+  } else if (result.wavelength_refined) {
+    /* The walk over the points knows no wavelength. */
+    result.nopt = 0;
+    result.cov_status = VaboCovFailed;
   } else {
     result.cov_status =
         VaboCovariance(result.cov.data(), nullptr, &result.nopt, ParOpt,

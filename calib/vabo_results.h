@@ -79,13 +79,20 @@ struct VaboResult {
   std::array<double, NParams> deviation{}; /* partial deviations, -1: none */
   std::array<double, NStats> stat{};       /* statistics (VaboStat order) */
   int cov_status = VaboCovFailed;          /* VaboCovStatus */
-  size_t nopt = 0;                         /* refined parameters */
-  std::array<double, NParams * NParams> cov{}; /* covariance */
-  std::array<double, NParams> beam{};          /* the BeamPar values */
-  std::array<bool, NParams> has_beam{};        /* beam[k] could be derived */
+  size_t nopt = 0; /* refined parameters, with the wavelength when refined */
+  /* covariance; a refined wavelength is its last row and column */
+  std::array<double, VABO_MAX_UNKNOWNS * VABO_MAX_UNKNOWNS> cov{};
+  std::array<double, NParams> beam{};   /* the BeamPar values */
+  std::array<bool, NParams> has_beam{}; /* beam[k] could be derived */
 
   bool has_wavelength = false; /* the PONI geometry carries a wavelength */
-  double wavelength = 0.0;     /* m */
+  double wavelength = 0.0;     /* m; the refined one when refined */
+  /* The wavelength was refined with the geometry (from wavelength_start,
+   * m): it is then one more refined parameter of the document, after
+   * rot3, with its deviation (m) and its row of the covariance. */
+  bool wavelength_refined = false;
+  double wavelength_start = 0.0;
+  double wavelength_deviation = 0.0;
 
   /* The robust options, reported only when given: method is "lm" for
    * method=lm (empty: the default loop, not reported); the rejection when
@@ -151,8 +158,12 @@ double vabo_result_correlation(const VaboResult &result, size_t row,
                                size_t col);
 /* Standard error of parameter p (natural order): 0 for a kept parameter,
  * the root of its covariance diagonal for a refined one, NaN when there is
- * no covariance. */
+ * no covariance.  p = NParams is the wavelength (m): NaN unless it was
+ * refined and there is a covariance. */
 double vabo_result_error(const VaboResult &result, int p);
+/* Name of row k of the covariance: the refined parameters in natural
+ * order, then "wavelength" when it was refined; null beyond nopt. */
+const char *vabo_result_covariance_name(const VaboResult &result, size_t k);
 /* Whether statistic k (RStdDev ... RNopt) is a count -- ndata or nopt --
  * holding a whole number that a double keeps exactly (up to 2^53); then its
  * value is *count.  The result documents write such counts as integers. */

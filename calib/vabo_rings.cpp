@@ -265,27 +265,21 @@ bool vabo_rings_npt_text(size_t n, const double *i1, const double *i2,
 }
 
 std::vector<std::string> vabo_result_warnings(const VaboResult &result,
-                                              bool wavelength_refined,
                                               size_t nrings)
 {
   std::vector<std::string> warnings;
   try {
-    const char *const *names = VaboParamNamesArray();
     if (vabo_result_has_covariance(result)) {
-      /* The refined parameters in natural order, as the covariance
-       * numbers them. */
-      std::vector<int> refined;
-      for (int p = 0; p < NParams; p++)
-        if (result.mode[size_t(p)]) refined.push_back(p);
-      for (size_t a = 0; a < refined.size(); a++)
-        for (size_t b = a + 1; b < refined.size(); b++) {
+      for (size_t a = 0; a < result.nopt; a++)
+        for (size_t b = a + 1; b < result.nopt; b++) {
           const double c = vabo_result_correlation(result, a, b);
           if (std::fabs(c) > VaboWarnCorrelation) {
             char line[160];
             snprintf(line, sizeof line,
                      "%s and %s are correlated at %.6f: the points cannot "
                      "tell them apart",
-                     names[refined[a]], names[refined[b]], c);
+                     vabo_result_covariance_name(result, a),
+                     vabo_result_covariance_name(result, b), c);
             warnings.emplace_back(line);
           }
         }
@@ -294,7 +288,7 @@ std::vector<std::string> vabo_result_warnings(const VaboResult &result,
       warnings.emplace_back("a pixel size and the distance are refined "
                             "together: on one image they scale the rings "
                             "alike");
-    if (wavelength_refined && nrings < size_t(VaboWarnWavelengthRings)) {
+    if (result.wavelength_refined && nrings < size_t(VaboWarnWavelengthRings)) {
       char line[160];
       snprintf(line, sizeof line,
                "the wavelength is refined on %zu ring%s: fewer than %d "

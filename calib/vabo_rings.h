@@ -95,10 +95,9 @@ bool vabo_rings_npt_text(size_t n, const double *i1, const double *i2,
 /* What a reader of result should be told: refined parameters correlated
  * beyond VaboWarnCorrelation, a pixel size refined together with the
  * distance, a wavelength refined on fewer than VaboWarnWavelengthRings
- * rings (nrings: rings with points; wavelength_refined: whether lambda was
- * refined).  Each a sentence without a line end; empty when all is well. */
+ * rings (nrings: rings with points).  Each a sentence without a line end; empty
+ * when all is well. */
 std::vector<std::string> vabo_result_warnings(const VaboResult &result,
-                                              bool wavelength_refined,
                                               size_t nrings);
 
 #endif

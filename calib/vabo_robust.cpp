@@ -121,6 +121,13 @@ vabo_robust_optimize(const VaboRobustOptions &options, VaboRobustRun &run,
   VaboOptions method{};
   method.method = options.method;
   method.Normal = &run.normal;
+  if (run.spacing.size() == ndata && ndata > 0) {
+    method.Spacing = run.spacing.data();
+    method.wavelength = run.wavelength_start;
+    method.wavelength_refined = 1;
+    method.WavelengthOpt = &run.wavelength;
+    method.WavelengthDev = &run.wavelength_deviation;
+  }
   if (!options.has_reject)
     return outcome(VaboOptimizeEx(ParOpt, ParDev, ParStat, ParStart, ParMode,
                                   ndata, TwoTheta, Coord1, Coord2, Weight,

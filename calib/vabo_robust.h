@@ -40,6 +40,15 @@ struct VaboRobustOptions {
  * succeeded and could hand them back (normal.valid). */
 struct VaboRobustRun {
   std::vector<size_t> lines;
+  /* A refined wavelength: spacing[i] is the d-spacing (m) of point i's
+   * ring; when it holds one per point the targets are the rings' angles
+   * at the wavelength, refined from wavelength_start (m) into wavelength
+   * with its deviation (by the rule of the parameters' deviations) once
+   * the refinement succeeded. */
+  std::vector<double> spacing;
+  double wavelength_start = 0.0;
+  double wavelength = 0.0;
+  double wavelength_deviation = 0.0;
   std::vector<int> round;
   std::vector<double> residual;
   std::vector<double> weight;

@@ -37,6 +37,10 @@ namespace vabo_python {
 
 namespace {
 
+/* The name of the wavelength among the parameters of refine and keep; its
+ * index is NParams. */
+constexpr const char *kWavelengthName = "wavelength";
+
 /* What the result's dictionary names as its input. */
 constexpr const char *kArraysInput = "(arrays)";
 
@@ -230,7 +234,7 @@ int parameter_index(const std::string &name)
   const char *const *names = VaboParamNamesArray();
   for (int p = 0; p < NParams; ++p)
     if (name == names[p]) return p;
-  return -1;
+  return name == kWavelengthName ? NParams : -1;
 }
 
 /* The parameters named by names: None (none), one name, or an iterable of
@@ -253,26 +257,36 @@ std::vector<int> named_parameters(py::handle names, const char *what)
       throw py::value_error(std::string(what) + ": unknown parameter " +
                             python_text(py::repr(item)) +
                             " (the parameters are pix1 pix2 cen1 cen2 dis "
-                            "rot1 rot2 rot3)");
+                            "rot1 rot2 rot3 wavelength)");
     indexes.push_back(p);
   }
   return indexes;
 }
 
 /* The modes: the program's defaults, then 1 for the names in refine and 0
- * for those in keep; a name in both is an error. */
-std::array<int, NParams> parameter_modes(py::handle refine, py::handle keep)
+ * for those in keep; a name in both is an error.  *wavelength tells
+ * whether refine names the wavelength (kept by default). */
+std::array<int, NParams> parameter_modes(py::handle refine, py::handle keep,
+                                         bool *wavelength)
 {
   const int *defaults = VaboParamDefaultArray();
   std::array<int, NParams> mode{};
   std::copy(defaults, defaults + NParams, mode.begin());
   const std::vector<int> refined = named_parameters(refine, "refine");
-  for (int p : refined) mode[p] = 1;
+  *wavelength = false;
+  for (int p : refined) {
+    if (p == NParams)
+      *wavelength = true;
+    else
+      mode[p] = 1;
+  }
   for (int p : named_parameters(keep, "keep")) {
     if (std::find(refined.begin(), refined.end(), p) != refined.end())
-      throw py::value_error(std::string("parameter ") +
-                            VaboParamNamesArray()[p] +
-                            " is both in refine and in keep");
+      throw py::value_error(
+          std::string("parameter ") +
+          (p == NParams ? kWavelengthName : VaboParamNamesArray()[p]) +
+          " is both in refine and in keep");
+    if (p == NParams) continue;
     mode[p] = 0;
   }
   return mode;
@@ -328,8 +342,12 @@ Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
                                 : py::reinterpret_borrow<py::object>(tth);
   const Points p = points(angles, i1, i2, weight);
   const std::array<double, NParams> par = start_values(start);
+  bool wavelength_refined = false;
   const std::array<int, NParams> mode =
-      parameter_modes(refine_names, keep_names);
+      parameter_modes(refine_names, keep_names, &wavelength_refined);
+  if (wavelength_refined && !rings.given)
+    throw py::value_error("refining the wavelength needs the rings of the "
+                          "points: give ring, dspacing and wavelength");
   const double stop_deviation = threshold(mindev, "mindev");
   const double accepted_deviation = threshold(maxdev, "maxdev");
   const VaboRobustOptions options = robust_options(reject, method);
@@ -344,6 +362,19 @@ Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
   const bool stored = with_library([&] {
     VaboRobustRun run;
     double opt[NParams], dev[NParams], stat[NStats];
+    std::vector<double> targets; /* the rings' angles at a refined wavelength */
+    try {
+      if (wavelength_refined) {
+        run.spacing.resize(p.n);
+        for (size_t i = 0; i < p.n; ++i)
+          run.spacing[i] = rings.rings.spacing[size_t(rings.rings.ring[i])];
+        run.wavelength_start = rings.rings.wavelength;
+        record.wavelength_refined = true;
+        record.wavelength_start = rings.rings.wavelength;
+      }
+    } catch (const std::bad_alloc &) {
+      return false;
+    }
     const VaboOptimizeFailure failure = vabo_robust_optimize(
         options, run, opt, dev, stat, par.data(), mode.data(), p.n, angle, c1,
         c2, w, stop_deviation, maxiter, &record.steps);
@@ -361,15 +392,25 @@ Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
      * does with control points. */
     try {
       record.has_fit2d = record.has_rings = record.has_warnings = true;
+      result.rings = rings.rings;
+      const double *target = angle;
+      if (record.refined && wavelength_refined) {
+        record.has_wavelength = true;
+        record.wavelength = run.wavelength;
+        record.wavelength_deviation = run.wavelength_deviation;
+        result.rings.wavelength = run.wavelength;
+        targets.resize(p.n);
+        for (size_t i = 0; i < p.n; ++i)
+          targets[i] = vabo_ring_two_theta(run.wavelength, run.spacing[i]);
+        target = targets.data();
+      }
       if (record.refined) {
         record.rings =
-            vabo_ring_statistics(record.value.data(), p.n, angle, c1, c2,
-                                 vabo_robust_weights(run, w), rings.rings);
-        record.warnings =
-            vabo_result_warnings(record, false, record.rings.size());
+            vabo_ring_statistics(record.value.data(), p.n, target, c1, c2,
+                                 vabo_robust_weights(run, w), result.rings);
+        record.warnings = vabo_result_warnings(record, record.rings.size());
       }
       result.has_rings = true;
-      result.rings = rings.rings;
       result.i1.assign(c1, c1 + p.n);
       result.i2.assign(c2, c2 + p.n);
       result.rejected = run.round;
@@ -552,13 +593,22 @@ py::object result_rings(const Result &r)
   return list;
 }
 
+/* The refined wavelength and its standard error (m), or None when it was
+ * not refined. */
+py::object result_wavelength(const Result &r)
+{
+  if (!r.record.wavelength_refined || !r.record.refined) return py::none();
+  return py::make_tuple(r.record.wavelength,
+                        vabo_result_error(r.record, NParams));
+}
+
 /* What a reader of the result should be told. */
 py::list result_warnings(const Result &r)
 {
   py::list list;
   const std::vector<std::string> warnings =
       r.record.has_warnings ? r.record.warnings
-      : r.record.refined    ? vabo_result_warnings(r.record, false, 0)
+      : r.record.refined    ? vabo_result_warnings(r.record, 0)
                             : std::vector<std::string>();
   for (const std::string &w : warnings) list.append(w);
   return list;
@@ -661,6 +711,8 @@ weight : array_like, optional
 refine, keep : str or iterable of str, optional
     Names of parameters to refine and to keep constant, changing the
     defaults: cen1 cen2 dis rot1 rot2 refined, pix1 pix2 rot3 kept.
+    "wavelength" (kept by default) refines the wavelength with the
+    geometry, when the points know their rings (ring=).
 maxiter : int, optional
     Largest number of steps (100).
 mindev : float or str, optional
@@ -687,6 +739,8 @@ dspacing : array_like, optional
     The d-spacing of each ring, m (vabo.calibrant(...).d).
 wavelength : float or str, optional
     The wavelength, m or an expression ("0.72932_Ao"); needed with ring.
+    With "wavelength" in refine it is the start of the wavelength's
+    refinement: the points' targets follow it.
 
 Returns
 -------
@@ -769,9 +823,14 @@ rings : list of dict or None
     With ring: per ring with points its ring, d (m), tth (rad), points and
     the weighted mean and RMS residual in rad (mean, rms) and in pixels at
     that ring (mean_pixels, rms_pixels).  None without ring.
+wavelength : tuple of float or None
+    With "wavelength" in refine: the refined wavelength and its standard
+    error (m); to_dict() has it among the parameters and in the covariance
+    (last).  None otherwise.
 warnings : list of str
     Refined parameters correlated beyond 0.999, a pixel size refined with
-    the distance; empty when all is well.
+    the distance, a wavelength refined on fewer than three rings; empty when
+    all is well.
 
 str(result) gives the program's three result lines.
 )doc";
@@ -868,6 +927,9 @@ void bind_refine(py::module_ &m)
                              "None.")
       .def_property_readonly("rings", &result_rings,
                              "Residuals per ring (with ring=), or None.")
+      .def_property_readonly("wavelength", &result_wavelength,
+                             "(refined wavelength, its standard error) in m "
+                             "when refine named it, else None.")
       .def_property_readonly("warnings", &result_warnings,
                              "What the reader should be told (list of str).")
       .def("to_npt", &to_npt, py::arg("path"), kToNptDoc)

@@ -88,8 +88,9 @@ struct Settings {
   const char *start = nullptr;
   const char *refine = nullptr;
   const char *keep = nullptr;
-  const char *image = nullptr; /* image=, the calibrant's image */
-  const char *mask = nullptr;  /* mask=, its mask */
+  bool wavelength_refined = false; /* wavelength=~EXPR */
+  const char *image = nullptr;     /* image=, the calibrant's image */
+  const char *mask = nullptr;      /* mask=, its mask */
 };
 
 /* The arrays of one run and what it has reported beyond its status.  Every
@@ -326,7 +327,11 @@ bool classify_arguments(int argc, char *argv[], LList *start,
     } else if (begins_with(arg, "json=")) {
       settings.files.json = arg + strlen("json=");
     } else if (begins_with(arg, "wavelength=")) {
-      if (!read_wavelength(arg + strlen("wavelength="), settings.files))
+      /* The refine mark of the start values refines the wavelength. */
+      const char *rest = arg + strlen("wavelength=");
+      settings.wavelength_refined = rest[0] == '~';
+      if (!read_wavelength(rest + (settings.wavelength_refined ? 1 : 0),
+                           settings.files))
         return false;
     } else if (begins_with(arg, "method=")) {
       if (!robust_option(arg, vabo_read_method(arg + strlen("method="),
@@ -627,7 +632,7 @@ bool uses_field_files(const Settings &settings, const RunState &run)
 {
   return settings.calibrant || settings.npt || settings.start ||
          settings.refine || settings.keep || settings.image ||
-         run.control_points;
+         settings.wavelength_refined || run.control_points;
 }
 
 /* The text of value that reads back to the same double. */
@@ -707,6 +712,13 @@ bool prepare_field_files(const Settings &settings, LList *start, RunState &run)
     return true;
   }
   run.control_points = settings.finput && vabo_npt_recognise(settings.finput);
+  if (settings.wavelength_refined && !run.control_points &&
+      !settings.calibrant) {
+    fprintf(stderr,
+            "ERROR: wavelength=~ refines the wavelength from the rings of the "
+            "points: read a control-point file (input=) or give calibrant=\n");
+    return false;
+  }
   if (run.control_points) return true;
   if (settings.calibrant && !(ring_wavelength(settings, run) > 0)) {
     fprintf(stderr,
@@ -875,6 +887,41 @@ int calibrate_image(const Settings &settings, RunState &run)
   return 0;
 }
 
+/* Prepares the refinement of the wavelength (wavelength=~): the
+ * d-spacing of each point's ring and the start value.  false when there is
+ * no storage. */
+bool refine_wavelength(RunState &run, VaboResult &result)
+{
+  try {
+    run.robust.spacing.resize(run.ndata);
+    for (size_t i = 0; i < run.ndata; i++)
+      run.robust.spacing[i] = run.rings.spacing[size_t(run.rings.ring[i])];
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  run.robust.wavelength_start = run.rings.wavelength;
+  result.wavelength_refined = true;
+  result.wavelength_start = run.rings.wavelength;
+  return true;
+}
+
+/* After a refinement with the wavelength: the refined wavelength goes to
+ * the result, the PONI file and the rings, and the points' targets become
+ * their rings' angles at it. */
+void take_refined_wavelength(Settings &settings, RunState &run,
+                             VaboResult &result)
+{
+  const double wavelength = run.robust.wavelength;
+  result.wavelength = wavelength;
+  result.has_wavelength = true;
+  result.wavelength_deviation = run.robust.wavelength_deviation;
+  settings.files.has_wavelength = true;
+  settings.files.wavelength = wavelength;
+  run.rings.wavelength = wavelength;
+  for (size_t i = 0; i < run.ndata; i++)
+    run.TwoTheta[i] = vabo_ring_two_theta(wavelength, run.robust.spacing[i]);
+}
+
 /* Adds what a run with the field's files reports to result: Fit2D's
  * geometry, the residuals per ring, the warnings (also written to standard
  * error). */
@@ -889,7 +936,7 @@ void add_field_results(RunState &run, VaboResult &result)
         result.value.data(), run.ndata, run.TwoTheta.data(), run.Coord1.data(),
         run.Coord2.data(), vabo_robust_weights(run.robust, run.Weight.data()),
         run.rings);
-  result.warnings = vabo_result_warnings(result, false, result.rings.size());
+  result.warnings = vabo_result_warnings(result, result.rings.size());
   for (const std::string &warning : result.warnings)
     fprintf(stderr, "WARNING: %s\n", warning.c_str());
 }
@@ -1107,6 +1154,8 @@ int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
   const bool field = uses_field_files(settings, run);
   const bool with_files = settings.files.poni || settings.files.json || field;
   VaboResult result;
+  if (settings.wavelength_refined && !refine_wavelength(run, result))
+    return common_error_exit(record_no_memory(run, "wavelength"), run);
   int status = refine_and_report(run, settings, with_files ? &result : nullptr);
   /* The result's start values are the user's, not the calibration's; its
    * points are known by their index. */
@@ -1115,6 +1164,8 @@ int run_vabo(int argc, char *argv[], const char *progname, FILE *input,
               result.start.begin());
     result.has_lines = false;
   }
+  if (settings.wavelength_refined && result.refined)
+    take_refined_wavelength(settings, run, result);
   if (field) add_field_results(run, result);
   /* Lost result lines fail the run before the files say it succeeded. */
   if (!standard_output_ok(run)) status |= kStatusFailed;
