@@ -100,7 +100,7 @@ def run(name, seeds):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--seeds", type=int, default=40)
+    parser.add_argument("--seeds", type=int, default=100)
     args = parser.parse_args()
     ok = all([run("LaB6", args.seeds), run("CeO2", args.seeds)])
     return 0 if ok else 1
