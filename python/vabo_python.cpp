@@ -6,7 +6,7 @@
  * whose attributes carry the library's error value, its text and the
  * position where reading stopped) and the translator that raises it from
  * ExpressionFailure, then lets each part define its functions.  The parts:
- * vabo_python_numbers.cpp and vabo_python_refine.cpp.
+ * vabo_python_numbers.cpp, vabo_python_refine.cpp and vabo_python_image.cpp.
  */
 #include "vabo_python.h"
 
@@ -61,6 +61,7 @@ value(text)                      the value of an expression, in SI units
 format(value, unit, ndigits)     a number as text in a unit
 units()                          the table of units and constants
 refine(tth, i1, i2, start, ...)  refine a detector geometry -> Result
+read_image(source, mask=None)    a detector image -> (pixels, invalid)
 
 The libraries are single-threaded: calls from several Python threads run
 one after the other (a lock), with the GIL released while they wait and
@@ -120,4 +121,5 @@ PYBIND11_MODULE(vabo, m)
   options.disable_function_signatures();
   bind_numbers(m);
   bind_refine(m);
+  bind_image(m);
 }

@@ -2,10 +2,11 @@
  * vabo_python.h -- pieces shared by the sources of the Python module vabo.
  *
  * The module (vabo_python.cpp) is a thin layer over the C++ libraries:
- * numbers with units (vabo_python_numbers.cpp: value, format, units) and
- * the refinement (vabo_python_refine.cpp: refine and its Result).  It
- * computes nothing itself; it converts Python arguments, calls the library
- * and turns what comes back into Python objects and exceptions.
+ * numbers with units (vabo_python_numbers.cpp: value, format, units), the
+ * refinement (vabo_python_refine.cpp: refine and its Result) and detector
+ * images (vabo_python_image.cpp: read_image).  It computes nothing itself; it
+ * converts Python arguments, calls the library and turns what comes back into
+ * Python objects and exceptions.
  *
  * The libraries keep module state (program registry, units table, debug
  * word) and are single-threaded, so every call into them holds one mutex;
@@ -64,6 +65,7 @@ double number_or_expression(py::handle value, const std::string &what);
 /* Define the functions and classes of each part in module m. */
 void bind_numbers(py::module_ &m);
 void bind_refine(py::module_ &m);
+void bind_image(py::module_ &m);
 
 } // namespace vabo_python
 
