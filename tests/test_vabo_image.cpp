@@ -105,6 +105,8 @@ const BadCase kBad[] = {
     {"truncated.h5::/stack", "corrupt or truncated HDF5 file (HDF5: ...)"},
     {"text.txt", "not an image vabo reads (TIFF, EDF, CBF or HDF5)"},
     {"empty.img", "empty file, not an image"},
+    {"good.edf.gz",
+     "gzip-compressed; vabo reads the image once it is uncompressed"},
     {"missing.edf", "cannot open: No such file or directory"},
     {"good.h5", "an HDF5 file needs the dataset named: " /* + file */},
     {"good.h5::/nothing", "no dataset /nothing (HDF5: ...)"},

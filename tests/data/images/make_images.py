@@ -80,6 +80,10 @@ def main():
             with open(name, "wb") as out:
                 out.write(content)
     TifImage(data=np.zeros((2, 2, 3), np.uint8)).write("rgb.tif")
+    import gzip
+    with open("good.edf", "rb") as edf_file:
+        with gzip.open("good.edf.gz", "wb") as out:
+            out.write(edf_file.read())
 
 
 if __name__ == "__main__":
