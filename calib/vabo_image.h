@@ -10,7 +10,9 @@
  * file, the format told by the file's first bytes, never by its name) and
  * vabo_apply_mask (a mask file, non-zero where pixels are to be left out).
  * Implemented in vabo_image.cpp, one source per format behind it
- * (vabo_image_tiff.cpp, _edf, _cbf, _hdf5).  Nothing here prints.
+ * (vabo_image_tiff.cpp, _edf, _cbf, _hdf5).  Nothing here prints.  One
+ * thread at a time: libhdf5 (a serial build) and its error settings are
+ * global to the process.
  *
  * The text that names an image ("image source"):
  *   FILE                 the file's first image

@@ -102,6 +102,33 @@ bool element_type(std::string text, PixelType &type)
   return false;
 }
 
+/* How many bytes of the byte-offset stream data (size bytes) hold its
+ * first count values: each value is a difference of 1 byte, or, after the
+ * escape 0x80, of 2 bytes, after 0x8000 of 4, after 0x80000000 of 8.
+ * Returns false when the stream ends before count values. */
+bool byte_offset_length(const unsigned char *data, size_t size, size_t count,
+                        size_t &used)
+{
+  size_t at = 0;
+  for (size_t n = 0; n < count; ++n) {
+    if (at >= size) return false;
+    if (data[at++] != 0x80) continue;
+    if (size - at < 2) return false;
+    const bool wide = data[at] == 0x00 && data[at + 1] == 0x80;
+    at += 2;
+    if (!wide) continue;
+    if (size - at < 4) return false;
+    const bool wider = data[at] == 0 && data[at + 1] == 0 &&
+                       data[at + 2] == 0 && data[at + 3] == 0x80;
+    at += 4;
+    if (!wider) continue;
+    if (size - at < 8) return false;
+    at += 8;
+  }
+  used = at;
+  return true;
+}
+
 } // namespace
 
 bool read_cbf(const ImageSource &source, VaboImage &image, std::string &why)
@@ -204,8 +231,27 @@ bool read_cbf(const ImageSource &source, VaboImage &image, std::string &why)
   }
   (void)content;
 
+  /* The compressed bytes, cut after the last pixel's value: libcbf's
+   * decoder goes on to the end of the stream it is given, past the
+   * elements asked for, so that a stream of more values than the header's
+   * count would write beyond the pixels. */
+  std::vector<unsigned char> packed(binary_size);
+  if (std::fseek(file.get(), static_cast<long>(data_start), SEEK_SET) != 0 ||
+      std::fread(packed.data(), 1, binary_size, file.get()) != binary_size) {
+    why = "read error";
+    return false;
+  }
+  file.reset();
+  size_t used = 0;
+  if (!byte_offset_length(packed.data(), packed.size(), elements, used)) {
+    why = "corrupt CBF data: the byte-offset stream of " +
+          std::to_string(binary_size) + " bytes ends before " +
+          shape_text(rows, columns) + " pixels";
+    return false;
+  }
+
   /* The minimal CBF that libcbf decodes: its header, the binary section's
-   * MIME header as checked, and the compressed bytes read from the file. */
+   * MIME header as checked, and the compressed bytes. */
   const std::string head = "###CBF: VERSION 1.5\r\ndata_image\r\n"
                            "_array_data.data\r\n;\r\n" +
                            std::string(kSectionStart) + "\r\n" +
@@ -213,7 +259,7 @@ bool read_cbf(const ImageSource &source, VaboImage &image, std::string &why)
                            "     conversions=\"x-CBF_BYTE_OFFSET\"\r\n"
                            "Content-Transfer-Encoding: BINARY\r\n"
                            "X-Binary-Size: " +
-                           size_text +
+                           std::to_string(used) +
                            "\r\n"
                            "X-Binary-ID: 1\r\n"
                            "X-Binary-Element-Type: \"" +
@@ -232,17 +278,11 @@ bool read_cbf(const ImageSource &source, VaboImage &image, std::string &why)
                            "X-Binary-Size-Padding: 0\r\n\r\n";
   const std::string tail = "\r\n--CIF-BINARY-FORMAT-SECTION----\r\n;\r\n";
   std::vector<char> minimal;
-  minimal.reserve(head.size() + 4 + binary_size + tail.size());
+  minimal.reserve(head.size() + 4 + used + tail.size());
   minimal.insert(minimal.end(), head.begin(), head.end());
   minimal.insert(minimal.end(), kBinaryMarker, kBinaryMarker + 4);
-  minimal.resize(minimal.size() + binary_size);
-  if (std::fseek(file.get(), static_cast<long>(data_start), SEEK_SET) != 0 ||
-      std::fread(minimal.data() + head.size() + 4, 1, binary_size,
-                 file.get()) != binary_size) {
-    why = "read error";
-    return false;
-  }
-  file.reset();
+  minimal.insert(minimal.end(), packed.begin(), packed.begin() + used);
+  packed = {};
   minimal.insert(minimal.end(), tail.begin(), tail.end());
 
   if (!allocate_image(image, rows, columns)) {

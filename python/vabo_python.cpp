@@ -7,7 +7,8 @@
  * position where reading stopped) and the translator that raises it from
  * ExpressionFailure, then lets each part define its functions.  The parts:
  * vabo_python_numbers.cpp, vabo_python_refine.cpp,
- * vabo_python_calibrant.cpp and vabo_python_peers.cpp.
+ * vabo_python_calibrant.cpp, vabo_python_peers.cpp and
+ * vabo_python_image.cpp.
  */
 #include "vabo_python.h"
 
@@ -68,6 +69,7 @@ read_npt(path)                   pyFAI's control points (rings, i1, i2)
 read_poni(path)                  a PONI file's start values
 read_fit2d(path)                 a Fit2D geometry file's start values
 from_fit2d(...), to_fit2d(v)     Fit2D's geometry to and from vabo's
+read_image(source, mask=None)    a detector image -> (pixels, invalid)
 
 The libraries are single-threaded: calls from several Python threads run
 one after the other (a lock), with the GIL released while they wait and
@@ -129,4 +131,5 @@ PYBIND11_MODULE(vabo, m)
   bind_refine(m);
   bind_calibrant(m);
   bind_peers(m);
+  bind_image(m);
 }

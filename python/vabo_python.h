@@ -5,12 +5,13 @@
  * numbers with units (vabo_python_numbers.cpp: value, format, units), the
  * refinement (vabo_python_refine.cpp: refine and its Result, over the
  * calibration library vabo::calib that the program uses too), the
- * calibrants (vabo_python_calibrant.cpp: calibrant and its Calibrant) and
- * the peers' files (vabo_python_peers.cpp: control points, PONI, Fit2D).
- * Its own work is the conversion of Python arguments -- arrays to
- * contiguous float64 columns, names to modes, the checks of values that the
- * program reads from text -- and of what comes back into Python objects
- * and exceptions; everything numerical is the libraries'.
+ * calibrants (vabo_python_calibrant.cpp: calibrant and its Calibrant), the
+ * peers' files (vabo_python_peers.cpp: control points, PONI, Fit2D) and
+ * detector images (vabo_python_image.cpp: read_image).  Its own work is
+ * the conversion of Python arguments -- arrays to contiguous float64
+ * columns, names to modes, the checks of values that the program reads
+ * from text -- and of what comes back into Python objects and exceptions;
+ * everything numerical is the libraries'.
  *
  * The libraries keep module state (program registry, units table, debug
  * word) and are single-threaded, so every call into them holds one mutex;
@@ -72,6 +73,7 @@ void bind_numbers(py::module_ &m);
 void bind_refine(py::module_ &m);
 void bind_calibrant(py::module_ &m);
 void bind_peers(py::module_ &m);
+void bind_image(py::module_ &m);
 
 } // namespace vabo_python
 

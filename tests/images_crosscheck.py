@@ -122,7 +122,7 @@ def edf_checks(check, rng):
     import fabio
     from fabio.edfimage import EdfImage
 
-    for dtype in ["u1", "i1", "u2", "i2", "u4", "i4", "f4", "f8"]:
+    for dtype in ["u1", "i1", "u2", "i2", "u4", "i4", "u8", "i8", "f4", "f8"]:
         data = sample(dtype, (37, 23), rng)
         EdfImage(data=data).write(f"p_{dtype}.edf")
         read = fabio.open(f"p_{dtype}.edf").data

@@ -34,6 +34,9 @@ const GoodCase kGood[] = {
     {"good.edf", "EDF", {7, -1, 300, -32768, 12, 32767}, {0, 1, 0, 1, 0, 0}},
     {"good.tif", "TIFF", {0, 65535, 17, 4242, 1, 65534}, {0, 1, 0, 0, 0, 0}},
     {"good.cbf", "CBF", {5, -2, 70000, -70000, 128, 3}, {0, 1, 0, 1, 0, 0}},
+    /* X-Binary-Size beyond the stream's last pixel: libcbf decoded on,
+     * past the pixels (a finding of fuzz_image); fabio reads these. */
+    {"overlong.cbf", "CBF", {5, -2, 70000, -70000, 128, 3}, {0, 1, 0, 1, 0, 0}},
     {"good.h5::/stack", "HDF5", {1.5, 2.25, -0.5, 3, 4, 5}, {0, 0, 1, 0, 0, 0}},
     {"good.h5::/stack[1]",
      "HDF5",
@@ -95,11 +98,15 @@ const BadCase kBad[] = {
                 "different values per sample for \"BitsPerSample\")"},
     {"truncated.cbf", "truncated CBF file: 2 x 3 pixels in 24 compressed "
                       "bytes, 22 bytes follow the header"},
+    {"short.cbf", "corrupt CBF data: the byte-offset stream of 12 bytes "
+                  "ends before 2 x 3 pixels"},
     {"packed.cbf",
      "CBF data not compressed by byte offset (the only compression read)"},
     {"truncated.h5::/stack", "corrupt or truncated HDF5 file (HDF5: ...)"},
     {"text.txt", "not an image vabo reads (TIFF, EDF, CBF or HDF5)"},
     {"empty.img", "empty file, not an image"},
+    {"good.edf.gz",
+     "gzip-compressed; vabo reads the image once it is uncompressed"},
     {"missing.edf", "cannot open: No such file or directory"},
     {"good.h5", "an HDF5 file needs the dataset named: " /* + file */},
     {"good.h5::/nothing", "no dataset /nothing (HDF5: ...)"},

@@ -6,7 +6,8 @@ committed, so that the C++ test needs no Python):
   good.cbf    2 x 3 int32, byte offset, one gap (-2)      (fabio)
   good.h5     /stack: 2 x 2 x 3 float32, a NaN in frame 1  (h5py)
   and the bad ones, each broken in one way (see bad below); newline.edf
-  is a finding of fuzz_edf (a line end inside a header value).
+  is a finding of fuzz_edf (a line end inside a header value),
+  overlong.cbf one of fuzz_image (good.cbf with X-Binary-Size 48, not 24).
 
 The test (tests/test_vabo_image.cpp) checks the good ones against the
 values written here and the bad ones against their one error line.
@@ -72,12 +73,17 @@ def main():
     }
     cbf = open("good.cbf", "rb").read()
     bad["truncated.cbf"] = cbf[:-40]
+    bad["short.cbf"] = cbf.replace(b"X-Binary-Size: 24", b"X-Binary-Size: 12")
     bad["packed.cbf"] = cbf.replace(b"x-CBF_BYTE_OFFSET", b"x-CBF_PACKED\"  ")
     for name, content in bad.items():
         if content is not None:
             with open(name, "wb") as out:
                 out.write(content)
     TifImage(data=np.zeros((2, 2, 3), np.uint8)).write("rgb.tif")
+    import gzip
+    with open("good.edf", "rb") as edf_file:
+        with gzip.open("good.edf.gz", "wb") as out:
+            out.write(edf_file.read())
 
 
 if __name__ == "__main__":
