@@ -37,10 +37,9 @@ constexpr double kMinSearch = 4.0;
 constexpr double kFirstStep = 3 * VABO_PICK_STEP;
 /* Standard errors of the prediction added to the uncertainty. */
 constexpr double kSigmas = 3.0;
-/* The points have stopped changing when the rings are the same, their
- * number changes by at most this fraction, and no ring moved by more than
- * kSettledShift pixels. */
-constexpr double kSettledPoints = 0.01;
+/* The points have stopped changing when the rings are the same and no
+ * ring moved by more than this (pixels) in the last refinement: a hundredth
+ * of a pixel is below the accuracy of any point. */
 constexpr double kSettledShift = 0.01;
 /* The checks of a real fit.  A wrong geometry crosses the true rings only
  * here and there: less than a fifth of its predicted ring length finds a
@@ -230,7 +229,6 @@ int calibrate(const VaboImage &image, const double *Start,
   VaboPickResult picked;
   std::vector<double> table[4];
   std::string error;
-  size_t last_points = 0, last_rings = 0;
   for (int round = 1; round <= options.max_rounds; ++round) {
     wanted.clear();
     for (const Ring &r : rings) wanted.push_back(r.pick);
@@ -281,14 +279,9 @@ int calibrate(const VaboImage &image, const double *Start,
       r.pick.step = VABO_PICK_STEP;
       r.pick.search = now ? std::max(kMinSearch, u) : 0.0;
     }
-    const double change = std::fabs(static_cast<double>(picked.points.size()) -
-                                    static_cast<double>(last_points));
-    const bool settled =
-        same && line.rings == last_rings &&
-        change <= kSettledPoints * static_cast<double>(last_points) &&
-        moved <= kSettledShift;
-    last_points = picked.points.size();
-    last_rings = line.rings;
+    /* Picking again with the same rings from a geometry that moved them
+     * this little would give the same points. */
+    const bool settled = round > 1 && same && moved <= kSettledShift;
     std::copy(result.Par, result.Par + NParams, picked_with);
     if (settled) {
       result.settled = true;

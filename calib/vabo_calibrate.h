@@ -20,6 +20,7 @@
 #include "vabo_image.h"
 #include "vabo_pick.h"
 #include "vabo_robust.h"
+#include "vabo_run.h"
 
 #include <cstddef>
 #include <string>
@@ -49,7 +50,7 @@ struct VaboCalibrateOptions {
   VaboRobustOptions robust{true, VaboLevenbergMarquardt, true,
                            VABO_CALIBRATE_REJECT};
   int max_rounds = VABO_CALIBRATE_MAX_ROUNDS;
-  int maxiter = 100;   /* steps of each refinement */
+  int maxiter = VaboDefaultMaxIter; /* steps of each refinement */
   double mindev = 0.0; /* stopping threshold of each refinement, rad */
 };
 

@@ -2,11 +2,12 @@
  * vabo_pick.cpp -- the picking of rings on an image (vabo_pick.h).
  *
  * For each ring: the azimuths where its predicted curve crosses the image,
- * its step apart (VABO_PICK_STEP pixels by default); at each, a profile of the
- * pixels along the direction in which TwoTheta grows fastest (across the ring),
- * its maximum inside the search window, a linear background from both sides of
- * the peak, and the peak's centroid over the background as the sub-pixel
- * position.  Only the pixels of the profiles are read.
+ * its step apart (VABO_PICK_STEP pixels by default); at each, a profile of
+ * the pixels along the direction in which TwoTheta grows fastest (across
+ * the ring), its maximum inside the search window, a linear background from
+ * both sides of the peak, the peak's centroid over the background, and from
+ * it a Gaussian fitted by weighted least squares as the sub-pixel position.
+ * Only the pixels of the profiles are read.
  */
 #include "vabo_pick.h"
 
@@ -41,6 +42,15 @@ constexpr size_t kMinSideSamples = 3;
 /* Variance of the median of n normal samples over their variance, times
  * n: pi / 2 for large n. */
 constexpr double kMedianVariance = 1.5707963267948966;
+/* Steps of the Gaussian fit: from the centroid it converges in three or
+ * four. */
+constexpr int kFitSteps = 6;
+/* The fitted width must stay within this factor of the width measured at
+ * half maximum: a fit that narrows onto one noisy sample, or widens into
+ * the background, would claim a precision it does not have. */
+constexpr double kFitWidthRange = 2.0;
+/* FWHM of a Gaussian over its standard deviation, 2 sqrt(2 ln 2). */
+constexpr double kFwhmPerSigma = 2.3548200450309493;
 /* Rounds of re-centring the centroid window on the centroid. */
 constexpr int kCentroidRounds = 4;
 /* The search never reaches further than this from the prediction (pixels):
@@ -177,6 +187,52 @@ struct Peak {
   double height; /* over the background */
 };
 
+/* Fits a Gaussian A exp(-(s - mu)^2 / (2 w^2)) over the background to the
+ * samples of p in [a, b], each weighted by its inverse noise variance, by
+ * Gauss-Newton from (height, mu, width).  true with mu and its variance
+ * from the fit's normal equations; false when the fit does not converge to
+ * a peak of positive height and width. */
+template <typename Background>
+bool fit_gaussian(const std::vector<Sample> &p, double a, double b,
+                  Background background, double noise, double gain,
+                  double height, double width, double &mu, double &var_mu)
+{
+  double x[3] = {height, mu, width};
+  double N[3][3];
+  for (int iteration = 0; iteration < kFitSteps; ++iteration) {
+    double g[3] = {0, 0, 0};
+    for (auto &row : N) row[0] = row[1] = row[2] = 0.0;
+    size_t used = 0;
+    for (const Sample &q : p) {
+      if (q.missing || q.s < a || q.s > b) continue;
+      const double y = q.value - background(q.s);
+      const double var = noise * noise + gain * std::max(0.0, y);
+      if (!(var > 0.0)) return false;
+      const double u = (q.s - x[1]) / x[2];
+      const double e = std::exp(-0.5 * u * u);
+      const double J[3] = {e, x[0] * e * u / x[2], x[0] * e * u * u / x[2]};
+      const double r = y - x[0] * e;
+      for (int i = 0; i < 3; ++i) {
+        g[i] += J[i] * r / var;
+        for (int j = 0; j < 3; ++j) N[i][j] += J[i] * J[j] / var;
+      }
+      ++used;
+    }
+    if (used < 4) return false;
+    double d[3];
+    if (CholeskySolve(3, &N[0][0], g, d) != 0) return false;
+    for (int i = 0; i < 3; ++i) x[i] += d[i];
+    if (!(x[0] > 0.0) || !std::isfinite(x[1])) return false;
+    if (!(x[2] > width / kFitWidthRange && x[2] < width * kFitWidthRange))
+      return false; /* a spike or a slope, not the peak */
+  }
+  double inverse[9];
+  if (CholeskyInverse(3, &N[0][0], inverse) != 0) return false;
+  mu = x[1];
+  var_mu = inverse[4];
+  return std::isfinite(var_mu) && var_mu > 0.0;
+}
+
 bool find_peak(const std::vector<Sample> &p, double lo, double hi,
                Scratch &scratch, Peak &peak)
 {
@@ -292,6 +348,16 @@ bool find_peak(const std::vector<Sample> &p, double lo, double hi,
     var = (var + slope_var * second * second) / (area * area);
     c = next;
     if (std::fabs(c - s_m) > hw) return false;
+  }
+  /* The centroid weighs the noise of the wings as much as the peak; a
+   * Gaussian fitted by weighted least squares from it weighs each sample
+   * by what it says of the position. */
+  double mu = c, var_mu = var;
+  if (fit_gaussian(p, c - hw, c + hw, background, noise, gain, height,
+                   fwhm / kFwhmPerSigma, mu, var_mu) &&
+      std::fabs(mu - c) <= 0.5 * hw) {
+    c = mu;
+    var = var_mu;
   }
   if (c < lo || c > hi) return false;
   peak.c = c;
