@@ -3,10 +3,12 @@
  *
  * Capturing what a body writes to standard output or standard error
  * (StreamCapture, capture) and what a printer writes to a FILE* of its own
- * (MemoryStream, printed); the debug-word guard; printf into a string; 3 x 3
- * matrix helpers; an independent forward model of the detector geometry; the
- * records of synthetic calibration points and of one refinement. Nothing
- * here asserts: the tests keep their own checks.
+ * (MemoryStream, printed); the debug-word guard and what a body prints
+ * under a debug word; printf into a string; 3 x 3 matrix helpers; an
+ * independent forward model of the detector geometry; the records of
+ * synthetic calibration points and of one refinement, and the value of
+ * outputs left untouched. Nothing here asserts: the tests keep their own
+ * checks.
  */
 #ifndef VABO_TEST_SUPPORT_H
 #define VABO_TEST_SUPPORT_H
@@ -147,6 +149,13 @@ struct DebugGuard {
   DebugGuard &operator=(const DebugGuard &) = delete;
 };
 
+/* What body writes to standard output while the debug word is word. */
+template <typename Body> std::string output_with(int word, Body body)
+{
+  DebugGuard debug(word);
+  return capture(stdout, body);
+}
+
 /* printf into a string (cut at 4095 characters). */
 [[gnu::format(printf, 1, 2)]] inline std::string format(const char *fmt, ...)
 {
@@ -250,6 +259,10 @@ inline double two_theta(const double *par, double i1, double i2)
 /* ---- calibration points and refinement results -------------------------- */
 
 using Params = std::array<double, NParams>;
+
+/* What outputs that must stay unwritten start as: a value that no tested
+ * computation gives by chance. */
+inline constexpr double kUntouched = 7.777;
 
 /* Calibration points: angle (rad), pixel (i1, i2) and weight of each. */
 struct Points {

@@ -249,16 +249,4 @@ TEST(Beam, ShowtempPrintsCentreAndDistance)
   EXPECT_EQ(text.substr(text.size() - last.size()), last);
 }
 
-TEST(Beam, VaboSwitchTracesTheBeamEntries)
-{
-  const double par[NParams] = {1e-4, 1e-4, 500, 500, 0.1, 0.1, 0.2, 0.3};
-  DebugGuard guard(VABO_VABO);
-  char buffer[1024];
-  const std::string text = capture(
-      stdout, [&] { sprint_beam_parameters(buffer, sizeof buffer, par); });
-  EXPECT_EQ(text, "VaboBeamCenter\nVaboBeamDistance\nVaboBeamCenter\n"
-                  "order_Par\nX_vector_3d\ni2normal_3d\nrotation_matrix_3d\n"
-                  "vec_mul\nmat_mul\nVaboTilt\nrotation_matrix_3d\n");
-}
-
 } // namespace

@@ -1,11 +1,11 @@
 /*
- * test_vabo_covariance.cpp -- covariance, standard errors and the inversion.
+ * test_vabo_covariance.cpp -- covariance and standard errors.
  *
- * CholeskyInverse against inverses solved by hand (also of badly scaled
- * matrices); VaboCovariance against a normal matrix built here from a
+ * VaboCovariance against a normal matrix built here from a
  * central-difference Jacobian of the independent model of test_support.h,
  * on noisy points with uneven and zero weights; the status of every case
- * without a covariance.
+ * without a covariance.  The inversion under it (CholeskyInverse) is tested
+ * in test_vabo_linalg.cpp.
  */
 #include "vabo_base.h"
 #include "test_support.h"
@@ -62,72 +62,6 @@ Covariance covariance(const Params &par, const int *modes, const Points &pts)
                             pts.size(), pts.angle.data(), pts.i1.data(),
                             pts.i2.data(), pts.weight.data());
   return c;
-}
-
-/* ---- CholeskyInverse ----------------------------------------------------- */
-
-TEST(CholeskyInverse, InvertsHandSolvedMatrices)
-{
-  /* ((4, 2), (2, 3)) has the inverse ((3, -2), (-2, 4)) / 8. */
-  const double A[4] = {4, 2, 2, 3};
-  double Ainv[4];
-  ASSERT_EQ(CholeskyInverse(2, A, Ainv), 0);
-  const double expected[4] = {0.375, -0.25, -0.25, 0.5};
-  for (int k = 0; k < 4; ++k) EXPECT_NEAR(Ainv[k], expected[k], 1e-15) << k;
-
-  /* D B D with D = diag(1e-5, 1, 1e6) and B = ((2,1,0),(1,2,1),(0,1,2)),
-   * whose inverse is ((3,-2,1),(-2,4,-2),(1,-2,3)) / 4: the scales of a
-   * pixel size, an angle and a distance in micrometres. */
-  const double D[3] = {1e-5, 1.0, 1e6};
-  const double B[9] = {2, 1, 0, 1, 2, 1, 0, 1, 2};
-  const double Binv4[9] = {3, -2, 1, -2, 4, -2, 1, -2, 3};
-  double S[9], Sinv[9];
-  for (int c = 0; c < 3; ++c)
-    for (int r = 0; r < 3; ++r) S[c * 3 + r] = D[r] * B[c * 3 + r] * D[c];
-  ASSERT_EQ(CholeskyInverse(3, S, Sinv), 0);
-  for (int c = 0; c < 3; ++c)
-    for (int r = 0; r < 3; ++r) {
-      const double want = Binv4[c * 3 + r] / 4 / (D[r] * D[c]);
-      EXPECT_NEAR(Sinv[c * 3 + r], want, 1e-14 * std::fabs(want)) << r << c;
-    }
-  EXPECT_EQ(CholeskyInverse(0, nullptr, nullptr), 0);
-}
-
-TEST(CholeskyInverse, InverseIsExactlySymmetric)
-{
-  /* A 6 x 6 normal matrix of uneven rows. */
-  const int n = 6;
-  double A[n * n] = {}, Ainv[n * n];
-  for (int row = 0; row < 40; ++row) {
-    double v[n];
-    for (int k = 0; k < n; ++k) v[k] = std::cos(1.7 * row * (k + 1) + k);
-    for (int c = 0; c < n; ++c)
-      for (int r = 0; r < n; ++r) A[c * n + r] += v[r] * v[c];
-  }
-  ASSERT_EQ(CholeskyInverse(n, A, Ainv), 0);
-  for (int c = 0; c < n; ++c)
-    for (int r = 0; r < n; ++r) EXPECT_EQ(Ainv[c * n + r], Ainv[r * n + c]);
-}
-
-TEST(CholeskyInverse, RejectsMatricesWithoutAnInverse)
-{
-  struct Case {
-    const char *what;
-    std::array<double, 4> A;
-  } cases[] = {
-      {"dependent columns", {1, 2, 2, 4}},
-      {"not positive definite", {1, 2, 2, 1}},
-      {"zero diagonal", {0, 0, 0, 1}},
-      {"not a number", {1, NAN, NAN, 1}},
-      {"infinite", {INFINITY, 0, 0, 1}},
-  };
-  for (const auto &c : cases) {
-    double Ainv[4] = {7.777, 7.777, 7.777, 7.777};
-    EXPECT_EQ(CholeskyInverse(2, c.A.data(), Ainv), -1) << c.what;
-    for (double v : Ainv) EXPECT_EQ(v, 7.777) << c.what << ": Ainv written";
-  }
-  EXPECT_EQ(CholeskyInverse(-1, nullptr, nullptr), -1);
-  EXPECT_EQ(CholeskyInverse(2, nullptr, nullptr), -1);
 }
 
 /* ---- VaboCovariance ---------------------------------------------------------

@@ -1,19 +1,28 @@
 /*
  * test_vabo_debug.cpp -- the debug word: its printout with every label, the
- * level, the printout that setting the vabo bit triggers, and the usage
- * text of the switches.
+ * level, the printout that setting the vabo bit triggers, the usage text of
+ * the switches, and the trace that the vabo bit turns on: one table of each
+ * module's entries with the names they print, and no trace without the bit.
  */
 #include "vabo_base.h"
+#include "test_program.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
 using vabo_test::capture;
+using vabo_test::kUntouched;
+using vabo_test::output_with;
+using vabo_test::Points;
 using vabo_test::printed;
+using vabo_test::split_lines;
 
 /* The printout of a word whose bits are as given, written out here. */
 std::string switches(const char *word, int verbose, int level, int data,
@@ -31,10 +40,149 @@ std::string switches(const char *word, int verbose, int level, int data,
                            savesteps);
 }
 
+/* Every test ends with the word cleared, in a scratch directory of its own
+ * (the step log's entry writes its file into the current directory). */
 class VaboDebug : public ::testing::Test {
 protected:
-  void TearDown() override { VaboDebugSet(0); }
+  void SetUp() override
+  {
+    home_ = std::filesystem::current_path();
+    std::filesystem::current_path(scratch_.path());
+  }
+  void TearDown() override
+  {
+    VaboDebugSet(0);
+    std::filesystem::current_path(home_);
+  }
+
+private:
+  vabo_test::ScratchDir scratch_;
+  std::filesystem::path home_;
 };
+
+/* ---- the trace of each module ------------------------------------------ */
+
+/* A line "..." in an expected trace stands for any lines, none included. */
+const std::string kAnyLines = "...\n";
+
+/* Whether trace is the expected text, each "..." line of it standing for
+ * any lines. */
+bool trace_matches(const std::string &trace, const std::string &expected)
+{
+  std::vector<std::string> pieces;
+  size_t from = 0;
+  for (size_t gap; (gap = expected.find(kAnyLines, from)) != std::string::npos;
+       from = gap + kAnyLines.size())
+    pieces.push_back(expected.substr(from, gap - from));
+  pieces.push_back(expected.substr(from));
+  if (pieces.size() == 1) return trace == expected;
+
+  const std::string &first = pieces.front(), &last = pieces.back();
+  if (trace.size() < first.size() + last.size()) return false;
+  if (trace.compare(0, first.size(), first) != 0) return false;
+  const size_t end = trace.size() - last.size();
+  if (trace.compare(end, last.size(), last) != 0) return false;
+  size_t at = first.size();
+  for (size_t k = 1; k + 1 < pieces.size(); ++k) {
+    at = trace.find(pieces[k], at);
+    if (at == std::string::npos || at + pieces[k].size() > end) return false;
+    at += pieces[k].size();
+  }
+  return true;
+}
+
+/* One module: a body that calls its entries and the trace that body prints
+ * with the vabo bit set. */
+struct TraceRow {
+  const char *module;
+  std::function<void()> entries;
+  std::string trace;
+};
+
+const vabo_test::Params kGeometry = {75e-6,  74.6e-6, 1024.3,  987.6,
+                                     0.2013, 0.0312,  -0.0207, 0.011};
+
+/* The rows; what the bodies need besides their entries (ordered records,
+ * calibration points) is made here, before any bit is set. */
+std::vector<TraceRow> trace_rows()
+{
+  VaboOrdered ordered;
+  order_Par(&ordered, kGeometry.data(), VaboParamDefault);
+  /* A dozen points over the detector with their angles at kGeometry. */
+  Points pts;
+  for (int k = 0; k < 12; ++k) {
+    const double i1 = 41.3 + 163.7 * k, i2 = 1987.1 - 151.9 * k;
+    pts.i1.push_back(i1);
+    pts.i2.push_back(i2);
+    pts.angle.push_back(vabo_test::two_theta(kGeometry.data(), i1, i2));
+    pts.weight.push_back(0.5 + 0.125 * (k % 5));
+  }
+  return {
+      {"linalg",
+       [] {
+         double A[4] = {1, 2, 3, 4}, V[2] = {1, 1}, Out[4];
+         mat_mul(Out, A, A, 2, 2, 2);
+         transpose_mul(Out, A, A, 2, 2, 2);
+         transpose_mul_weight(Out, A, A, V, 2, 2, 2);
+         vec_mul(Out, A, V, 2);
+         vec_add(V, V, V, 2);
+         scalar_product(V, V, 2);
+         scalar_product_weight(V, V, V, 2);
+         scalar_components_sum(V, 2);
+         scalar_absmin(V, 2);
+         scalar_absmax(V, 2);
+         printed([&](FILE *out) { fprint_vector(out, 2, V, "x"); });
+       },
+       "mat_mul\ntranspose_mul\ntranspose_mul_weight\nvec_mul\n"
+       "mat_mul\nvec_add\nscalar_product\nscalar_product_weight\n"
+       "scalar_components_sum\nscalar_absmin\nscalar_absmax\n"},
+      {"model",
+       [ordered] {
+         double X[3] = {0.1, 0.2, -0.3}, DX[3 * NParams];
+         DiffAngle(&ordered, 0.3, 10, 20);
+         DX_matrix_3d(DX, &ordered, 10, 20);
+         Azimuth_3d(X);
+         DAngle_3d(X, DX, 0);
+       },
+       "DiffAngle\nX_vector_3d\ni2normal_3d\nrotation_matrix_3d\n"
+       "vec_mul\nmat_mul\nAngle_3d\nDX_matrix_3d\nAzimuth_3d\n"
+       "DAngle_3d\n"},
+      {"beam",
+       [] {
+         char buffer[1024];
+         sprint_beam_parameters(buffer, sizeof buffer, kGeometry.data());
+       },
+       "VaboBeamCenter\nVaboBeamDistance\nVaboBeamCenter\n"
+       "order_Par\nX_vector_3d\ni2normal_3d\nrotation_matrix_3d\n"
+       "vec_mul\nmat_mul\nVaboTilt\nrotation_matrix_3d\n"},
+      {"order",
+       [] {
+         VaboOrdered o;
+         double par[NParams];
+         order_Par(&o, kGeometry.data(), VaboParamDefault);
+         reorder_Par(&o, par, nullptr, nullptr);
+         char buffer[64];
+         sprint_ordered_par(buffer, sizeof buffer, &o);
+       },
+       "order_Par\nreorder_Par\n"},
+      {"refine",
+       [pts] {
+         const vabo_test::Result r = vabo_test::optimize_points(
+             kGeometry, VaboParamDefault, pts, 1e-7, 1, kUntouched);
+         EXPECT_EQ(r.status, 0);
+       },
+       "VaboOptimize\norder_Par\nget_VaboB\n" + kAnyLines + "get_VaboParDev\n" +
+           kAnyLines + "reorder_Par\n"},
+      {"steplog",
+       [ordered, pts] {
+         EXPECT_EQ(vabo_save_step(0, pts.size(), &ordered, pts.angle.data(),
+                                  pts.i1.data(), pts.i2.data(),
+                                  pts.weight.data(), 1),
+                   0);
+       },
+       "vabo_save_step\n" + kAnyLines},
+  };
+}
 
 } // namespace
 
@@ -82,4 +230,30 @@ TEST_F(VaboDebug, UsageNamesEveryBit)
   EXPECT_EQ(VaboUsage2str(), usage);
   EXPECT_EQ(vabo_usage2str(), usage);
   EXPECT_EQ(printed([](FILE *out) { fprint_debug_usage(out); }), usage + "\n");
+}
+
+TEST_F(VaboDebug, VaboBitTracesTheEntriesOfEachModule)
+{
+  for (const TraceRow &row : trace_rows()) {
+    SCOPED_TRACE(row.module);
+    const std::string trace = output_with(VABO_VABO, row.entries);
+    EXPECT_TRUE(trace_matches(trace, row.trace)) << "traced:\n" << trace;
+  }
+}
+
+/* Without the vabo bit nothing is traced: nothing at all is printed with
+ * the word 0, and no line of a trace with every other printing switch. */
+TEST_F(VaboDebug, NoTraceWithoutTheVaboBit)
+{
+  const int others =
+      VABO_VERBOSE | VABO_LEVEL | VABO_DATA | VABO_SHOWTEMP | VABO_LIST;
+  for (const TraceRow &row : trace_rows()) {
+    SCOPED_TRACE(row.module);
+    EXPECT_EQ(output_with(0, row.entries), "");
+    std::vector<std::string> traced = split_lines(row.trace);
+    std::erase(traced, "...");
+    for (const std::string &line :
+         split_lines(output_with(others, row.entries)))
+      EXPECT_EQ(std::count(traced.begin(), traced.end(), line), 0) << line;
+  }
 }

@@ -238,24 +238,3 @@ TEST(VaboOrder, TextsNeverWritePastTheBuffer)
     }
   }
 }
-
-TEST(VaboOrder, TracesWithTheVaboSwitch)
-{
-  VaboOrdered ordered;
-  double par[NParams];
-  VaboDebugSet(VABO_VABO);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  order_Par(&ordered, kOdd, VaboParamDefault);
-  reorder_Par(&ordered, par, nullptr, nullptr);
-  char buffer[64];
-  sprint_ordered_par(buffer, sizeof buffer, &ordered);
-  std::string traced = testing::internal::GetCapturedStdout();
-  VaboDebugSet(0);
-  EXPECT_EQ(traced, "order_Par\nreorder_Par\n");
-
-  testing::internal::CaptureStdout();
-  order_Par(&ordered, kOdd, VaboParamDefault);
-  reorder_Par(&ordered, par, nullptr, nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}

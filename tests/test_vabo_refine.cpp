@@ -1,12 +1,13 @@
 /*
  * test_vabo_refine.cpp -- the least-squares refinement and its statistics.
  *
- * Cholesky solutions against hand-solved systems and a Gaussian elimination
- * written here; refinements on exact synthetic data made by the independent
- * forward model of test_support.h (the three axis rotations applied in
- * turn); deviations against a central-difference Jacobian; statistics by hand;
- * the refinement over the geometry computed once per step against the one
- * that evaluates the model point by point, bit for bit.
+ * Refinements on exact synthetic data made by the independent forward model
+ * of test_support.h (the three axis rotations applied in turn); deviations
+ * against a central-difference Jacobian; statistics by hand; the
+ * refinement over the geometry computed once per step against the one that
+ * evaluates the model point by point, bit for bit; the damped
+ * (Levenberg-Marquardt) steps.  The Cholesky solution under the steps is
+ * tested in test_vabo_linalg.cpp.
  */
 #include "vabo_base.h"
 #include "test_support.h"
@@ -27,6 +28,8 @@
 namespace {
 
 using vabo_test::format;
+using vabo_test::kUntouched;
+using vabo_test::output_with;
 using vabo_test::Params;
 using vabo_test::Points;
 using vabo_test::Result;
@@ -55,8 +58,6 @@ Points make_points(const Params &p)
     }
   return pts;
 }
-
-constexpr double kUntouched = 7.777;
 
 Result optimize(const Params &start, const Modes *modes, const Points &pts,
                 double maxdev, int maxstep)
@@ -107,35 +108,6 @@ double angle_derivative(const Params &p, int k, double i1, double i2)
          (2 * h);
 }
 
-/* ---- linear algebra computed here --------------------------------------- */
-
-/* Solves A x = b by Gaussian elimination with partial pivoting; A is
- * column-major n x n. */
-std::vector<double> gauss_solve(int n, std::vector<double> a,
-                                std::vector<double> b)
-{
-  auto at = [&](int r, int c) -> double & { return a[c * n + r]; };
-  for (int col = 0; col < n; ++col) {
-    int pivot = col;
-    for (int r = col + 1; r < n; ++r)
-      if (fabs(at(r, col)) > fabs(at(pivot, col))) pivot = r;
-    for (int c = 0; c < n; ++c) std::swap(at(col, c), at(pivot, c));
-    std::swap(b[col], b[pivot]);
-    for (int r = col + 1; r < n; ++r) {
-      double f = at(r, col) / at(col, col);
-      for (int c = col; c < n; ++c) at(r, c) -= f * at(col, c);
-      b[r] -= f * b[col];
-    }
-  }
-  std::vector<double> x(n);
-  for (int r = n - 1; r >= 0; --r) {
-    double s = b[r];
-    for (int c = r + 1; c < n; ++c) s -= at(r, c) * x[c];
-    x[r] = s / at(r, r);
-  }
-  return x;
-}
-
 void expect_relative(const Params &got, const Params &want, double tol)
 {
   for (int k = 0; k < NParams; ++k)
@@ -143,102 +115,7 @@ void expect_relative(const Params &got, const Params &want, double tol)
         << VaboParamNames[k] << " got " << got[k] << " want " << want[k];
 }
 
-/* What body writes to standard output while the debug word is word. */
-template <typename Body> std::string output_with(int word, Body body)
-{
-  vabo_test::DebugGuard debug(word);
-  return vabo_test::capture(stdout, body);
-}
-
 } // namespace
-
-/* ---- Cholesky ------------------------------------------------------------ */
-
-TEST(VaboCholesky, SolvesHandSolvedSystems)
-{
-  struct Case {
-    const char *what;
-    int n;
-    std::vector<double> a, b, x;
-    int status;
-  };
-  // clang-format off
-  const Case cases[] = {
-      {"2x2 exact", 2, {4, 2, 2, 3}, {2, 1}, {0.5, 0}, 0},
-      {"1x1", 1, {6.25}, {-3.75}, {-0.6}, 0},
-      {"diagonal 3x3", 3, {4, 0, 0, 0, 0.25, 0, 0, 0, 16}, {2, 1.5, -8},
-       {0.5, 6, -0.5}, 0},
-      {"indefinite at the second pivot", 2, {1, 2, 2, 1}, {1, 1}, {}, -1},
-      {"zero pivot", 2, {0, 0, 0, 2.5}, {1, 1}, {}, -1},
-      {"negative first pivot", 1, {-2.5}, {1}, {}, -1},
-      {"singular to working precision", 2, {1, 1, 1, 1 + 0x1p-50}, {1, 2}, {},
-       -1},
-      {"tiny but well conditioned", 2, {4e-30, 2e-30, 2e-30, 3e-30},
-       {2e-30, 1e-30}, {0.5, 0}, 0},
-      {"badly scaled but well conditioned", 2, {4e8, 2, 2, 3e-8}, {2e4, 1e-4},
-       {5e-5, 0}, 0},
-  };
-  // clang-format on
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    std::vector<double> x(c.n, kUntouched);
-    EXPECT_EQ(CholeskySolve(c.n, c.a.data(), c.b.data(), x.data()), c.status);
-    for (int i = 0; i < c.n; ++i)
-      EXPECT_DOUBLE_EQ(x[i], c.status == 0 ? c.x[i] : kUntouched);
-  }
-}
-
-TEST(VaboCholesky, ReadsOnlyOneTriangle)
-{
-  // A[i*n + j] with j >= i is read; A[2] (j < i) carries garbage.
-  const double a[] = {4, 2, NAN, 3};
-  const double b[] = {2, 1};
-  double x[2];
-  ASSERT_EQ(CholeskySolve(2, a, b, x), 0);
-  EXPECT_EQ(x[0], 0.5);
-  EXPECT_EQ(x[1], 0.0);
-}
-
-TEST(VaboCholesky, NotANumberPivotFails)
-{
-  const double a[] = {NAN, 1, 1, 3};
-  const double b[] = {2, 1};
-  double x[2] = {kUntouched, kUntouched};
-  EXPECT_EQ(CholeskySolve(2, a, b, x), -1);
-  EXPECT_EQ(x[0], kUntouched);
-}
-
-TEST(VaboCholesky, EmptyAndInvalidArguments)
-{
-  EXPECT_EQ(CholeskySolve(0, nullptr, nullptr, nullptr), 0);
-  EXPECT_EQ(CholeskySolve(-1, nullptr, nullptr, nullptr), -1);
-  const double a[] = {2.5};
-  double x[1];
-  EXPECT_EQ(CholeskySolve(1, a, nullptr, x), -1);
-}
-
-TEST(VaboCholesky, AgreesWithGaussianEliminationOnRandomSPD)
-{
-  std::mt19937 rng(20131209);
-  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-  for (int n : {3, 6, 8}) {
-    SCOPED_TRACE(n);
-    std::vector<double> r(n * n), a(n * n, 0.0), b(n);
-    for (double &v : r) v = uniform(rng);
-    for (double &v : b) v = 10 * uniform(rng);
-    // A = R^T R + 0.5 I is symmetric positive definite.
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j) {
-        for (int k = 0; k < n; ++k) a[j * n + i] += r[i * n + k] * r[j * n + k];
-        if (i == j) a[j * n + i] += 0.5;
-      }
-    std::vector<double> x(n);
-    ASSERT_EQ(CholeskySolve(n, a.data(), b.data(), x.data()), 0);
-    std::vector<double> want = gauss_solve(n, a, b);
-    for (int i = 0; i < n; ++i)
-      EXPECT_NEAR(x[i], want[i], 1e-11 * (1 + fabs(want[i])));
-  }
-}
 
 /* ---- statistics ------------------------------------------------------- */
 
@@ -551,18 +428,6 @@ TEST(VaboRefine, VerbosePrintsOneLinePerStep)
   EXPECT_EQ(out.find("Dev="), std::string::npos);
 }
 
-TEST(VaboRefine, TraceOpensWithTheEntryPoint)
-{
-  const Points pts = make_points(kTrue);
-  Result r{};
-  const std::string out = output_with(
-      VABO_VABO, [&] { r = optimize(kTrue, &kDefaultModes, pts, 1e-7, 1); });
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(out.rfind("VaboOptimize\norder_Par\nget_VaboB\n", 0), 0u);
-  EXPECT_NE(out.find("get_VaboParDev\n"), std::string::npos);
-  EXPECT_EQ(out.substr(out.size() - 12), "reorder_Par\n");
-}
-
 TEST(VaboRefine, OversizedProblemsFailWithoutThrowing)
 {
   // Rejected before any storage is requested or any point is read.
@@ -625,21 +490,6 @@ TEST(VaboRefine, ShowtempPrintsTheIntermediatesInTheirOrder)
             0);
   EXPECT_NE(out.find("\nVaboA[4][3] = "), std::string::npos);
   EXPECT_NE(out.find("\nstddev="), std::string::npos);
-}
-
-TEST(VaboCholesky, ShowtempPrintsTheFactorSoFarWhenItFails)
-{
-  // ((1, 2), (2, 1)): G(0, 0) = 1 and G(0, 1) = 2, then the second pivot
-  // 1 - 4 fails; the second row of G is still empty.
-  const double a[] = {1, 2, 2, 1};
-  const double b[] = {1, 1};
-  double x[2];
-  int status = 0;
-  const std::string out =
-      output_with(VABO_SHOWTEMP, [&] { status = CholeskySolve(2, a, b, x); });
-  EXPECT_EQ(status, -1);
-  EXPECT_EQ(out, format("%14s \n%14g %14g \n%14g %14g \n\n", "G", 1.0, 2.0, 0.0,
-                        0.0));
 }
 
 /* ---- per-step and per-point paths ---------------------------------------- */

@@ -319,19 +319,3 @@ TEST_F(StepLog, FullDeviceFailsTheRefinement)
                              "vabo_iteration.spec: ") +
                      strerror(ENOSPC) + "\n");
 }
-
-TEST_F(StepLog, TracesWithTheVaboSwitch)
-{
-  const Points pts = make_points();
-  VaboOrdered ordered;
-  order_Par(&ordered, kTrue.data(), kDefaultModes);
-  VaboDebugSet(VABO_VABO);
-  fflush(stdout);
-  testing::internal::CaptureStdout();
-  int status =
-      vabo_save_step(0, pts.size(), &ordered, pts.angle.data(), pts.i1.data(),
-                     pts.i2.data(), pts.weight.data(), 1);
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(out.rfind("vabo_save_step\n", 0), 0u);
-}
