@@ -25,7 +25,9 @@ half a pixel of a true ring, |2theta_estimated - 2theta_true| divided by
 the change of the true 2theta per pixel across the ring; maximum and RMS in
 pixels.  A run that ends as a failure (vabo's status 33, pyFAI's exception)
 is counted as failed, not scored.  Speed and memory figures are printed,
-never asserted.
+never asserted: wall and processor time (the latter tells more on a shared
+machine, whose load the summary prints), vabo's reading of the image apart,
+and vabo's peak resident memory over the image's float32 size.
 
 usage: /usr/bin/python3 bench/calibrate.py --driver BUILD/bench/calibrate_image
 """

@@ -167,4 +167,37 @@ TEST(Pick, ImageSmallerThanItsDimensionsIsRefused)
   EXPECT_FALSE(error.empty());
 }
 
+TEST(Pick, DegenerateInputsGiveNoPointAndNoCrash)
+{
+  struct Case {
+    size_t rows, columns;
+    float value;
+    unsigned char invalid;
+    double two_theta, search;
+  };
+  const Case cases[] = {
+      {0, 0, 1.0f, 0, 0.2, 10.0},        /* empty image */
+      {1, 1, 5.0f, 0, 0.2, 10.0},        /* one pixel */
+      {40, 30, NAN, 0, 0.2, 10.0},       /* not numbers */
+      {40, 30, 3.0f, 1, 0.2, 10.0},      /* all invalid */
+      {40, 30, 3.0f, 0, NAN, 10.0},      /* ring not a number */
+      {40, 30, 3.0f, 0, 1.9, 10.0},      /* ring behind the detector plane */
+      {40, 30, 3.0f, 0, 0.01, 1e300},    /* search beyond all bounds */
+      {40, 30, INFINITY, 0, 0.01, 10.0}, /* infinite pixels */
+  };
+  const Params par = {100e-6, 100e-6, 20.3, 15.2, 0.05, 0.01, 0.02, 0.0};
+  for (const Case &c : cases) {
+    VaboImage image;
+    image.rows = c.rows;
+    image.columns = c.columns;
+    image.pixels.assign(c.rows * c.columns, c.value);
+    image.invalid.assign(c.rows * c.columns, c.invalid);
+    const VaboPickRing ring{c.two_theta, 1, c.search};
+    VaboPickResult result;
+    std::string error;
+    EXPECT_TRUE(vabo_pick(image, par.data(), &ring, 1, result, &error));
+    EXPECT_TRUE(result.points.empty()) << c.rows << " " << c.two_theta;
+  }
+}
+
 } // namespace
