@@ -260,6 +260,14 @@ int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
                            const double *Angle, const double *I1,
                            const double *I2, const double *Weight, int truncate,
                            double damping);
+/* As vabo_save_step for a refinement with a refined wavelength: the first
+ * empty line (the next after "# Damping", when damping is given) carries
+ * "# Wavelength = <wavelength>" (m); Angle holds the targets at it. */
+int vabo_save_step_wavelength(int step, size_t ndata,
+                              const VaboOrdered *Ordered, const double *Angle,
+                              const double *I1, const double *I2,
+                              const double *Weight, int truncate,
+                              const double *damping, double wavelength);
 
 /* ---------------------------------------------------------------------
  * Least-squares refinement (vabo_refine.cpp)
