@@ -976,6 +976,8 @@ TEST(VaboWavelength, RecoversTheWavelengthWithTheGeometryFromExactRings)
       EXPECT_TRUE(same_bits(per_point.r.par[k], w.r.par[k])) << c.what << k;
       EXPECT_TRUE(same_bits(per_point.r.dev[k], w.r.dev[k])) << c.what << k;
     }
+    for (int k = 0; k < NStats; ++k)
+      EXPECT_TRUE(same_bits(per_point.r.stat[k], w.r.stat[k])) << c.what << k;
   }
 }
 
