@@ -3,7 +3,9 @@
  *
  * Refines pixel sizes, point of normal incidence, distance and three
  * rotations of a flat detector from calibration points (TwoTheta, i1, i2,
- * weight) by weighted Gauss-Newton least squares.  Entry point:
+ * weight) by weighted Gauss-Newton least squares; on request the targets
+ * are the angles of rings of known d-spacing at a wavelength that is
+ * refined with the geometry (VaboOptions.Spacing).  Entry point:
  * VaboOptimize.  The pieces, each in its own source:
  *   vabo_debug.cpp   the debug word and its printout
  *   vabo_order.cpp   the ordered parameter record and the text forms
@@ -260,6 +262,14 @@ int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
                            const double *Angle, const double *I1,
                            const double *I2, const double *Weight, int truncate,
                            double damping);
+/* As vabo_save_step for a refinement with a refined wavelength: the first
+ * empty line (the next after "# Damping", when damping is given) carries
+ * "# Wavelength = <wavelength>" (m); Angle holds the targets at it. */
+int vabo_save_step_wavelength(int step, size_t ndata,
+                              const VaboOrdered *Ordered, const double *Angle,
+                              const double *I1, const double *I2,
+                              const double *Weight, int truncate,
+                              const double *damping, double wavelength);
 
 /* ---------------------------------------------------------------------
  * Least-squares refinement (vabo_refine.cpp)
@@ -477,7 +487,9 @@ typedef enum VaboCovStatus {
  * refined parameters in natural order.  *ps2 receives s2 and *pnopt the
  * number of refined parameters; each output may be null.  Returns a
  * VaboCovStatus; on any status but VaboCovOk, Cov is untouched (*ps2 and
- * *pnopt are set whenever they could be computed, NaN / 0 otherwise). */
+ * *pnopt are set whenever they could be computed, NaN / 0 otherwise).  It
+ * knows no wavelength: the covariance of a refinement that refined one
+ * comes from its normal equations (VaboCovarianceNormal). */
 int VaboCovariance(double *Cov, double *ps2, size_t *pnopt, const double *Par,
                    const int *ParMode, size_t ndata, const double *Angle,
                    const double *I1, const double *I2, const double *Weight);

@@ -253,7 +253,9 @@ public:
   /* Number of unknowns: the refined parameters and a refined wavelength. */
   size_t unknowns() const { return Ordered_.nopt + (fit_ ? 1 : 0); }
 
-  /* The refined wavelength (m), 0 without one; set_wavelength moves it. */
+  /* Whether the wavelength is refined, and its value (m, 0 when it is
+   * not); set_wavelength moves it. */
+  bool refines_wavelength() const { return fit_ != nullptr; }
   double wavelength() const { return fit_ ? fit_->value : 0.0; }
   void set_wavelength(double value)
   {
@@ -508,6 +510,10 @@ struct Loop {
   {
     if (!(VABODebug() & VABO_SAVESTEPS)) return true;
     const int number = options.first_step + step;
+    if (refinement.refines_wavelength())
+      return vabo_save_step_wavelength(number, ndata, &Ordered, Angle, I1, I2,
+                                       Weight, 0, damping,
+                                       refinement.wavelength()) == 0;
     if (damping)
       return vabo_save_step_damping(number, ndata, &Ordered, Angle, I1, I2,
                                     Weight, 0, *damping) == 0;
@@ -712,7 +718,10 @@ int VaboOptimizeEx(double *ParOpt, double *ParDev, double *ParStat,
   const double stddev = refinement.evaluate();
 
   if ((VABODebug() & VABO_SAVESTEPS) && !options.continued &&
-      vabo_save_step(0, ndata, &Ordered, Angle, I1, I2, Weight, 1) != 0)
+      (refine_wavelength
+           ? vabo_save_step_wavelength(0, ndata, &Ordered, Angle, I1, I2,
+                                       Weight, 1, nullptr, fit.value)
+           : vabo_save_step(0, ndata, &Ordered, Angle, I1, I2, Weight, 1)) != 0)
     return fail(VaboOptimizeLogFailed);
 
   Loop loop{refinement, Ordered, ndata,   Angle,   I1,

@@ -5,7 +5,8 @@
  * files (header, parameter comments, column labels, one row per point) for
  * one refinement step into VABO_ITERATION_LOG in the current directory,
  * creating the file for step 0 and appending after that; a damped step
- * (vabo_save_step_damping) adds its damping as a comment line.  Every line
+ * (vabo_save_step_damping) adds its damping as a comment line, and a
+ * refined wavelength (vabo_save_step_wavelength) one more.  Every line
  * ends with "\r\n".  The file is opened and closed on each call; nothing is
  * kept between calls.  It does not decide when to log (the loop does).
  */
@@ -22,8 +23,8 @@ namespace {
 
 /* Empty lines between the parameter comments and "#N": they keep the header
  * of every scan at 27 lines, so that "#N" and the data rows start at the
- * same line of each scan, with or without the damping comment, which takes
- * the place of the first of them. */
+ * same line of each scan, with or without the damping and wavelength
+ * comments, which take the places of the first of them. */
 constexpr int kBlankLines = 22;
 
 /* Reason reported when a stream failed without setting errno. */
@@ -88,12 +89,13 @@ int report_failure(int error)
 
 /* Writes the scan of one step: model angle and azimuth of every point at
  * the current parameters beside its weight, measured angle and residual,
- * and the damping of the step when one is given.  0; -1 with one line on
- * standard error when an argument is missing or the storage or the file
- * fails (a partly written scan may remain). */
+ * and the damping of the step and the wavelength when they are given.  0;
+ * -1 with one line on standard error when an argument is missing or the
+ * storage or the file fails (a partly written scan may remain). */
 static int save_scan(int step, size_t ndata, const VaboOrdered *Ordered,
                      const double *Angle, const double *I1, const double *I2,
-                     const double *Weight, int truncate, const double *damping)
+                     const double *Weight, int truncate, const double *damping,
+                     const double *wavelength)
 {
   vabo_trace("vabo_save_step");
   if (!Ordered || !vabo_tables_given(ndata, Angle, I1, I2, Weight)) {
@@ -131,6 +133,10 @@ static int save_scan(int step, size_t ndata, const VaboOrdered *Ordered,
     log.print("# Damping = %lg\r\n", *damping);
     ++blank;
   }
+  if (wavelength) {
+    log.print("# Wavelength = %lg\r\n", *wavelength);
+    ++blank;
+  }
   for (; blank < kBlankLines; ++blank) log.print("\r\n");
   log.print("#N 6\r\n");
   log.print("#L number\t  angle/rad\t  azimuth/rad\t  Weight\t  Target/rad\t"
@@ -150,7 +156,7 @@ int vabo_save_step(int step, size_t ndata, const VaboOrdered *Ordered,
                    const double *Weight, int truncate)
 {
   return save_scan(step, ndata, Ordered, Angle, I1, I2, Weight, truncate,
-                   nullptr);
+                   nullptr, nullptr);
 }
 
 int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
@@ -159,5 +165,15 @@ int vabo_save_step_damping(int step, size_t ndata, const VaboOrdered *Ordered,
                            double damping)
 {
   return save_scan(step, ndata, Ordered, Angle, I1, I2, Weight, truncate,
-                   &damping);
+                   &damping, nullptr);
+}
+
+int vabo_save_step_wavelength(int step, size_t ndata,
+                              const VaboOrdered *Ordered, const double *Angle,
+                              const double *I1, const double *I2,
+                              const double *Weight, int truncate,
+                              const double *damping, double wavelength)
+{
+  return save_scan(step, ndata, Ordered, Angle, I1, I2, Weight, truncate,
+                   damping, &wavelength);
 }

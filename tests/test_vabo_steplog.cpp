@@ -275,6 +275,44 @@ TEST_F(StepLog, DampedStepsNoteTheirDampingAndContinuedRunsNumberOn)
   expect_scan_header(lines, 3 * scan, 3, last, kDefaultModes);
 }
 
+TEST_F(StepLog, RefinedWavelengthIsNotedAfterTheDamping)
+{
+  // Two damped steps with the wavelength refined: every scan notes the
+  // wavelength of its parameters, after the damping where there is one,
+  // the header keeps its 27 lines, and the targets are the rings' angles.
+  const vabo_test::RingPoints pts = vabo_test::ring_points(
+      kTrue.data(), 0.7293e-10, vabo_test::lab6_spacings(), 6);
+  VaboOptions options{};
+  options.method = VaboLevenbergMarquardt;
+  options.Spacing = pts.spacing.data();
+  options.wavelength = 0.7301e-10;
+  options.wavelength_refined = 1;
+  double wavelength = 0.0, par[NParams];
+  options.WavelengthOpt = &wavelength;
+  ASSERT_EQ(VaboOptimizeEx(par, nullptr, nullptr, kStart.data(), kDefaultModes,
+                           pts.size(), nullptr, pts.i1.data(), pts.i2.data(),
+                           pts.weight.data(), 0.0, 2, &options, nullptr),
+            0);
+  std::vector<std::string> lines;
+  ASSERT_TRUE(read_crlf_lines(VABO_ITERATION_LOG, &lines));
+  const size_t scan = 29 + pts.size();
+  ASSERT_EQ(lines.size(), 3 * scan);
+  EXPECT_EQ(lines[5], "# Wavelength = 7.301e-11");
+  EXPECT_EQ(lines[scan + 5], "# Damping = 100");
+  EXPECT_EQ(lines[scan + 6].rfind("# Wavelength = ", 0), 0u);
+  EXPECT_EQ(lines[2 * scan + 5], "# Damping = 50");
+  EXPECT_EQ(lines[2 * scan + 6], format("# Wavelength = %lg", wavelength));
+  for (int step = 0; step < 3; ++step)
+    EXPECT_EQ(lines[step * scan + 27], "#N 6");
+  for (size_t i = 0; i < pts.size(); ++i) {
+    std::istringstream row(lines[2 * scan + 29 + i]);
+    double number, angle, azimuth, weight, target;
+    row >> number >> angle >> azimuth >> weight >> target;
+    const double want = 2.0 * std::asin(wavelength / (2.0 * pts.spacing[i]));
+    EXPECT_NEAR(target, want, 1e-5 * want) << i;
+  }
+}
+
 TEST_F(StepLog, UnwritableLogFailsTheRefinement)
 {
   const Points pts = make_points();
