@@ -379,3 +379,50 @@ char *vabo_calibrate_round_line(char *buffer, size_t bufsiz,
            round.round, round.points, round.rings, round.stdev);
   return buffer;
 }
+
+std::vector<VaboPickRing> vabo_calibrate_rings(const VaboCalibrant &calibrant,
+                                               double wavelength)
+{
+  std::vector<VaboPickRing> rings;
+  try {
+    for (size_t k = 0; k < calibrant.rings.size(); k++) {
+      const double sine = wavelength / (2 * calibrant.rings[k].d);
+      if (!(sine > 0 && sine < 1)) break;
+      const double tth = 2 * std::asin(sine);
+      if (!(tth < M_PI / 2)) break;
+      VaboPickRing ring;
+      ring.two_theta = tth;
+      ring.index = static_cast<int>(k);
+      rings.push_back(ring);
+    }
+  } catch (const std::bad_alloc &) {
+    rings.clear();
+  }
+  return rings;
+}
+
+bool vabo_calibrate_tables(const VaboCalibrateResult &result,
+                           VaboCalibrateTables &tables)
+{
+  try {
+    const size_t n = result.points.size();
+    const bool clipped = result.run.weight.size() == n;
+    tables.angle.resize(n);
+    tables.i1.resize(n);
+    tables.i2.resize(n);
+    tables.weight.resize(n);
+    tables.ring.resize(n);
+    for (size_t i = 0; i < n; i++) {
+      const VaboPickPoint &p = result.points[i];
+      tables.angle[i] = p.two_theta;
+      tables.i1[i] = p.i1;
+      tables.i2[i] = p.i2;
+      tables.weight[i] = clipped ? result.run.weight[i] : p.weight;
+      tables.ring[i] = p.ring;
+    }
+    return true;
+  } catch (const std::bad_alloc &) {
+    tables = VaboCalibrateTables{};
+    return false;
+  }
+}

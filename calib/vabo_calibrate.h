@@ -17,6 +17,7 @@
 #define VABO_CALIBRATE_H
 
 #include "vabo_base.h"
+#include "vabo_calibrant.h"
 #include "vabo_image.h"
 #include "vabo_pick.h"
 #include "vabo_robust.h"
@@ -106,6 +107,24 @@ int vabo_calibrate(const VaboImage &image, const double Start[NParams],
                    const VaboPickRing *rings, size_t nrings,
                    const VaboCalibrateOptions &options,
                    VaboCalibrateResult &result);
+
+/* The rings of calibrant at wavelength (m) that a calibration can pick:
+ * those reachable below TwoTheta = pi/2, each with its index among the
+ * calibrant's rings.  Empty when storage runs out. */
+std::vector<VaboPickRing> vabo_calibrate_rings(const VaboCalibrant &calibrant,
+                                               double wavelength);
+
+/* The points of a successful calibration as calibration tables, for the
+ * front ends' last refinement from result.Par: the rings' angles, the
+ * pixels, the weights of the final fit (0 for a clipped point) and the
+ * ring index of each point.  false when storage runs out (the tables are
+ * then empty). */
+struct VaboCalibrateTables {
+  std::vector<double> angle, i1, i2, weight;
+  std::vector<int> ring;
+};
+bool vabo_calibrate_tables(const VaboCalibrateResult &result,
+                           VaboCalibrateTables &tables);
 
 /* One line for a VaboCalibrateStatus (a static text). */
 const char *vabo_calibrate_status_text(int status);

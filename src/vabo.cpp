@@ -833,16 +833,8 @@ int calibrate_image(const Settings &settings, RunState &run)
     return kStatusFailed;
   }
   const double wavelength = ring_wavelength(settings, run);
-  std::vector<VaboPickRing> rings;
-  for (size_t k = 0; k < run.calibrant.rings.size(); k++) {
-    const double tth =
-        vabo_ring_two_theta(wavelength, run.calibrant.rings[k].d);
-    if (!(tth < M_PI / 2)) break;
-    VaboPickRing ring;
-    ring.two_theta = tth;
-    ring.index = static_cast<int>(k);
-    rings.push_back(ring);
-  }
+  const std::vector<VaboPickRing> rings =
+      vabo_calibrate_rings(run.calibrant, wavelength);
   VaboCalibrateOptions options;
   std::copy(run.ParMode.begin(), run.ParMode.end(), options.modes);
   options.maxiter = settings.maxiter;
@@ -860,27 +852,24 @@ int calibrate_image(const Settings &settings, RunState &run)
     return status == VaboCalibrateNoMemory ? kStatusFailed
                                            : VaboStatusRefineFailed;
   }
+  VaboCalibrateTables tables;
   const size_t n = result.points.size();
-  if (!allocate_calibration_tables(run, n)) {
+  if (!vabo_calibrate_tables(result, tables) ||
+      !allocate_calibration_tables(run, n)) {
     report_no_memory("calibration tables");
     return kStatusFailed;
   }
   run.ndata = n;
+  std::copy(tables.angle.begin(), tables.angle.end(), run.TwoTheta.begin());
+  std::copy(tables.i1.begin(), tables.i1.end(), run.Coord1.begin());
+  std::copy(tables.i2.begin(), tables.i2.end(), run.Coord2.begin());
+  std::copy(tables.weight.begin(), tables.weight.end(), run.Weight.begin());
   run.rings.calibrant = run.calibrant.name;
   run.rings.wavelength = wavelength;
   run.rings.spacing.clear();
   for (const VaboRing &r : run.calibrant.rings)
     run.rings.spacing.push_back(r.d);
-  run.rings.ring.resize(n);
-  const bool clipped = result.run.weight.size() == n;
-  for (size_t i = 0; i < n; i++) {
-    const VaboPickPoint &p = result.points[i];
-    run.TwoTheta[i] = p.two_theta;
-    run.Coord1[i] = p.i1;
-    run.Coord2[i] = p.i2;
-    run.Weight[i] = clipped ? result.run.weight[i] : p.weight;
-    run.rings.ring[i] = p.ring;
-  }
+  run.rings.ring.swap(tables.ring);
   run.has_rings = true;
   run.image_start.assign(run.ParStart.begin(), run.ParStart.end());
   std::copy(result.Par, result.Par + NParams, run.ParStart.begin());
