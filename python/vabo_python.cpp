@@ -7,8 +7,8 @@
  * position where reading stopped) and the translator that raises it from
  * ExpressionFailure, then lets each part define its functions.  The parts:
  * vabo_python_numbers.cpp, vabo_python_refine.cpp,
- * vabo_python_calibrant.cpp, vabo_python_peers.cpp and
- * vabo_python_image.cpp.
+ * vabo_python_calibrant.cpp, vabo_python_peers.cpp,
+ * vabo_python_image.cpp and vabo_python_calibrate.cpp.
  */
 #include "vabo_python.h"
 
@@ -70,6 +70,8 @@ read_poni(path)                  a PONI file's start values
 read_fit2d(path)                 a Fit2D geometry file's start values
 from_fit2d(...), to_fit2d(v)     Fit2D's geometry to and from vabo's
 read_image(source, mask=None)    a detector image -> (pixels, invalid)
+pick(image, calibrant, ...)      the points of the rings on an image
+calibrate(image, calibrant, ...) from an image to a Result
 
 The libraries are single-threaded: calls from several Python threads run
 one after the other (a lock), with the GIL released while they wait and
@@ -132,4 +134,5 @@ PYBIND11_MODULE(vabo, m)
   bind_calibrant(m);
   bind_peers(m);
   bind_image(m);
+  bind_calibrate(m);
 }

@@ -21,8 +21,11 @@
 #ifndef VABO_PYTHON_H
 #define VABO_PYTHON_H
 
+#include "vabo_base.h"
+
 #include <pybind11/pybind11.h>
 
+#include <array>
 #include <cstddef>
 #include <mutex>
 #include <optional>
@@ -69,11 +72,22 @@ double read_expression(const std::string &text, const std::string &context);
 double number_or_expression(py::handle value, const std::string &what);
 
 /* Define the functions and classes of each part in module m. */
+/* The conversions of refine's arguments (vabo_python_refine.cpp), which
+ * calibrate shares: the eight start values (numbers or expressions), the
+ * modes of refine and keep (*wavelength: refine names the wavelength), and
+ * the start values a Result reports. */
+std::array<double, NParams> refine_start_values(py::handle start);
+std::array<int, NParams>
+refine_parameter_modes(py::handle refine, py::handle keep, bool *wavelength);
+void result_set_start(py::handle result,
+                      const std::array<double, NParams> &start);
+
 void bind_numbers(py::module_ &m);
 void bind_refine(py::module_ &m);
 void bind_calibrant(py::module_ &m);
 void bind_peers(py::module_ &m);
 void bind_image(py::module_ &m);
+void bind_calibrate(py::module_ &m);
 
 } // namespace vabo_python
 

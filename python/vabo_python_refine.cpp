@@ -891,6 +891,23 @@ beam and poni; None where the program writes null.
 
 } // namespace
 
+std::array<double, NParams> refine_start_values(py::handle start)
+{
+  return start_values(start);
+}
+
+std::array<int, NParams>
+refine_parameter_modes(py::handle refine, py::handle keep, bool *wavelength)
+{
+  return parameter_modes(refine, keep, wavelength);
+}
+
+void result_set_start(py::handle result,
+                      const std::array<double, NParams> &start)
+{
+  py::cast<Result &>(result).record.start = start;
+}
+
 void bind_refine(py::module_ &m)
 {
   py::class_<Result>(m, "Result", kResultDoc)
