@@ -11,9 +11,12 @@ hundredth of the intensity) and Poisson noise from a seeded generator.
 From each of --starts starts off by up to 6 pixels in the centre, 2 % in
 the distance and 0.01 rad in rot1 and rot2 (uniform, seeded):
 
-- vabo: the driver bench/calibrate_image (read the raw image, pick, refine,
-  every round; timed as a whole by the driver) with the default modes
-  (cen1 cen2 dis rot1 rot2).
+- vabo: the program, as a user runs it: `vabo image=image.edf
+  mask=mask.edf calibrant=<pyFAI's d-spacings as a file> wavelength=...
+  json=...` with the eight start values and the default modes (cen1 cen2
+  dis rot1 rot2); the whole process is timed (start, reading the image,
+  picking, refining, every round, writing the result), with its processor
+  time and peak memory from os.wait4.
 - pyFAI, as its careful users run it: SingleGeometry.extract_cp with the
   three innermost rings from the start geometry, GeometryRefinement.refine2
   with rot3 and the wavelength fixed (the same five parameters), then
@@ -29,9 +32,10 @@ never asserted: wall and processor time (the latter tells more on a shared
 machine, whose load the summary prints), vabo's reading of the image apart,
 and vabo's peak resident memory over the image's float32 size.
 
-usage: /usr/bin/python3 bench/calibrate.py --driver BUILD/bench/calibrate_image
+usage: /usr/bin/python3 bench/calibrate.py --vabo BUILD/vabo
 """
 import argparse
+import json
 import os
 import subprocess
 import sys
@@ -41,7 +45,7 @@ import time
 
 def parse(argv):
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    p.add_argument("--driver", required=True, help="bench/calibrate_image")
+    p.add_argument("--vabo", required=True, help="the program")
     p.add_argument("--starts", type=int, default=10, help="starts per image")
     p.add_argument("--seed", type=int, default=7, help="random seed")
     p.add_argument("--no-pyfai", action="store_true", help="vabo only")
@@ -98,7 +102,7 @@ def make_case(np, det_name, cal_name, rng):
         mask[det.mask.astype(bool)] = 1
         counts[mask.astype(bool)] = -1
     rings = [t for t in cal.get_2th() if t is not None and t < tth.max()]
-    return par, counts, mask, np.array(rings), tth, ai
+    return par, counts, mask, np.array(rings), tth, ai, cal
 
 
 def displacement(np, tth_true, tth_est, rings, mask):
@@ -121,30 +125,36 @@ def vabo_tth(par, shape, det):
     return g.twoThetaArray(shape)
 
 
-def run_vabo(args, tmp, counts, mask, rings, start):
-    image = os.path.join(tmp, "image.f32")
-    maskf = os.path.join(tmp, "mask.u8")
-    ringf = os.path.join(tmp, "rings.txt")
-    counts.tofile(image)
-    mask.tofile(maskf)
-    with open(ringf, "w") as f:
-        f.write("\n".join("%.17g" % t for t in rings) + "\n")
-    cmd = [args.driver, image, str(counts.shape[0]), str(counts.shape[1]),
-           maskf, ringf] + ["%.17g" % v for v in start]
-    out = subprocess.run(cmd, capture_output=True, text=True).stdout
-    res = {"ok": False, "seconds": None, "rss": None, "par": None}
-    for line in out.splitlines():
-        w = line.split()
-        if w[0] == "status":
-            res["ok"] = w[1] == "0"
-            res["status"] = line
-        elif w[0] == "par":
-            res["par"] = [float(v) for v in w[1:]]
-        elif w[0] == "seconds":
-            res["seconds"] = float(w[1])
-            res["cpu"] = float(w[3])
-            res["read_cpu"] = float(w[5])
-            res["rss"] = int(w[7]) * 1024
+def run_vabo(args, tmp, counts, mask, cal, start):
+    """Runs the program on the image; its result and figures."""
+    import fabio
+    image = os.path.join(tmp, "image.edf")
+    maskf = os.path.join(tmp, "mask.edf")
+    dfile = os.path.join(tmp, "calibrant.D")
+    result = os.path.join(tmp, "result.json")
+    fabio.edfimage.EdfImage(data=counts).write(image)
+    fabio.edfimage.EdfImage(data=mask).write(maskf)
+    with open(dfile, "w") as f:
+        f.write("\n".join("%r" % d for d in cal.dSpacing) + "\n")
+    if os.path.exists(result):
+        os.remove(result)
+    cmd = [args.vabo, "image=" + image, "mask=" + maskf,
+           "calibrant=" + dfile, "wavelength=%r" % cal.wavelength,
+           "json=" + result] + ["%r" % v for v in start]
+    # timed_run (bench/timed_run.c) forks the program from a small process,
+    # so that its peak memory is its own, not this interpreter's.
+    out = subprocess.run([args.timed_run, os.path.join(tmp, "stdout")] + cmd,
+                         capture_output=True, text=True).stdout.split()
+    seconds, rss, code, cpu = float(out[0]), int(out[1]), int(out[2]), \
+        float(out[3])
+    res = {"ok": code == 0, "seconds": seconds, "cpu": cpu, "rss": rss,
+           "par": None}
+    if res["ok"]:
+        with open(result) as f:
+            parameters = json.load(f)["parameters"]
+        res["par"] = [parameters[n]["value"] for n in
+                      ("pix1", "pix2", "cen1", "cen2", "dis", "rot1", "rot2",
+                       "rot3")]
     return res
 
 
@@ -183,17 +193,21 @@ def run_pyfai(counts, mask, start, cal_name, det):
 
 def main(argv=None):
     args = parse(sys.argv[1:] if argv is None else argv)
-    if not os.access(args.driver, os.X_OK):
-        print("calibrate.py: no driver at %s" % args.driver, file=sys.stderr)
+    if not os.access(args.vabo, os.X_OK):
+        print("calibrate.py: no program at %s" % args.vabo, file=sys.stderr)
         return 1
     import numpy as np
     rng = np.random.default_rng(args.seed)
     rows = []
     with tempfile.TemporaryDirectory() as tmp:
+        args.timed_run = os.path.join(tmp, "timed_run")
+        subprocess.run(["cc", "-O2", "-o", args.timed_run,
+                        os.path.join(os.path.dirname(os.path.abspath(
+                            __file__)), "timed_run.c")], check=True)
         for det_name in args.detectors.split(","):
             det = make_detector(det_name)
             for cal_name in args.calibrants.split(","):
-                par, counts, mask, rings, tth, ai = make_case(
+                par, counts, mask, rings, tth, ai, cal = make_case(
                     np, det_name, cal_name, rng)
                 for k in range(args.starts):
                     off = rng.uniform(-1, 1, 5)
@@ -211,7 +225,7 @@ def main(argv=None):
                         if who == "pyfai" and args.no_pyfai:
                             continue
                         if who == "vabo":
-                            res = run_vabo(args, tmp, counts, mask, rings,
+                            res = run_vabo(args, tmp, counts, mask, cal,
                                            start)
                         else:
                             res = run_pyfai(counts, mask, start, cal_name,
@@ -268,15 +282,11 @@ def summary(np, rows):
                       max(r["seconds"] for r in sel),
                       np.median([r["cpu"] for r in sel]),
                       max(r["cpu"] for r in sel)))
-            if who == "vabo":
-                print("       %-9s of which reading the image: processor "
-                      "median %.3f s" % (det, np.median(
-                          [r["read_cpu"] for r in sel])))
         if who == "vabo":
             ratio = [r["rss"] / row["bytes"] for r, row in
                      zip(res, [x for x in rows if who in x]) if r["rss"]]
-            print("       peak memory %.2f x the image's float32 size"
-                  % max(ratio))
+            print("       peak memory of the whole process %.2f x the "
+                  "image's float32 size" % max(ratio))
     print("load average during the run: %.1f (%d processors)"
           % (os.getloadavg()[0], os.cpu_count()))
     print("targets (vabo): median max displacement <= 0.05 px; >= 9 of 10 "

@@ -30,7 +30,7 @@ start=(75_um 75_um 1000 1000 20_cm 0 0 0)
 # Runs a command under timed_run; sets t (s), rss (bytes) and out (file).
 measure() {
   out=$tmp/out
-  read -r t rss code < <("$tmp/timed_run" "$out" "$@")
+  read -r t rss code _ < <("$tmp/timed_run" "$out" "$@")
   if [[ $code != 0 ]]; then
     echo "scale.sh: $* ended with status $code" >&2
     exit 1

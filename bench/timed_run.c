@@ -1,8 +1,9 @@
 /*
  * timed_run.c -- runs one command for bench/scale.sh and measures it: the
- * wall time from fork to exit and the peak resident memory of the child.
- * Standard output of the command goes to the file given first, standard
- * error is discarded.  Prints "<seconds> <peak RSS in bytes> <exit status>".
+ * wall time from fork to exit, the peak resident memory and the processor
+ * time of the child.  Standard output of the command goes to the file given
+ * first, standard error is discarded.  Prints "<seconds> <peak RSS in
+ * bytes> <exit status> <processor seconds>".
  *   usage: timed_run <output file> <command> [arguments...]
  */
 #define _GNU_SOURCE
@@ -54,6 +55,10 @@ int main(int argc, char **argv)
   double elapsed = seconds_now() - start;
   int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   /* ru_maxrss is in kilobytes on Linux. */
-  printf("%.6f %ld %d\n", elapsed, usage.ru_maxrss * 1024L, code);
+  const double cpu = (double)usage.ru_utime.tv_sec +
+                     1e-6 * (double)usage.ru_utime.tv_usec +
+                     (double)usage.ru_stime.tv_sec +
+                     1e-6 * (double)usage.ru_stime.tv_usec;
+  printf("%.6f %ld %d %.6f\n", elapsed, usage.ru_maxrss * 1024L, code, cpu);
   return 0;
 }
