@@ -371,11 +371,7 @@ bool vabo_npt_parse(std::string_view text, const char *name, VaboNpt *npt,
   try {
     Reader reader(name, error);
     std::vector<VaboTextLine> lines;
-    size_t bad_line = 0;
-    if (!vabo_text_lines(text, &lines, &bad_line))
-      return bad_line > 0
-                 ? reader.fail(bad_line, "a control byte: not a text file")
-                 : reader.fail(0, "out of memory");
+    if (!vabo_text_reader_lines(text, name, false, &lines, error)) return false;
     for (const VaboTextLine &l : lines)
       if (!reader.line(l)) return false;
     if (!reader.finish(lines.empty() ? 0 : lines.back().number)) return false;

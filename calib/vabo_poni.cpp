@@ -314,12 +314,7 @@ bool vabo_poni_parse(std::string_view text, const char *name, VaboPoni *poni,
   try {
     Reader reader(name, error);
     std::vector<VaboTextLine> lines;
-    size_t bad_line = 0;
-    if (!vabo_text_lines(text, &lines, &bad_line))
-      return bad_line > 0
-                 ? reader.fail(bad_line, "a control byte: not a text file")
-                 : reader.fail(0, "out of memory");
-    if (lines.empty()) return reader.fail(0, "the file is empty");
+    if (!vabo_text_reader_lines(text, name, true, &lines, error)) return false;
     for (const VaboTextLine &l : lines)
       if (!reader.collect(l)) return false;
     return reader.finish(poni);

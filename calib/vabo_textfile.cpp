@@ -186,3 +186,22 @@ std::string vabo_text_error(const char *name, size_t line,
     return std::string();
   }
 }
+
+bool vabo_text_reader_lines(std::string_view text, const char *name,
+                            bool empty_is_error,
+                            std::vector<VaboTextLine> *lines,
+                            std::string *error)
+{
+  size_t bad_line = 0;
+  if (!vabo_text_lines(text, lines, &bad_line)) {
+    *error = vabo_text_error(name, bad_line,
+                             bad_line > 0 ? "a control byte: not a text file"
+                                          : "out of memory");
+    return false;
+  }
+  if (empty_is_error && lines->empty()) {
+    *error = vabo_text_error(name, 0, "the file is empty");
+    return false;
+  }
+  return true;
+}

@@ -46,6 +46,16 @@ bool vabo_text_read_file(const char *path, std::string *content,
 bool vabo_text_lines(std::string_view text, std::vector<VaboTextLine> *lines,
                      size_t *bad_line);
 
+/* The lines of a file's text for a reader: vabo_text_lines, with its
+ * failures as the readers report them -- false with *error the one line
+ * "NAME:LINE: a control byte: not a text file", "NAME: out of memory",
+ * or, when empty_is_error, "NAME: the file is empty" for a text without
+ * lines. */
+bool vabo_text_reader_lines(std::string_view text, const char *name,
+                            bool empty_is_error,
+                            std::vector<VaboTextLine> *lines,
+                            std::string *error);
+
 /* Whether line is blank or a comment (its first non-blank byte is '#'). */
 bool vabo_text_is_comment(std::string_view line);
 

@@ -22,6 +22,7 @@
 #define VABO_PYTHON_H
 
 #include "vabo_base.h"
+#include "vabo_fit2d.h"
 
 #include <pybind11/pybind11.h>
 
@@ -81,6 +82,10 @@ std::array<int, NParams>
 refine_parameter_modes(py::handle refine, py::handle keep, bool *wavelength);
 void result_set_start(py::handle result,
                       const std::array<double, NParams> &start);
+
+/* Fit2D's geometry (vabo_fit2d.h) as the dictionary pyFAI's getFit2D
+ * returns (vabo_python_peers.cpp). */
+py::dict fit2d_dict(const VaboFit2D &fit2d);
 
 void bind_numbers(py::module_ &m);
 void bind_refine(py::module_ &m);

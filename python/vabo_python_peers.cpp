@@ -28,6 +28,21 @@
 
 namespace vabo_python {
 
+/* Fit2D's geometry as the dictionary pyFAI's getFit2D returns. */
+py::dict fit2d_dict(const VaboFit2D &f)
+{
+  py::dict d;
+  d["directDist"] = f.directDist;
+  d["centerX"] = f.centerX;
+  d["centerY"] = f.centerY;
+  d["tilt"] = f.tilt;
+  d["tiltPlanRotation"] = f.tiltPlanRotation;
+  d["pixelX"] = f.pixelX;
+  d["pixelY"] = f.pixelY;
+  d["splineFile"] = py::none();
+  return d;
+}
+
 namespace {
 
 /* The file's text and the path as given; raises OSError (errno, strerror,
@@ -72,20 +87,6 @@ py::list start_list(const double *start, py::dict *d)
     (*d)[names[p]] = start[p];
   }
   return list;
-}
-
-py::dict fit2d_dict(const VaboFit2D &f)
-{
-  py::dict d;
-  d["directDist"] = f.directDist;
-  d["centerX"] = f.centerX;
-  d["centerY"] = f.centerY;
-  d["tilt"] = f.tilt;
-  d["tiltPlanRotation"] = f.tiltPlanRotation;
-  d["pixelX"] = f.pixelX;
-  d["pixelY"] = f.pixelY;
-  d["splineFile"] = py::none();
-  return d;
 }
 
 py::dict read_npt(py::handle path)

@@ -562,15 +562,7 @@ py::object result_fit2d(const Result &r)
   if (!r.record.refined ||
       !vabo_fit2d_from_parameters(r.record.value.data(), &f))
     return py::none();
-  py::dict d;
-  d["directDist"] = f.directDist;
-  d["centerX"] = f.centerX;
-  d["centerY"] = f.centerY;
-  d["tilt"] = f.tilt;
-  d["tiltPlanRotation"] = f.tiltPlanRotation;
-  d["pixelX"] = f.pixelX;
-  d["pixelY"] = f.pixelY;
-  return d;
+  return fit2d_dict(f);
 }
 
 /* The residuals per ring, or None when the points know no rings. */
