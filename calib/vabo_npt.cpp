@@ -25,8 +25,9 @@
 namespace {
 
 /* Angstrom per metre: pyFAI's d-spacings are in Angstrom.  1e10 is exact in
- * binary, so dividing by it on reading and multiplying on writing gives
- * back the number of the file. */
+ * binary, but dividing by it on reading and multiplying on writing round
+ * once each, so a d written back may differ from the file's in its last
+ * bit (1.2533302 comes back as 1.2533302000000002). */
 constexpr double kAngstromPerMetre = 1e10;
 
 /* pyFAI's word for a calibrant without a name. */
