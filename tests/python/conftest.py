@@ -7,6 +7,7 @@ reading a calibration file, the detector model written with numpy) serve
 here too.
 """
 
+import importlib
 import json
 import os
 import subprocess
@@ -34,7 +35,7 @@ def require(module):
     """Imports module; skips the test where it is missing, except in CI,
     where every check must run."""
     if os.environ.get("CI"):
-        return __import__(module)
+        return importlib.import_module(module)
     return pytest.importorskip(module)
 
 
