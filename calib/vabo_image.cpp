@@ -124,18 +124,6 @@ Format detect_format(const char *name, std::string &why)
   return Format::Unknown;
 }
 
-/* Reads a decimal frame number; false when text is not one. */
-bool parse_frame(const std::string &text, size_t &frame)
-{
-  if (text.empty() || text.size() > 18) return false;
-  frame = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    frame = frame * 10 + static_cast<size_t>(c - '0');
-  }
-  return true;
-}
-
 /* Splits the image source into file and selector (see vabo_image.h). */
 bool parse_source(const char *text, ImageSource &source, std::string &why)
 {
@@ -151,14 +139,16 @@ bool parse_source(const char *text, ImageSource &source, std::string &why)
   std::string selector = all.substr(at + 2);
   if (!selector.empty() && selector.back() == ']') {
     const size_t open = selector.rfind('[');
+    uint64_t frame = 0;
     if (open == std::string::npos ||
-        !parse_frame(selector.substr(open + 1, selector.size() - open - 2),
-                     source.frame)) {
+        !parse_count(selector.substr(open + 1, selector.size() - open - 2),
+                     frame)) {
       why = "bad frame number in '" +
             selector.substr(open == std::string::npos ? 0 : open) +
             "' (a decimal number in brackets)";
       return false;
     }
+    source.frame = static_cast<size_t>(frame);
     source.frame_given = true;
     selector.erase(open);
   }
@@ -280,6 +270,17 @@ static void blank_controls(std::string &text)
 {
   for (char &c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+}
+
+bool parse_count(const std::string &text, uint64_t &value)
+{
+  if (text.empty() || text.size() > 18) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return true;
 }
 
 std::string quoted(const std::string &value)

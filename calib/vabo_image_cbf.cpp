@@ -67,17 +67,6 @@ std::string mime_value(const std::string &header, const char *key)
   return "";
 }
 
-bool parse_count(const std::string &text, uint64_t &value)
-{
-  if (text.empty() || text.size() > 18) return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return true;
-}
-
 /* The stored type from X-Binary-Element-Type, or false. */
 bool element_type(std::string text, PixelType &type)
 {

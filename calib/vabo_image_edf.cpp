@@ -104,18 +104,6 @@ const std::string *lookup(const EdfHeader &header, const char *key)
   return nullptr;
 }
 
-/* A whole non-negative decimal number up to 2^62, or false. */
-bool parse_count(const std::string &text, uint64_t &value)
-{
-  if (text.empty() || text.size() > 18) return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return true;
-}
-
 /* The header that starts at offset at: found, or why not (at the end of
  * the file found is false and why empty). */
 bool read_header(std::FILE *file, uint64_t at, uint64_t size, EdfHeader &header,

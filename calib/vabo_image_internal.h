@@ -67,6 +67,10 @@ constexpr size_t kMaxQuoted = 40;
  * that the message stays one line. */
 std::string quoted(const std::string &value);
 
+/* A whole non-negative decimal number of a header or a selector, up to 18
+ * digits (below 2^62), into value; false when text is not one. */
+bool parse_count(const std::string &text, uint64_t &value);
+
 /* The size of an open file in bytes, or -1 when it cannot be told. */
 int64_t file_size(const char *file);
 
