@@ -12,6 +12,8 @@
  */
 #include "vabo_calibrate.h"
 
+#include "vabo_npt.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -386,10 +388,8 @@ std::vector<VaboPickRing> vabo_calibrate_rings(const VaboCalibrant &calibrant,
   std::vector<VaboPickRing> rings;
   try {
     for (size_t k = 0; k < calibrant.rings.size(); k++) {
-      const double sine = wavelength / (2 * calibrant.rings[k].d);
-      if (!(sine > 0 && sine < 1)) break;
-      const double tth = 2 * std::asin(sine);
-      if (!(tth < M_PI / 2)) break;
+      const double tth = vabo_ring_two_theta(wavelength, calibrant.rings[k].d);
+      if (!(tth < M_PI / 2)) break; /* NaN: out of reach */
       VaboPickRing ring;
       ring.two_theta = tth;
       ring.index = static_cast<int>(k);

@@ -185,6 +185,35 @@ bool vabo_rings_match(size_t n, const double *angle,
   }
 }
 
+bool vabo_rings_refine_wavelength(const VaboRings &rings, VaboRobustRun &run,
+                                  VaboResult &result)
+{
+  try {
+    run.spacing.resize(rings.ring.size());
+    for (size_t i = 0; i < rings.ring.size(); i++)
+      run.spacing[i] = rings.spacing[size_t(rings.ring[i])];
+  } catch (const std::bad_alloc &) {
+    run.spacing.clear();
+    return false;
+  }
+  run.wavelength_start = rings.wavelength;
+  result.wavelength_refined = true;
+  result.wavelength_start = rings.wavelength;
+  return true;
+}
+
+void vabo_rings_take_wavelength(const VaboRobustRun &run, size_t n,
+                                VaboRings &rings, VaboResult &result,
+                                double *angle)
+{
+  result.wavelength = run.wavelength;
+  result.has_wavelength = true;
+  result.wavelength_deviation = run.wavelength_deviation;
+  rings.wavelength = run.wavelength;
+  for (size_t i = 0; i < n && i < run.spacing.size(); i++)
+    angle[i] = vabo_ring_two_theta(run.wavelength, run.spacing[i]);
+}
+
 std::vector<VaboRingStat>
 vabo_ring_statistics(const double *par, size_t n, const double *angle,
                      const double *i1, const double *i2, const double *weight,

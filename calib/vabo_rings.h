@@ -21,6 +21,7 @@
 #include "vabo_calibrant.h"
 #include "vabo_npt.h"
 #include "vabo_results.h"
+#include "vabo_robust.h"
 
 #include <cstddef>
 #include <string>
@@ -73,6 +74,20 @@ bool vabo_rings_from_npt(const VaboNpt &npt, const char *name,
 bool vabo_rings_match(size_t n, const double *angle,
                       const VaboCalibrant &calibrant, double wavelength,
                       VaboRings *rings, size_t *failed);
+
+/* Prepares run to refine the wavelength with the geometry: the d-spacing
+ * of each point's ring (run.spacing) and the start, rings.wavelength;
+ * result learns that the wavelength is refined.  false when storage runs
+ * out (run.spacing then empty). */
+bool vabo_rings_refine_wavelength(const VaboRings &rings, VaboRobustRun &run,
+                                  VaboResult &result);
+
+/* After such a refinement succeeded: the refined wavelength and its
+ * deviation into result (which then carries it) and rings, and each of the
+ * n points' target, its ring's angle at it, into angle[0 .. n). */
+void vabo_rings_take_wavelength(const VaboRobustRun &run, size_t n,
+                                VaboRings &rings, VaboResult &result,
+                                double *angle);
 
 /* The statistics of every ring that has points of positive weight, in
  * ring order, at the parameters par (natural order) for the n points

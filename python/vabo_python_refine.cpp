@@ -363,18 +363,9 @@ Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
     VaboRobustRun run;
     double opt[NParams], dev[NParams], stat[NStats];
     std::vector<double> targets; /* the rings' angles at a refined wavelength */
-    try {
-      if (wavelength_refined) {
-        run.spacing.resize(p.n);
-        for (size_t i = 0; i < p.n; ++i)
-          run.spacing[i] = rings.rings.spacing[size_t(rings.rings.ring[i])];
-        run.wavelength_start = rings.rings.wavelength;
-        record.wavelength_refined = true;
-        record.wavelength_start = rings.rings.wavelength;
-      }
-    } catch (const std::bad_alloc &) {
+    if (wavelength_refined &&
+        !vabo_rings_refine_wavelength(rings.rings, run, record))
       return false;
-    }
     const VaboOptimizeFailure failure = vabo_robust_optimize(
         options, run, opt, dev, stat, par.data(), mode.data(), p.n, angle, c1,
         c2, w, stop_deviation, maxiter, &record.steps);
@@ -395,13 +386,9 @@ Result refine(py::handle tth, py::handle i1, py::handle i2, py::handle start,
       result.rings = rings.rings;
       const double *target = angle;
       if (record.refined && wavelength_refined) {
-        record.has_wavelength = true;
-        record.wavelength = run.wavelength;
-        record.wavelength_deviation = run.wavelength_deviation;
-        result.rings.wavelength = run.wavelength;
         targets.resize(p.n);
-        for (size_t i = 0; i < p.n; ++i)
-          targets[i] = vabo_ring_two_theta(run.wavelength, run.spacing[i]);
+        vabo_rings_take_wavelength(run, p.n, result.rings, record,
+                                   targets.data());
         target = targets.data();
       }
       if (record.refined) {

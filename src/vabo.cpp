@@ -881,17 +881,7 @@ int calibrate_image(const Settings &settings, RunState &run)
  * no storage. */
 bool refine_wavelength(RunState &run, VaboResult &result)
 {
-  try {
-    run.robust.spacing.resize(run.ndata);
-    for (size_t i = 0; i < run.ndata; i++)
-      run.robust.spacing[i] = run.rings.spacing[size_t(run.rings.ring[i])];
-  } catch (const std::bad_alloc &) {
-    return false;
-  }
-  run.robust.wavelength_start = run.rings.wavelength;
-  result.wavelength_refined = true;
-  result.wavelength_start = run.rings.wavelength;
-  return true;
+  return vabo_rings_refine_wavelength(run.rings, run.robust, result);
 }
 
 /* After a refinement with the wavelength: the refined wavelength goes to
@@ -900,15 +890,10 @@ bool refine_wavelength(RunState &run, VaboResult &result)
 void take_refined_wavelength(Settings &settings, RunState &run,
                              VaboResult &result)
 {
-  const double wavelength = run.robust.wavelength;
-  result.wavelength = wavelength;
-  result.has_wavelength = true;
-  result.wavelength_deviation = run.robust.wavelength_deviation;
+  vabo_rings_take_wavelength(run.robust, run.ndata, run.rings, result,
+                             run.TwoTheta.data());
   settings.files.has_wavelength = true;
-  settings.files.wavelength = wavelength;
-  run.rings.wavelength = wavelength;
-  for (size_t i = 0; i < run.ndata; i++)
-    run.TwoTheta[i] = vabo_ring_two_theta(wavelength, run.robust.spacing[i]);
+  settings.files.wavelength = result.wavelength;
 }
 
 /* Adds what a run with the field's files reports to result: Fit2D's
