@@ -7,8 +7,9 @@
  * formats fill it; the picking of rings reads it and never sees a format.
  *
  * Entry points: vabo_read_image (one image of a TIFF, EDF, CBF or HDF5
- * file, the format told by the file's first bytes, never by its name) and
- * vabo_apply_mask (a mask file, non-zero where pixels are to be left out).
+ * file, the format told by the file's first bytes, never by its name),
+ * vabo_apply_mask (a mask file, non-zero where pixels are to be left out)
+ * and vabo_read_masked_image (the two at once, in less memory).
  * Implemented in vabo_image.cpp, one source per format behind it
  * (vabo_image_tiff.cpp, _edf, _cbf, _hdf5).  Nothing here prints.  One
  * thread at a time: libhdf5 (a serial build) and its error settings are
@@ -76,5 +77,14 @@ bool vabo_apply_mask(VaboImage &image, const char *source, std::string *error);
  * Returns false, image unchanged, when the shapes differ. */
 bool vabo_apply_mask_image(VaboImage &image, const VaboImage &mask,
                            const char *name, std::string *error);
+
+/* Reads the image that source names with the mask that mask names applied
+ * (a null mask: none), as vabo_read_image and then vabo_apply_mask, with
+ * their messages (the image's first when both fail).  The mask is read
+ * first and kept only as marks, so that the two images' pixel values are
+ * never held at once: the peak memory is that of the image and a byte per
+ * pixel, not of two images. */
+bool vabo_read_masked_image(const char *source, const char *mask,
+                            VaboImage &image, std::string *error);
 
 #endif

@@ -58,11 +58,17 @@ using Pixels = py::array_t<float, py::array::c_style | py::array::forcecast>;
 VaboImage image_argument(py::handle image, py::handle mask)
 {
   VaboImage out;
-  std::string path, error;
+  std::string path, mask_path, error;
   if (path_argument(image, &path)) {
-    if (!with_library(
-            [&] { return vabo_read_image(path.c_str(), out, &error); }))
+    /* A mask file is read with the image, in less memory. */
+    const bool mask_file = path_argument(mask, &mask_path);
+    if (!with_library([&] {
+          return vabo_read_masked_image(path.c_str(),
+                                        mask_file ? mask_path.c_str() : nullptr,
+                                        out, &error);
+        }))
       raise_reader_error(error);
+    if (mask_file) return out;
   } else {
     const Pixels pixels = Pixels::ensure(image);
     if (!pixels || pixels.ndim() != 2)

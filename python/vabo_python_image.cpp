@@ -90,9 +90,9 @@ py::tuple read_image(py::handle source, py::handle mask)
   VaboImage image;
   std::string error;
   const bool ok = with_library([&] {
-    return vabo_read_image(source_text.c_str(), image, &error) &&
-           (mask_text.empty() ||
-            vabo_apply_mask(image, mask_text.c_str(), &error));
+    return vabo_read_masked_image(
+        source_text.c_str(), mask_text.empty() ? nullptr : mask_text.c_str(),
+        image, &error);
   });
   if (!ok) {
     /* The readers say "FILE: cannot open: <reason>" when the system

@@ -827,8 +827,7 @@ int calibrate_image(const Settings &settings, RunState &run)
 {
   VaboImage image;
   std::string error;
-  if (!vabo_read_image(settings.image, image, &error) ||
-      (settings.mask && !vabo_apply_mask(image, settings.mask, &error))) {
+  if (!vabo_read_masked_image(settings.image, settings.mask, image, &error)) {
     fprintf(stderr, "ERROR: %s\n", error.c_str());
     return kStatusFailed;
   }

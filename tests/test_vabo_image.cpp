@@ -203,3 +203,32 @@ TEST(VaboImage, MaskOfAnotherShapeIsRefusedNamingBoth)
 }
 
 } // namespace
+
+TEST(VaboImage, MaskedReadIsTheReadThenTheMask)
+{
+  const std::string image_file = kDir + "good.edf",
+                    mask_file = kDir + "good.tif";
+  const std::string missing = kDir + "missing.tif", bad = kDir + "text.txt";
+  VaboImage apart, together;
+  std::string error;
+  ASSERT_TRUE(vabo_read_image(image_file.c_str(), apart, &error));
+  ASSERT_TRUE(vabo_apply_mask(apart, mask_file.c_str(), &error));
+  ASSERT_TRUE(vabo_read_masked_image(image_file.c_str(), mask_file.c_str(),
+                                     together, &error))
+      << error;
+  EXPECT_EQ(together.invalid, apart.invalid);
+  EXPECT_EQ(together.pixels, apart.pixels);
+  EXPECT_EQ(together.format, "EDF");
+
+  /* Whichever fails, the message is the one of the read, then the mask. */
+  std::string expected;
+  VaboImage unread;
+  vabo_read_image(bad.c_str(), unread, &expected);
+  EXPECT_FALSE(
+      vabo_read_masked_image(bad.c_str(), missing.c_str(), together, &error));
+  EXPECT_EQ(error, expected);
+  EXPECT_FALSE(vabo_read_masked_image(image_file.c_str(), missing.c_str(),
+                                      together, &error));
+  EXPECT_EQ(error, missing + ": cannot open: No such file or directory");
+  EXPECT_EQ(together.invalid, apart.invalid); /* unchanged on failure */
+}
