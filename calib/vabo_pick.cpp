@@ -43,8 +43,10 @@ constexpr size_t kMinSideSamples = 3;
  * n: pi / 2 for large n. */
 constexpr double kMedianVariance = 1.5707963267948966;
 /* Steps of the Gaussian fit: from the centroid it converges in three or
- * four. */
+ * four, to a relative change of kFitTolerance (a millionth of the width
+ * is far below the position's error). */
 constexpr int kFitSteps = 6;
+constexpr double kFitTolerance = 1e-6;
 /* The fitted width must stay within this factor of the width measured at
  * half maximum: a fit that narrows onto one noisy sample, or widens into
  * the background, would claim a precision it does not have. */
@@ -79,21 +81,31 @@ struct Model {
   }
 
   /* The pixel of the direction (two_theta, azimuth): false when the
-   * direction does not meet the detector plane in front of the sample (the
-   * line through the sample meets it behind, or not at all). */
+   * direction does not meet the detector plane in front of the sample.
+   * X = R^T n, so the direction in the detector's frame is R dir, and
+   * the pixel lies where it reaches n3 = -dis. */
   bool pixel(double two_theta, double azimuth, double *i1, double *i2) const
   {
-    const double s = std::sin(two_theta);
-    const double dir[3] = {s * std::cos(azimuth), s * std::sin(azimuth),
-                           -std::cos(two_theta)};
-    double I[2];
-    if (Vabo2Image_X3(I, dir, par) != 0) return false;
-    if (!std::isfinite(I[0]) || !std::isfinite(I[1])) return false;
-    double X[3];
-    vector(I[0], I[1], X);
-    if (!(X[0] * dir[0] + X[1] * dir[1] + X[2] * dir[2] > 0.0)) return false;
-    *i1 = I[0];
-    *i2 = I[1];
+    return pixel(std::sin(two_theta), std::cos(two_theta), azimuth, i1, i2);
+  }
+
+  /* The same with the sine and cosine of two_theta given. */
+  bool pixel(double sin_tth, double cos_tth, double azimuth, double *i1,
+             double *i2) const
+  {
+    const double dir[3] = {sin_tth * std::cos(azimuth),
+                           sin_tth * std::sin(azimuth), -cos_tth};
+    double n[3];
+    for (int j = 0; j < 3; ++j)
+      n[j] = R[j][0] * dir[0] + R[j][1] * dir[1] + R[j][2] * dir[2];
+    /* The distance along dir; positive in front of the sample. */
+    const double lambda = -par[Dis] / n[2];
+    if (!(lambda > 0.0) || !std::isfinite(lambda)) return false;
+    const double p1 = par[Cen1] + lambda * n[0] / par[Pix1];
+    const double p2 = par[Cen2] + lambda * n[1] / par[Pix2];
+    if (!std::isfinite(p1) || !std::isfinite(p2)) return false;
+    *i1 = p1;
+    *i2 = p2;
     return true;
   }
 
@@ -180,6 +192,22 @@ void sample_profile(const VaboImage &image, double p1, double p2,
       std::swap(out[j], out[j - 1]);
 }
 
+/* The samples of p (in order of position) that lie in [a, b]: the
+ * indices from begin up to, not including, end. */
+struct Span {
+  size_t begin, end;
+};
+
+Span span(const std::vector<Sample> &p, double a, double b)
+{
+  const auto from = std::partition_point(
+      p.begin(), p.end(), [a](const Sample &q) { return q.s < a; });
+  const auto to = std::partition_point(
+      from, p.end(), [b](const Sample &q) { return q.s <= b; });
+  return {static_cast<size_t>(from - p.begin()),
+          static_cast<size_t>(to - p.begin())};
+}
+
 /* The peak of one profile; false when there is none to trust. */
 struct Peak {
   double c;      /* centroid, pixels along the profile */
@@ -199,12 +227,14 @@ bool fit_gaussian(const std::vector<Sample> &p, double a, double b,
 {
   double x[3] = {height, mu, width};
   double N[3][3];
+  const Span window = span(p, a, b);
   for (int iteration = 0; iteration < kFitSteps; ++iteration) {
     double g[3] = {0, 0, 0};
     for (auto &row : N) row[0] = row[1] = row[2] = 0.0;
     size_t used = 0;
-    for (const Sample &q : p) {
-      if (q.missing || q.s < a || q.s > b) continue;
+    for (size_t k = window.begin; k < window.end; ++k) {
+      const Sample &q = p[k];
+      if (q.missing) continue;
       const double y = q.value - background(q.s);
       const double var = noise * noise + gain * std::max(0.0, y);
       if (!(var > 0.0)) return false;
@@ -212,19 +242,29 @@ bool fit_gaussian(const std::vector<Sample> &p, double a, double b,
       const double e = std::exp(-0.5 * u * u);
       const double J[3] = {e, x[0] * e * u / x[2], x[0] * e * u * u / x[2]};
       const double r = y - x[0] * e;
+      const double w = 1.0 / var;
       for (int i = 0; i < 3; ++i) {
-        g[i] += J[i] * r / var;
-        for (int j = 0; j < 3; ++j) N[i][j] += J[i] * J[j] / var;
+        const double Jw = J[i] * w;
+        g[i] += Jw * r;
+        for (int j = i; j < 3; ++j) N[i][j] += Jw * J[j];
       }
       ++used;
     }
     if (used < 4) return false;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < i; ++j) N[i][j] = N[j][i];
     double d[3];
     if (CholeskySolve(3, &N[0][0], g, d) != 0) return false;
     for (int i = 0; i < 3; ++i) x[i] += d[i];
     if (!(x[0] > 0.0) || !std::isfinite(x[1])) return false;
     if (!(x[2] > width / kFitWidthRange && x[2] < width * kFitWidthRange))
       return false; /* a spike or a slope, not the peak */
+    /* Converged: a further step would move nothing that matters, and the
+     * normal equations just formed are those at the solution. */
+    if (std::fabs(d[1]) <= kFitTolerance * x[2] &&
+        std::fabs(d[2]) <= kFitTolerance * x[2] &&
+        std::fabs(d[0]) <= kFitTolerance * x[0])
+      break;
   }
   double inverse[9];
   if (CholeskyInverse(3, &N[0][0], inverse) != 0) return false;
@@ -314,15 +354,12 @@ bool find_peak(const std::vector<Sample> &p, double lo, double hi,
   for (int round = 0; round < kCentroidRounds; ++round) {
     const double a = c - hw, b = c + hw;
     double area = 0.0, moment = 0.0;
-    size_t first = n, last = 0;
-    for (size_t k = 0; k < n; ++k) {
-      if (p[k].s < a - 1.0 || p[k].s > b + 1.0) continue;
+    const Span near = span(p, a - 1.0, b + 1.0);
+    for (size_t k = near.begin; k < near.end; ++k)
       if (p[k].missing) return false; /* a gap at the peak */
-      if (p[k].s < a || p[k].s > b) continue;
-      first = std::min(first, k);
-      last = k;
-    }
-    if (first >= last) return false;
+    const Span inside = span(p, a, b);
+    if (inside.end < inside.begin + 2) return false;
+    const size_t first = inside.begin, last = inside.end - 1;
     /* Trapezoid weights on the unevenly spaced samples. */
     auto weight = [&](size_t k) {
       const double left = k == first ? a : p[k - 1].s;
@@ -394,6 +431,7 @@ void pick_ring(const VaboImage &image, const Model &model,
   VaboPickRingCount count;
   count.ring = ring.index;
   const double tth = ring.two_theta;
+  const double st = std::sin(tth), ct = std::cos(tth);
   const double tth_prev = k > 0 ? sorted[k - 1].two_theta : -HUGE_VAL;
   const double tth_next =
       k + 1 < sorted.size() ? sorted[k + 1].two_theta : HUGE_VAL;
@@ -402,7 +440,7 @@ void pick_ring(const VaboImage &image, const Model &model,
   const double two_pi = 2.0 * kPi;
 
   double a1 = 0.0, a2 = 0.0;
-  bool have_a = model.pixel(tth, -kPi, &a1, &a2);
+  bool have_a = model.pixel(st, ct, -kPi, &a1, &a2);
   const double perimeter = 2.0 * (static_cast<double>(image.rows) +
                                   static_cast<double>(image.columns));
   double ahead = 0.0; /* arc length to the next profile, pixels */
@@ -410,7 +448,7 @@ void pick_ring(const VaboImage &image, const Model &model,
     const double az0 = -kPi + two_pi * (coarse - 1) / kCoarseSteps;
     const double az1 = -kPi + two_pi * coarse / kCoarseSteps;
     double b1 = 0.0, b2 = 0.0;
-    const bool have_b = model.pixel(tth, az1, &b1, &b2);
+    const bool have_b = model.pixel(st, ct, az1, &b1, &b2);
     /* A coarse step longer than the image's perimeter is a ring running
      * off to infinity (near 90 degrees to the detector): not followed. */
     const bool cross = have_a && have_b &&
@@ -424,7 +462,7 @@ void pick_ring(const VaboImage &image, const Model &model,
       for (; ahead < length; ahead += step) {
         const double az = az0 + (az1 - az0) * (ahead / length);
         double p1, p2;
-        if (!model.pixel(tth, az, &p1, &p2)) continue;
+        if (!model.pixel(st, ct, az, &p1, &p2)) continue;
         if (!pixel_valid(image, p1, p2)) continue;
         double d1, d2;
         if (!model.gradient(p1, p2, &d1, &d2)) continue;
