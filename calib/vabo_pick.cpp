@@ -12,8 +12,10 @@
 #include "vabo_pick.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <new>
+#include <thread>
 
 namespace {
 
@@ -499,6 +501,48 @@ void pick_ring(const VaboImage &image, const Model &model,
   result.rings.push_back(count);
 }
 
+/* Picks the rings todo (indices into sorted), ring k into parts[k], on
+ * up to VABO_PICK_THREADS threads: each takes the next ring not yet
+ * taken.  The rings share nothing but the image, which none writes, so
+ * that the parts are the same however many threads picked them.  A
+ * thread that cannot be started leaves its rings to the others.  false
+ * when storage ran out. */
+bool pick_rings(const VaboImage &image, const Model &model,
+                const std::vector<VaboPickRing> &sorted,
+                const std::vector<size_t> &todo,
+                std::vector<VaboPickResult> &parts)
+{
+  if (todo.empty()) return true;
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  auto work = [&]() noexcept {
+    try {
+      Scratch scratch;
+      scratch.samples.reserve(kMaxSamples);
+      for (size_t j; (j = next.fetch_add(1)) < todo.size();)
+        pick_ring(image, model, sorted, todo[j], scratch, parts[todo[j]]);
+    } catch (...) {
+      failed = true;
+      next = todo.size();
+    }
+  };
+  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t helpers =
+      std::min({cores, todo.size(), size_t{VABO_PICK_THREADS}}) - 1;
+  std::vector<std::thread> threads;
+  threads.reserve(helpers);
+  for (size_t t = 0; t < helpers; ++t) {
+    try {
+      threads.emplace_back(work);
+    } catch (...) {
+      break;
+    }
+  }
+  work();
+  for (std::thread &thread : threads) thread.join();
+  return !failed;
+}
+
 } // namespace
 
 bool vabo_ring_pixel(const double Par[NParams], double two_theta,
@@ -543,12 +587,19 @@ bool vabo_pick(const VaboImage &image, const double Par[NParams],
               [](const VaboPickRing &x, const VaboPickRing &y) {
                 return x.two_theta < y.two_theta;
               });
-    const Model model(Par);
-    Scratch scratch;
-    scratch.samples.reserve(kMaxSamples);
+    std::vector<size_t> todo;
     for (size_t k = 0; k < sorted.size(); ++k)
       if (sorted[k].search > 0.0 && image.rows > 0 && image.columns > 0)
-        pick_ring(image, model, sorted, k, scratch, result);
+        todo.push_back(k);
+    std::vector<VaboPickResult> parts(sorted.size());
+    if (!pick_rings(image, Model(Par), sorted, todo, parts))
+      return fail("pick: out of memory");
+    for (size_t k : todo) {
+      result.points.insert(result.points.end(), parts[k].points.begin(),
+                           parts[k].points.end());
+      result.rings.insert(result.rings.end(), parts[k].rings.begin(),
+                          parts[k].rings.end());
+    }
   } catch (const std::bad_alloc &) {
     return fail("pick: out of memory");
   }

@@ -34,6 +34,10 @@ inline constexpr double VABO_PICK_MIN_SNR = 6.0;
  * which the noise estimate does not see. */
 inline constexpr double VABO_PICK_MIN_SIGMA = 0.02;
 
+/* Rings are picked side by side on up to this many threads (no more than
+ * the processor's cores); the points are the same however many there are. */
+inline constexpr unsigned VABO_PICK_THREADS = 4;
+
 /* One ring of the calibrant.  two_theta (rad) is its scattering angle;
  * index its number in the caller's list (kept in the points); step how far
  * apart its points are taken along it.  search is
