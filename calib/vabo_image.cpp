@@ -268,14 +268,20 @@ constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
  * is not taken, nothing else changes.  Throws std::bad_alloc. */
 template <typename T> void reserve_store(std::vector<T> &store, size_t count)
 {
-  store.reserve(count);
-#ifdef MADV_HUGEPAGE
   const size_t bytes = count * sizeof(T);
-  if (bytes < kHugePageStore) return;
+  if (bytes < kHugePageStore || store.capacity() >= count) {
+    store.reserve(count);
+    return;
+  }
+  /* A huge page more than needed, never touched, so that the last huge
+   * page in the store covers its end. */
+  store.reserve(count + kHugePage / sizeof(T));
+#ifdef MADV_HUGEPAGE
   /* The whole huge pages inside the store, which are not touched yet. */
   const auto begin = reinterpret_cast<uintptr_t>(store.data());
   const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t end = (begin + bytes) & ~(kHugePage - 1);
+  const uintptr_t end =
+      (begin + store.capacity() * sizeof(T)) & ~(kHugePage - 1);
   if (end > first)
     madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
 #endif
@@ -337,7 +343,13 @@ int64_t file_size(const char *file)
 
 using namespace vabo_image_detail;
 
-bool vabo_read_image(const char *text, VaboImage &image, std::string *error)
+namespace {
+
+/* vabo_read_image, the image read into store first: a record whose
+ * vectors, empty, may bring the room for the pixels from an earlier
+ * image, which then costs no fresh memory. */
+bool read_image(const char *text, VaboImage &image, VaboImage &&store,
+                std::string *error)
 {
   std::string why;
   std::string name = text ? text : "";
@@ -347,7 +359,7 @@ bool vabo_read_image(const char *text, VaboImage &image, std::string *error)
       why = "no image named";
     else if (parse_source(text, source, why)) {
       name = source.file;
-      VaboImage read;
+      VaboImage read = std::move(store);
       bool ok = false;
       switch (detect_format(source.file.c_str(), why)) {
       case Format::Tiff: ok = read_tiff(source, read, why); break;
@@ -379,6 +391,13 @@ bool vabo_read_image(const char *text, VaboImage &image, std::string *error)
     }
   }
   return false;
+}
+
+} // namespace
+
+bool vabo_read_image(const char *text, VaboImage &image, std::string *error)
+{
+  return read_image(text, image, VaboImage{}, error);
 }
 
 namespace {
@@ -447,17 +466,19 @@ bool vabo_read_masked_image(const char *source, const char *mask,
 {
   if (!mask) return vabo_read_image(source, image, error);
   try {
-    /* The mask's values folded into its marks, its pixel values freed. */
-    VaboImage marks;
+    /* The mask's values folded into its marks; the store of its values
+     * then takes the image's. */
+    VaboImage marks, store;
     std::string mask_error;
     const bool have_marks = vabo_read_image(mask, marks, &mask_error);
     if (have_marks) {
       for (size_t i = 0; i < marks.pixels.size(); ++i)
         if (marks.pixels[i] != 0.0f) marks.invalid[i] = 1;
-      std::vector<float>().swap(marks.pixels);
+      store.pixels.swap(marks.pixels);
+      store.pixels.clear();
     }
     VaboImage read;
-    if (!vabo_read_image(source, read, error)) return false;
+    if (!read_image(source, read, std::move(store), error)) return false;
     if (!have_marks) {
       if (error) *error = std::move(mask_error);
       return false;

@@ -29,6 +29,9 @@ namespace {
  * to some tens of kilobytes; a megabyte without a closing brace is not an
  * EDF header. */
 constexpr size_t kEdfMaxHeader = size_t{1} << 20;
+/* The bytes first looked through for the end of a header: room for every
+ * header but the longest, and still a block of the heap's reused memory. */
+constexpr size_t kEdfFirstRead = size_t{64} << 10;
 
 /* The largest frame number looked for: more frames than that in one file
  * would be a scan that belongs in HDF5. */
@@ -104,13 +107,12 @@ const std::string *lookup(const EdfHeader &header, const char *key)
   return nullptr;
 }
 
-/* The header that starts at offset at: found, or why not (at the end of
- * the file found is false and why empty). */
-bool read_header(std::FILE *file, uint64_t at, uint64_t size, EdfHeader &header,
+/* The header that starts at offset at, looked for in the length bytes
+ * there: found, or why not (at the end of the file found is false and why
+ * empty). */
+bool scan_header(std::FILE *file, uint64_t at, size_t length, EdfHeader &header,
                  std::string &why)
 {
-  const size_t length =
-      static_cast<size_t>(std::min<uint64_t>(size - at, kEdfMaxHeader));
   std::string text(length, '\0');
   if (std::fseek(file, static_cast<long>(at), SEEK_SET) != 0 ||
       std::fread(text.data(), 1, length, file) != length) {
@@ -159,6 +161,23 @@ bool read_header(std::FILE *file, uint64_t at, uint64_t size, EdfHeader &header,
   }
   header.data_offset = at + data;
   return true;
+}
+
+/* The header that starts at offset at of a file of size bytes: found, or
+ * why not (at the end of the file found is false and why empty).  Most
+ * headers end within their first few kilobytes: the first kEdfFirstRead
+ * bytes are looked through, and only when the header does not end there
+ * all kEdfMaxHeader, which finds the same end (the first one). */
+bool read_header(std::FILE *file, uint64_t at, uint64_t size, EdfHeader &header,
+                 std::string &why)
+{
+  const size_t length =
+      static_cast<size_t>(std::min<uint64_t>(size - at, kEdfMaxHeader));
+  if (length > kEdfFirstRead &&
+      scan_header(file, at, kEdfFirstRead, header, why))
+    return true;
+  why.clear();
+  return scan_header(file, at, length, header, why);
 }
 
 /* The layout of one frame's data, from its header, checked. */
@@ -299,10 +318,12 @@ bool read_edf(const ImageSource &source, VaboImage &image, std::string &why)
     return false;
   }
   /* The pixels are read a block of rows at a time into a scratch buffer
-   * (or, for 4-byte types, straight into the float vector) and converted. */
+   * (or, for 4-byte types, straight into the float vector) and converted.
+   * A block small enough to come from the heap's reused memory, not from
+   * pages of its own. */
   const size_t width = pixel_size(frame.type);
   const size_t row_bytes = frame.columns * width;
-  constexpr size_t kBlockBytes = size_t{1} << 20;
+  constexpr size_t kBlockBytes = size_t{64} << 10;
   const size_t block_rows = std::max<size_t>(
       1, std::min<size_t>(frame.rows, kBlockBytes / row_bytes));
   std::vector<unsigned char> scratch;

@@ -232,3 +232,22 @@ TEST(VaboImage, MaskedReadIsTheReadThenTheMask)
   EXPECT_EQ(error, missing + ": cannot open: No such file or directory");
   EXPECT_EQ(together.invalid, apart.invalid); /* unchanged on failure */
 }
+
+TEST(VaboImage, LongEdfHeadersAreReadWhole)
+{
+  /* A header of 100 kB (a long motor list), one frame after another. */
+  vabo_test::ScratchDir dir;
+  const std::string pad = "Comment = " + std::string(100000, 'x') + " ;\n";
+  std::string frame;
+  for (const unsigned char value : {3, 5})
+    frame += "{\nByteOrder = LowByteFirst ;\nDataType = UnsignedByte ;\n"
+             "Dim_1 = 2 ;\nDim_2 = 1 ;\n" +
+             pad + "}\n" + std::string(2, static_cast<char>(value));
+  dir.write("long.edf", frame);
+  VaboImage image;
+  std::string error;
+  ASSERT_TRUE(vabo_read_image((dir.file("long.edf").string() + "::[1]").c_str(),
+                              image, &error))
+      << error;
+  EXPECT_EQ(image.pixels, (std::vector<float>{5, 5}));
+}
