@@ -15,6 +15,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <dlfcn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <type_traits>
@@ -330,6 +331,22 @@ std::string quoted(const std::string &value)
       value.size() > kMaxQuoted ? value.substr(0, kMaxQuoted) + "..." : value;
   blank_controls(text);
   return text;
+}
+
+void *load_library(const char *soname, std::string &why)
+{
+  void *library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+  if (!library) {
+    const char *reason = dlerror();
+    why = std::string("cannot load ") + soname + ": " +
+          (reason ? reason : "unknown reason");
+  }
+  return library;
+}
+
+void *symbol_address(void *library, const char *name)
+{
+  return library ? dlsym(library, name) : nullptr;
 }
 
 int64_t file_size(const char *file)

@@ -7,7 +7,8 @@
  * checks its MIME header (conversions, element type, dimensions, element
  * count, binary size) against the file, and hands libcbf a minimal CBF
  * made of that header and the compressed bytes, read from memory.  What
- * libcbf does is what it is for: the decompression.
+ * libcbf does is what it is for: the decompression.  libcbf is loaded
+ * when the first CBF file is decoded, not with the program.
  */
 #include "vabo_image_internal.h"
 
@@ -34,11 +35,48 @@ constexpr const char *kSectionStart = "--CIF-BINARY-FORMAT-SECTION--";
 /* The four bytes that open the binary data after the MIME header. */
 constexpr unsigned char kBinaryMarker[4] = {0x0c, 0x1a, 0x04, 0xd5};
 
+/* What the reader uses of libcbf, bound when the first CBF file is read. */
+// clang-format off
+#define VABO_CBF_FUNCTIONS(X) \
+  X(cbf_make_handle) X(cbf_free_handle) X(cbf_set_cbf_logfile) \
+  X(cbf_read_buffered_file) X(cbf_rewind_datablock) X(cbf_find_category) \
+  X(cbf_find_column) X(cbf_get_integerarray)
+// clang-format on
+
+struct Cbf {
+#define VABO_FUNCTION(name) decltype(&::name) name = nullptr;
+  VABO_CBF_FUNCTIONS(VABO_FUNCTION)
+#undef VABO_FUNCTION
+};
+
+/* libcbf, loaded and bound once for the process; null, with why, when it
+ * cannot be. */
+const Cbf *libcbf(std::string &why)
+{
+  static Cbf cbf;
+  static std::string failure;
+  static const bool bound = [] {
+    void *library = load_library(VABO_CBF_SONAME, failure);
+    if (!library) return false;
+#define VABO_BIND(name)                                                        \
+  if (!bind(library, #name, cbf.name)) {                                       \
+    failure = std::string(VABO_CBF_SONAME) + " has no " #name;                 \
+    return false;                                                              \
+  }
+    VABO_CBF_FUNCTIONS(VABO_BIND)
+#undef VABO_BIND
+    return true;
+  }();
+  if (!bound) why = "CBF images need libcbf: " + failure;
+  return bound ? &cbf : nullptr;
+}
+
 struct CbfHandle {
+  const Cbf &cbf;
   cbf_handle handle = nullptr;
   ~CbfHandle()
   {
-    if (handle) cbf_free_handle(handle);
+    if (handle) cbf.cbf_free_handle(handle);
   }
 };
 
@@ -274,6 +312,8 @@ bool read_cbf(const ImageSource &source, VaboImage &image, std::string &why)
   packed = {};
   minimal.insert(minimal.end(), tail.begin(), tail.end());
 
+  const Cbf *lib = libcbf(why);
+  if (!lib) return false;
   if (!allocate_image(image, rows, columns)) {
     why = "out of memory for " + shape_text(rows, columns) + " pixels";
     return false;
@@ -285,21 +325,21 @@ bool read_cbf(const ImageSource &source, VaboImage &image, std::string &why)
   if (width != 4) scratch.resize(elements * width);
   void *raw = width == 4 ? static_cast<void *>(image.pixels.data())
                          : static_cast<void *>(scratch.data());
-  CbfHandle cbf;
+  CbfHandle cbf{*lib};
   int id = 0;
   size_t read = 0;
-  if (cbf_make_handle(&cbf.handle) != 0) {
+  if (lib->cbf_make_handle(&cbf.handle) != 0) {
     why = "out of memory";
     return false;
   }
-  cbf_set_cbf_logfile(cbf.handle, nullptr);
-  if (cbf_read_buffered_file(cbf.handle, nullptr, MSG_NODIGEST, minimal.data(),
-                             minimal.size()) != 0 ||
-      cbf_rewind_datablock(cbf.handle) != 0 ||
-      cbf_find_category(cbf.handle, "array_data") != 0 ||
-      cbf_find_column(cbf.handle, "data") != 0 ||
-      cbf_get_integerarray(cbf.handle, &id, raw, width, is_signed ? 1 : 0,
-                           elements, &read) != 0 ||
+  lib->cbf_set_cbf_logfile(cbf.handle, nullptr);
+  if (lib->cbf_read_buffered_file(cbf.handle, nullptr, MSG_NODIGEST,
+                                  minimal.data(), minimal.size()) != 0 ||
+      lib->cbf_rewind_datablock(cbf.handle) != 0 ||
+      lib->cbf_find_category(cbf.handle, "array_data") != 0 ||
+      lib->cbf_find_column(cbf.handle, "data") != 0 ||
+      lib->cbf_get_integerarray(cbf.handle, &id, raw, width, is_signed ? 1 : 0,
+                                elements, &read) != 0 ||
       read != elements) {
     why = "corrupt CBF data: the byte-offset stream does not decode to " +
           shape_text(rows, columns) + " pixels";

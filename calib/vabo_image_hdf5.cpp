@@ -7,7 +7,8 @@
  * the caller's setting put back after), so that errors come back as
  * values; the innermost message of its error stack joins the reason.  A
  * dataset compressed by a filter that neither libhdf5 nor an HDF5 plugin
- * provides is refused with the filter's number and name.
+ * provides is refused with the filter's number and name.  libhdf5 is
+ * loaded when the first HDF5 file is read, not with the program.
  */
 #include "vabo_image_internal.h"
 
@@ -18,6 +19,85 @@
 #include <vector>
 
 namespace vabo_image_detail {
+
+namespace {
+
+/* What the reader uses of libhdf5, bound when the first HDF5 file is read:
+ * the functions, and the variables behind its type and class identifiers
+ * (H5T_NATIVE_FLOAT ...), which H5open sets. */
+// clang-format off
+#define VABO_HDF5_FUNCTIONS(X) \
+  X(H5open) X(H5get_libversion) X(H5Dclose) X(H5Dget_create_plist) \
+  X(H5Dget_offset) X(H5Dget_space) X(H5Dget_storage_size) X(H5Dget_type) \
+  X(H5Dopen2) X(H5Dread) X(H5Eclear2) X(H5Eget_auto2) X(H5Eset_auto2) \
+  X(H5Ewalk2) X(H5Fclose) X(H5Fget_filesize) X(H5Fopen) X(H5Iget_file_id) \
+  X(H5Iget_type) X(H5Oclose) X(H5Oopen) X(H5Pclose) X(H5Pcreate) \
+  X(H5Pget_filter2) X(H5Pget_layout) X(H5Pget_nfilters) \
+  X(H5Pset_fclose_degree) X(H5Sclose) X(H5Screate_simple) \
+  X(H5Sget_simple_extent_dims) X(H5Sget_simple_extent_ndims) \
+  X(H5Sselect_hyperslab) X(H5Tclose) X(H5Tget_class) X(H5Tget_sign) \
+  X(H5Tget_size) X(H5Zfilter_avail)
+#define VABO_HDF5_VARIABLES(X) \
+  X(H5T_NATIVE_UINT8_g) X(H5T_NATIVE_INT8_g) X(H5T_NATIVE_UINT16_g) \
+  X(H5T_NATIVE_INT16_g) X(H5T_NATIVE_UINT32_g) X(H5T_NATIVE_INT32_g) \
+  X(H5T_NATIVE_UINT64_g) X(H5T_NATIVE_INT64_g) X(H5T_NATIVE_FLOAT_g) \
+  X(H5T_NATIVE_DOUBLE_g) X(H5P_CLS_FILE_ACCESS_ID_g)
+// clang-format on
+
+/* H5F_ACC_RDONLY without the version check that its macro makes: the
+ * loading checks the version once. */
+constexpr unsigned kReadOnly = 0x0000u;
+
+struct Hdf5 {
+#define VABO_FUNCTION(name) decltype(&::name) name = nullptr;
+#define VABO_VARIABLE(name) const hid_t *name = nullptr;
+  VABO_HDF5_FUNCTIONS(VABO_FUNCTION)
+  VABO_HDF5_VARIABLES(VABO_VARIABLE)
+#undef VABO_FUNCTION
+#undef VABO_VARIABLE
+};
+
+/* libhdf5, loaded and bound once for the process; null, with why, when it
+ * cannot be. */
+const Hdf5 *libhdf5(std::string &why)
+{
+  static Hdf5 h5;
+  static std::string failure;
+  static const bool bound = [] {
+    void *library = load_library(VABO_HDF5_SONAME, failure);
+    if (!library) return false;
+    const char *missing = nullptr;
+#define VABO_BIND(name)                                                        \
+  if (!missing && !bind(library, #name, h5.name)) missing = #name;
+    VABO_HDF5_FUNCTIONS(VABO_BIND)
+    VABO_HDF5_VARIABLES(VABO_BIND)
+#undef VABO_BIND
+    if (missing) {
+      failure = std::string(VABO_HDF5_SONAME) + " has no " + missing;
+      return false;
+    }
+    /* The check that H5F_ACC_RDONLY would make, as a failure rather
+     * than libhdf5's abort. */
+    unsigned major = 0, minor = 0, release = 0;
+    if (h5.H5get_libversion(&major, &minor, &release) < 0 ||
+        major != H5_VERS_MAJOR || minor != H5_VERS_MINOR) {
+      failure = std::string(VABO_HDF5_SONAME) + " is libhdf5 " +
+                std::to_string(major) + "." + std::to_string(minor) +
+                ", vabo was built for " + std::to_string(H5_VERS_MAJOR) + "." +
+                std::to_string(H5_VERS_MINOR);
+      return false;
+    }
+    if (h5.H5open() < 0) {
+      failure = "libhdf5 does not start";
+      return false;
+    }
+    return true;
+  }();
+  if (!bound) why = "HDF5 images need libhdf5: " + failure;
+  return bound ? &h5 : nullptr;
+}
+
+} // namespace
 
 namespace {
 
@@ -44,20 +124,21 @@ private:
  * the caller's setting restored after. */
 class QuietErrors {
 public:
-  QuietErrors()
+  explicit QuietErrors(const Hdf5 &library) : h5(library)
   {
-    H5Eget_auto2(H5E_DEFAULT, &function_, &data_);
-    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    h5.H5Eget_auto2(H5E_DEFAULT, &function_, &data_);
+    h5.H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
   }
   QuietErrors(const QuietErrors &) = delete;
   QuietErrors &operator=(const QuietErrors &) = delete;
   ~QuietErrors()
   {
-    H5Eclear2(H5E_DEFAULT);
-    H5Eset_auto2(H5E_DEFAULT, function_, data_);
+    h5.H5Eclear2(H5E_DEFAULT);
+    h5.H5Eset_auto2(H5E_DEFAULT, function_, data_);
   }
 
 private:
+  const Hdf5 &h5;
   H5E_auto2_t function_ = nullptr;
   void *data_ = nullptr;
 };
@@ -75,27 +156,27 @@ herr_t innermost_message(unsigned n, const H5E_error2_t *entry, void *data)
 
 /* The innermost message on libhdf5's error stack, as " (HDF5: ...)", or
  * an empty text. */
-std::string hdf5_detail()
+std::string hdf5_detail(const Hdf5 &h5)
 {
   std::string message;
-  H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, innermost_message, &message);
-  H5Eclear2(H5E_DEFAULT);
+  h5.H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, innermost_message, &message);
+  h5.H5Eclear2(H5E_DEFAULT);
   return message.empty() ? "" : " (HDF5: " + message + ")";
 }
 
 /* The stored type and libhdf5's native memory type of a dataset. */
-bool dataset_type(hid_t dataset, PixelType &type, hid_t &memory,
+bool dataset_type(const Hdf5 &h5, hid_t dataset, PixelType &type, hid_t &memory,
                   std::string &why)
 {
-  Hid stored(H5Dget_type(dataset), H5Tclose);
+  Hid stored(h5.H5Dget_type(dataset), h5.H5Tclose);
   if (!stored.ok()) {
     why = "dataset without a type";
     return false;
   }
-  const H5T_class_t kind = H5Tget_class(stored.get());
-  const size_t size = H5Tget_size(stored.get());
+  const H5T_class_t kind = h5.H5Tget_class(stored.get());
+  const size_t size = h5.H5Tget_size(stored.get());
   if (kind == H5T_INTEGER) {
-    const bool is_signed = H5Tget_sign(stored.get()) == H5T_SGN_2;
+    const bool is_signed = h5.H5Tget_sign(stored.get()) == H5T_SGN_2;
     switch (size) {
     case 1: type = is_signed ? PixelType::I8 : PixelType::U8; break;
     case 2: type = is_signed ? PixelType::I16 : PixelType::U16; break;
@@ -113,38 +194,38 @@ bool dataset_type(hid_t dataset, PixelType &type, hid_t &memory,
     return false;
   }
   switch (type) {
-  case PixelType::U8: memory = H5T_NATIVE_UINT8; break;
-  case PixelType::I8: memory = H5T_NATIVE_INT8; break;
-  case PixelType::U16: memory = H5T_NATIVE_UINT16; break;
-  case PixelType::I16: memory = H5T_NATIVE_INT16; break;
-  case PixelType::U32: memory = H5T_NATIVE_UINT32; break;
-  case PixelType::I32: memory = H5T_NATIVE_INT32; break;
-  case PixelType::U64: memory = H5T_NATIVE_UINT64; break;
-  case PixelType::I64: memory = H5T_NATIVE_INT64; break;
-  case PixelType::F32: memory = H5T_NATIVE_FLOAT; break;
-  case PixelType::F64: memory = H5T_NATIVE_DOUBLE; break;
+  case PixelType::U8: memory = *h5.H5T_NATIVE_UINT8_g; break;
+  case PixelType::I8: memory = *h5.H5T_NATIVE_INT8_g; break;
+  case PixelType::U16: memory = *h5.H5T_NATIVE_UINT16_g; break;
+  case PixelType::I16: memory = *h5.H5T_NATIVE_INT16_g; break;
+  case PixelType::U32: memory = *h5.H5T_NATIVE_UINT32_g; break;
+  case PixelType::I32: memory = *h5.H5T_NATIVE_INT32_g; break;
+  case PixelType::U64: memory = *h5.H5T_NATIVE_UINT64_g; break;
+  case PixelType::I64: memory = *h5.H5T_NATIVE_INT64_g; break;
+  case PixelType::F32: memory = *h5.H5T_NATIVE_FLOAT_g; break;
+  case PixelType::F64: memory = *h5.H5T_NATIVE_DOUBLE_g; break;
   }
   return true;
 }
 
 /* Whether every filter of the dataset can be applied; else why not, with
  * the filter's number and name. */
-bool filters_available(hid_t dataset, std::string &why)
+bool filters_available(const Hdf5 &h5, hid_t dataset, std::string &why)
 {
-  Hid plist(H5Dget_create_plist(dataset), H5Pclose);
+  Hid plist(h5.H5Dget_create_plist(dataset), h5.H5Pclose);
   if (!plist.ok()) return true;
-  const int count = H5Pget_nfilters(plist.get());
+  const int count = h5.H5Pget_nfilters(plist.get());
   for (int k = 0; k < count; ++k) {
     unsigned flags = 0, config = 0;
     unsigned values[16];
     size_t nvalues = 16;
     char name[128] = "";
     const H5Z_filter_t filter =
-        H5Pget_filter2(plist.get(), static_cast<unsigned>(k), &flags, &nvalues,
-                       values, sizeof name, name, &config);
+        h5.H5Pget_filter2(plist.get(), static_cast<unsigned>(k), &flags,
+                          &nvalues, values, sizeof name, name, &config);
     if (filter < 0) continue;
     name[sizeof name - 1] = '\0';
-    if (H5Zfilter_avail(filter) <= 0) {
+    if (h5.H5Zfilter_avail(filter) <= 0) {
       why = "dataset compressed by HDF5 filter " + std::to_string(filter) +
             (name[0] ? " (" + std::string(name) + ")" : std::string()) +
             ", which neither libhdf5 nor an HDF5 plugin here provides"
@@ -164,43 +245,47 @@ bool read_hdf5(const ImageSource &source, VaboImage &image, std::string &why)
           "::/path/to/dataset";
     return false;
   }
-  QuietErrors quiet;
-  Hid access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+  const Hdf5 *library = libhdf5(why);
+  if (!library) return false;
+  const Hdf5 &h5 = *library;
+  QuietErrors quiet(h5);
+  Hid access(h5.H5Pcreate(*h5.H5P_CLS_FILE_ACCESS_ID_g), h5.H5Pclose);
   if (!access.ok() ||
-      H5Pset_fclose_degree(access.get(), H5F_CLOSE_STRONG) < 0) {
+      h5.H5Pset_fclose_degree(access.get(), H5F_CLOSE_STRONG) < 0) {
     why = "cannot open";
     return false;
   }
-  Hid file(H5Fopen(source.file.c_str(), H5F_ACC_RDONLY, access.get()),
-           H5Fclose);
+  Hid file(h5.H5Fopen(source.file.c_str(), kReadOnly, access.get()),
+           h5.H5Fclose);
   if (!file.ok()) {
-    why = "corrupt or truncated HDF5 file" + hdf5_detail();
+    why = "corrupt or truncated HDF5 file" + hdf5_detail(h5);
     return false;
   }
   const std::string &path = source.path;
-  Hid object(H5Oopen(file.get(), path.c_str(), H5P_DEFAULT), H5Oclose);
+  Hid object(h5.H5Oopen(file.get(), path.c_str(), H5P_DEFAULT), h5.H5Oclose);
   if (!object.ok()) {
-    why = "no dataset " + path + hdf5_detail();
+    why = "no dataset " + path + hdf5_detail(h5);
     return false;
   }
-  if (H5Iget_type(object.get()) != H5I_DATASET) {
+  if (h5.H5Iget_type(object.get()) != H5I_DATASET) {
     why = path + " is not a dataset";
     return false;
   }
-  Hid dataset(H5Dopen2(file.get(), path.c_str(), H5P_DEFAULT), H5Dclose);
-  Hid space(dataset.ok() ? H5Dget_space(dataset.get()) : -1, H5Sclose);
+  Hid dataset(h5.H5Dopen2(file.get(), path.c_str(), H5P_DEFAULT), h5.H5Dclose);
+  Hid space(dataset.ok() ? h5.H5Dget_space(dataset.get()) : -1, h5.H5Sclose);
   if (!dataset.ok() || !space.ok()) {
-    why = "cannot open dataset " + path + hdf5_detail();
+    why = "cannot open dataset " + path + hdf5_detail(h5);
     return false;
   }
-  const int rank = H5Sget_simple_extent_ndims(space.get());
+  const int rank = h5.H5Sget_simple_extent_ndims(space.get());
   if (rank != 2 && rank != 3) {
     why = "dataset " + path + " has " + std::to_string(rank) +
           " dimensions; an image has 2, a stack of frames 3";
     return false;
   }
   hsize_t dims[3] = {1, 0, 0};
-  H5Sget_simple_extent_dims(space.get(), rank == 3 ? dims : dims + 1, nullptr);
+  h5.H5Sget_simple_extent_dims(space.get(), rank == 3 ? dims : dims + 1,
+                               nullptr);
   if (rank == 2 && source.frame > 0) {
     why = "dataset " + path + " is one image, it has no frame " +
           std::to_string(source.frame);
@@ -218,11 +303,11 @@ bool read_hdf5(const ImageSource &source, VaboImage &image, std::string &why)
   }
   PixelType type;
   hid_t memory_type;
-  if (!dataset_type(dataset.get(), type, memory_type, why)) {
+  if (!dataset_type(h5, dataset.get(), type, memory_type, why)) {
     why = "dataset " + path + ": " + why;
     return false;
   }
-  if (!filters_available(dataset.get(), why)) {
+  if (!filters_available(h5, dataset.get(), why)) {
     why = path + ": " + why;
     return false;
   }
@@ -234,13 +319,13 @@ bool read_hdf5(const ImageSource &source, VaboImage &image, std::string &why)
    * data lies in other datasets or in the object header. */
   const size_t width = pixel_size(type);
   const uint64_t frame_bytes = uint64_t{dims[1]} * dims[2] * width;
-  const uint64_t stored = H5Dget_storage_size(dataset.get());
-  Hid create(H5Dget_create_plist(dataset.get()), H5Pclose);
+  const uint64_t stored = h5.H5Dget_storage_size(dataset.get());
+  Hid create(h5.H5Dget_create_plist(dataset.get()), h5.H5Pclose);
   const H5D_layout_t layout =
-      create.ok() ? H5Pget_layout(create.get()) : H5D_LAYOUT_ERROR;
-  Hid holder(H5Iget_file_id(dataset.get()), H5Fclose);
+      create.ok() ? h5.H5Pget_layout(create.get()) : H5D_LAYOUT_ERROR;
+  Hid holder(h5.H5Iget_file_id(dataset.get()), h5.H5Fclose);
   hsize_t holder_bytes = 0;
-  if (!holder.ok() || H5Fget_filesize(holder.get(), &holder_bytes) < 0) {
+  if (!holder.ok() || h5.H5Fget_filesize(holder.get(), &holder_bytes) < 0) {
     why = "cannot tell the size of the file of dataset " + path;
     return false;
   }
@@ -257,7 +342,7 @@ bool read_hdf5(const ImageSource &source, VaboImage &image, std::string &why)
     return false;
   }
   if (layout == H5D_CONTIGUOUS) {
-    const haddr_t offset = H5Dget_offset(dataset.get());
+    const haddr_t offset = h5.H5Dget_offset(dataset.get());
     if (offset == HADDR_UNDEF || offset > holder_bytes ||
         holder_bytes - offset < stored) {
       why = "truncated HDF5 file: dataset " + path + " reaches beyond its end";
@@ -275,13 +360,13 @@ bool read_hdf5(const ImageSource &source, VaboImage &image, std::string &why)
   const hsize_t start[3] = {source.frame, 0, 0};
   const hsize_t count[3] = {1, dims[1], dims[2]};
   const int skip = rank == 3 ? 0 : 1;
-  Hid memory_space(H5Screate_simple(2, count + 1, nullptr), H5Sclose);
+  Hid memory_space(h5.H5Screate_simple(2, count + 1, nullptr), h5.H5Sclose);
   if (!memory_space.ok() ||
-      H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start + skip, nullptr,
-                          count + skip, nullptr) < 0 ||
-      H5Dread(dataset.get(), memory_type, memory_space.get(), space.get(),
-              H5P_DEFAULT, raw) < 0) {
-    why = "cannot read dataset " + path + hdf5_detail();
+      h5.H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start + skip, nullptr,
+                             count + skip, nullptr) < 0 ||
+      h5.H5Dread(dataset.get(), memory_type, memory_space.get(), space.get(),
+                 H5P_DEFAULT, raw) < 0) {
+    why = "cannot read dataset " + path + hdf5_detail(h5);
     return false;
   }
   convert_pixels(raw, type, false, image.pixels.size(), image.pixels.data(),

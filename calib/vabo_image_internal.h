@@ -74,6 +74,25 @@ bool parse_count(const std::string &text, uint64_t &value);
 /* The size of an open file in bytes, or -1 when it cannot be told. */
 int64_t file_size(const char *file);
 
+/* The address of the symbol name of library, or null. */
+void *symbol_address(void *library, const char *name);
+
+/* The shared library soname (libhdf5, libcbf), loaded at the first image
+ * that needs it and kept for the life of the process: a run that reads no
+ * such image never loads it, nor the tens of libraries it brings (libhdf5
+ * brings libcurl and its TLS stack).  null, with why, when it cannot be
+ * loaded. */
+void *load_library(const char *soname, std::string &why);
+
+/* Sets pointer to the address of the symbol name of library; false when
+ * the library has no such symbol. */
+template <typename Pointer>
+bool bind(void *library, const char *name, Pointer &pointer)
+{
+  pointer = reinterpret_cast<Pointer>(symbol_address(library, name));
+  return pointer != nullptr;
+}
+
 /* The readers.  Each reads the image that source names into a fresh
  * image (format set) and returns true, or returns false with the reason
  * in why (no file name; one line). */
