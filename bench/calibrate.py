@@ -29,8 +29,9 @@ the change of the true 2theta per pixel across the ring; maximum and RMS in
 pixels.  A run that ends as a failure (vabo's status 33, pyFAI's exception)
 is counted as failed, not scored.  Speed and memory figures are printed,
 never asserted: wall and processor time (the latter tells more on a shared
-machine, whose load the summary prints), vabo's reading of the image apart,
-and vabo's peak resident memory over the image's float32 size.
+machine, whose load the summary prints; vabo picks on up to four threads,
+so that its processor time exceeds its wall time), and vabo's peak
+resident memory over the image's float32 size.
 
 usage: /usr/bin/python3 bench/calibrate.py --vabo BUILD/vabo
 """
