@@ -21,6 +21,7 @@
 #include <pybind11/numpy.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -136,8 +137,10 @@ py::dict pick(py::handle image, py::handle calibrant, py::handle wavelength,
   const double lambda = wavelength_argument(wavelength);
   const std::array<double, NParams> par = refine_start_values(start);
   std::vector<VaboPickRing> rings = vabo_calibrate_rings(rings_of, lambda);
-  /* Each ring searched up to half the distance to its neighbours. */
-  for (VaboPickRing &ring : rings) ring.search = 1e9;
+  /* Each ring searched as far as the picker goes: up to half the distance
+   * to its neighbours. */
+  for (VaboPickRing &ring : rings)
+    ring.search = std::numeric_limits<double>::infinity();
   VaboPickResult result;
   std::string error;
   if (!with_library([&] {
