@@ -53,22 +53,16 @@ struct Cbf {
  * cannot be. */
 const Cbf *libcbf(std::string &why)
 {
-  static Cbf cbf;
-  static std::string failure;
-  static const bool bound = [] {
-    void *library = load_library(VABO_CBF_SONAME, failure);
-    if (!library) return false;
+  auto bind_all = [](void *library, Cbf &cbf) -> const char * {
 #define VABO_BIND(name)                                                        \
-  if (!bind(library, #name, cbf.name)) {                                       \
-    failure = std::string(VABO_CBF_SONAME) + " has no " #name;                 \
-    return false;                                                              \
-  }
+  if (!bind(library, #name, cbf.name)) return #name;
     VABO_CBF_FUNCTIONS(VABO_BIND)
 #undef VABO_BIND
-    return true;
-  }();
-  if (!bound) why = "CBF images need libcbf: " + failure;
-  return bound ? &cbf : nullptr;
+    return nullptr;
+  };
+  return library_table<Cbf>(VABO_CBF_SONAME, "CBF images need libcbf: ", why,
+                            bind_all,
+                            [](const Cbf &, std::string &) { return true; });
 }
 
 struct CbfHandle {

@@ -61,23 +61,17 @@ struct Hdf5 {
  * cannot be. */
 const Hdf5 *libhdf5(std::string &why)
 {
-  static Hdf5 h5;
-  static std::string failure;
-  static const bool bound = [] {
-    void *library = load_library(VABO_HDF5_SONAME, failure);
-    if (!library) return false;
-    const char *missing = nullptr;
+  auto bind_all = [](void *library, Hdf5 &h5) -> const char * {
 #define VABO_BIND(name)                                                        \
-  if (!missing && !bind(library, #name, h5.name)) missing = #name;
+  if (!bind(library, #name, h5.name)) return #name;
     VABO_HDF5_FUNCTIONS(VABO_BIND)
     VABO_HDF5_VARIABLES(VABO_BIND)
 #undef VABO_BIND
-    if (missing) {
-      failure = std::string(VABO_HDF5_SONAME) + " has no " + missing;
-      return false;
-    }
-    /* The check that H5F_ACC_RDONLY would make, as a failure rather
-     * than libhdf5's abort. */
+    return nullptr;
+  };
+  auto start = [](const Hdf5 &h5, std::string &failure) {
+    /* The check that H5F_ACC_RDONLY would make, as a failure rather than
+     * libhdf5's abort. */
     unsigned major = 0, minor = 0, release = 0;
     if (h5.H5get_libversion(&major, &minor, &release) < 0 ||
         major != H5_VERS_MAJOR || minor != H5_VERS_MINOR) {
@@ -92,9 +86,9 @@ const Hdf5 *libhdf5(std::string &why)
       return false;
     }
     return true;
-  }();
-  if (!bound) why = "HDF5 images need libhdf5: " + failure;
-  return bound ? &h5 : nullptr;
+  };
+  return library_table<Hdf5>(
+      VABO_HDF5_SONAME, "HDF5 images need libhdf5: ", why, bind_all, start);
 }
 
 } // namespace

@@ -93,6 +93,31 @@ bool bind(void *library, const char *name, Pointer &pointer)
   return pointer != nullptr;
 }
 
+/* The table of symbols of the library soname, loaded and bound once for
+ * the process, when the first image of its format asks for it: bind_all(
+ * library, table) binds each member (with bind) and returns the name of
+ * the first symbol the library lacks, or null; start(table, failure) then
+ * checks the library and starts it, or returns false with the reason.
+ * null, with why = needs + the reason, when any of it fails. */
+template <typename Table, typename BindAll, typename Start>
+const Table *library_table(const char *soname, const char *needs,
+                           std::string &why, BindAll bind_all, Start start)
+{
+  static Table table;
+  static std::string failure;
+  static const bool ready = [&] {
+    void *library = load_library(soname, failure);
+    if (!library) return false;
+    if (const char *missing = bind_all(library, table)) {
+      failure = std::string(soname) + " has no " + missing;
+      return false;
+    }
+    return start(table, failure);
+  }();
+  if (!ready) why = needs + failure;
+  return ready ? &table : nullptr;
+}
+
 /* The readers.  Each reads the image that source names into a fresh
  * image (format set) and returns true, or returns false with the reason
  * in why (no file name; one line). */
