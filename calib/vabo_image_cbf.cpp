@@ -44,20 +44,15 @@ constexpr unsigned char kBinaryMarker[4] = {0x0c, 0x1a, 0x04, 0xd5};
 // clang-format on
 
 struct Cbf {
-#define VABO_FUNCTION(name) decltype(&::name) name = nullptr;
-  VABO_CBF_FUNCTIONS(VABO_FUNCTION)
-#undef VABO_FUNCTION
+  VABO_CBF_FUNCTIONS(VABO_LIBRARY_FUNCTION)
 };
 
 /* libcbf, loaded and bound once for the process; null, with why, when it
  * cannot be. */
 const Cbf *libcbf(std::string &why)
 {
-  auto bind_all = [](void *library, Cbf &cbf) -> const char * {
-#define VABO_BIND(name)                                                        \
-  if (!bind(library, #name, cbf.name)) return #name;
-    VABO_CBF_FUNCTIONS(VABO_BIND)
-#undef VABO_BIND
+  auto bind_all = [](void *library, Cbf &table) -> const char * {
+    VABO_CBF_FUNCTIONS(VABO_LIBRARY_BIND)
     return nullptr;
   };
   return library_table<Cbf>(VABO_CBF_SONAME, "CBF images need libcbf: ", why,

@@ -49,11 +49,9 @@ namespace {
 constexpr unsigned kReadOnly = 0x0000u;
 
 struct Hdf5 {
-#define VABO_FUNCTION(name) decltype(&::name) name = nullptr;
 #define VABO_VARIABLE(name) const hid_t *name = nullptr;
-  VABO_HDF5_FUNCTIONS(VABO_FUNCTION)
+  VABO_HDF5_FUNCTIONS(VABO_LIBRARY_FUNCTION)
   VABO_HDF5_VARIABLES(VABO_VARIABLE)
-#undef VABO_FUNCTION
 #undef VABO_VARIABLE
 };
 
@@ -61,12 +59,9 @@ struct Hdf5 {
  * cannot be. */
 const Hdf5 *libhdf5(std::string &why)
 {
-  auto bind_all = [](void *library, Hdf5 &h5) -> const char * {
-#define VABO_BIND(name)                                                        \
-  if (!bind(library, #name, h5.name)) return #name;
-    VABO_HDF5_FUNCTIONS(VABO_BIND)
-    VABO_HDF5_VARIABLES(VABO_BIND)
-#undef VABO_BIND
+  auto bind_all = [](void *library, Hdf5 &table) -> const char * {
+    VABO_HDF5_FUNCTIONS(VABO_LIBRARY_BIND)
+    VABO_HDF5_VARIABLES(VABO_LIBRARY_BIND)
     return nullptr;
   };
   auto start = [](const Hdf5 &h5, std::string &failure) {

@@ -93,6 +93,14 @@ bool bind(void *library, const char *name, Pointer &pointer)
   return pointer != nullptr;
 }
 
+/* For a table of a library's symbols, listed by name: the member of a
+ * function, of the type its header declares; and, in a bind_all of
+ * library_table (parameters library and table), the binding of one member,
+ * which returns the name when the library lacks it. */
+#define VABO_LIBRARY_FUNCTION(name) decltype(&::name) name = nullptr;
+#define VABO_LIBRARY_BIND(name)                                                \
+  if (!bind(library, #name, table.name)) return #name;
+
 /* The table of symbols of the library soname, loaded and bound once for
  * the process, when the first image of its format asks for it: bind_all(
  * library, table) binds each member (with bind) and returns the name of
