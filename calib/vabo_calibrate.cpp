@@ -134,7 +134,7 @@ double ring_sigma(const double *Par, const int *modes, const double *Cov,
       const double h = std::max(1e-7, 1e-6 * std::fabs(Par[p]));
       double P[NParams];
       std::copy(Par, Par + NParams, P);
-      double u1, u2, d1, d2;
+      double u1 = 0, u2 = 0, d1 = 0, d2 = 0;
       P[p] = Par[p] + h;
       ok = vabo_ring_pixel(P, tth, az, &u1, &u2);
       P[p] = Par[p] - h;
