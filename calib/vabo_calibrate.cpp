@@ -75,26 +75,60 @@ bool on_image(const VaboImage &image, double i1, double i2)
          i2 <= static_cast<double>(image.columns) - 1;
 }
 
+/* The uncertainty of a ring's place is probed at every kSigmaStride-th
+ * of the probe azimuths. */
+constexpr int kSigmaStride = 4;
+constexpr int kSigmaAzimuths = kProbeAzimuths / kSigmaStride;
+static_assert(kSigmaAzimuths * kSigmaStride == kProbeAzimuths);
+
+/* The azimuths at which rings are probed: all, and those of the
+ * uncertainty. */
+struct Probes {
+  double azimuth[kProbeAzimuths];
+  double sigma[kSigmaAzimuths];
+  Probes()
+  {
+    for (int a = 0; a < kProbeAzimuths; ++a)
+      azimuth[a] = -kPi + 2 * kPi * a / kProbeAzimuths;
+    for (int a = 0; a < kSigmaAzimuths; ++a)
+      sigma[a] = azimuth[a * kSigmaStride];
+  }
+};
+const Probes kProbes;
+
+/* A ring's predicted places under one geometry at the first count of
+ * azimuths (the probes by default); ok[a] false where there is none. */
+struct Path {
+  double i1[kProbeAzimuths], i2[kProbeAzimuths];
+  bool ok[kProbeAzimuths];
+
+  Path(const double *Par, double tth, const double *azimuths = kProbes.azimuth,
+       int count = kProbeAzimuths)
+  {
+    vabo_ring_pixels(Par, tth, azimuths, static_cast<size_t>(count), i1, i2,
+                     ok);
+  }
+};
+
 /* Visibility and half gaps of the sorted rings under Par. */
 void survey(const VaboImage &image, const double *Par, std::vector<Ring> &rings)
 {
   const size_t n = rings.size();
+  std::vector<Path> paths;
+  paths.reserve(n);
+  for (const Ring &r : rings) paths.emplace_back(Par, r.pick.two_theta);
   for (size_t k = 0; k < n; ++k) {
     rings[k].visible = false;
     rings[k].halfgap = HUGE_VAL;
+    const Path &p = paths[k];
     for (int a = 0; a < kProbeAzimuths; ++a) {
-      const double az = -kPi + 2 * kPi * a / kProbeAzimuths;
-      double p1, p2;
-      if (!vabo_ring_pixel(Par, rings[k].pick.two_theta, az, &p1, &p2))
-        continue;
-      if (on_image(image, p1, p2)) rings[k].visible = true;
+      if (!p.ok[a]) continue;
+      if (on_image(image, p.i1[a], p.i2[a])) rings[k].visible = true;
       for (size_t j : {k - 1, k + 1}) {
-        if (j >= n) continue; /* k - 1 wraps for k = 0 */
-        double q1, q2;
-        if (!vabo_ring_pixel(Par, rings[j].pick.two_theta, az, &q1, &q2))
-          continue;
-        rings[k].halfgap =
-            std::min(rings[k].halfgap, 0.5 * std::hypot(q1 - p1, q2 - p2));
+        if (j >= n || !paths[j].ok[a]) continue; /* k - 1 wraps for k = 0 */
+        rings[k].halfgap = std::min(rings[k].halfgap,
+                                    0.5 * std::hypot(paths[j].i1[a] - p.i1[a],
+                                                     paths[j].i2[a] - p.i2[a]));
       }
     }
   }
@@ -103,15 +137,11 @@ void survey(const VaboImage &image, const double *Par, std::vector<Ring> &rings)
 /* Largest move (pixels) of ring tth between geometries A and B. */
 double ring_shift(const double *A, const double *B, double tth)
 {
+  const Path a(A, tth), b(B, tth);
   double shift = 0.0;
-  for (int a = 0; a < kProbeAzimuths; ++a) {
-    const double az = -kPi + 2 * kPi * a / kProbeAzimuths;
-    double a1, a2, b1, b2;
-    if (!vabo_ring_pixel(A, tth, az, &a1, &a2) ||
-        !vabo_ring_pixel(B, tth, az, &b1, &b2))
-      continue;
-    shift = std::max(shift, std::hypot(b1 - a1, b2 - a2));
-  }
+  for (int k = 0; k < kProbeAzimuths; ++k)
+    if (a.ok[k] && b.ok[k])
+      shift = std::max(shift, std::hypot(b.i1[k] - a.i1[k], b.i2[k] - a.i2[k]));
   return shift;
 }
 
@@ -124,30 +154,35 @@ double ring_sigma(const double *Par, const int *modes, const double *Cov,
   size_t m = 0;
   for (int p = 0; p < NParams && m < nopt; ++p)
     if (modes[p]) refined[m++] = p;
-  double worst = 0.0;
-  for (int a = 0; a < kProbeAzimuths; a += 4) {
-    const double az = -kPi + 2 * kPi * a / kProbeAzimuths;
-    double J[2][NParams];
-    bool ok = true;
-    for (size_t j = 0; j < m && ok; ++j) {
-      const int p = refined[j];
-      const double h = std::max(1e-7, 1e-6 * std::fabs(Par[p]));
-      double P[NParams];
-      std::copy(Par, Par + NParams, P);
-      double u1 = 0, u2 = 0, d1 = 0, d2 = 0;
-      P[p] = Par[p] + h;
-      ok = vabo_ring_pixel(P, tth, az, &u1, &u2);
-      P[p] = Par[p] - h;
-      ok = ok && vabo_ring_pixel(P, tth, az, &d1, &d2);
-      J[0][j] = (u1 - d1) / (2 * h);
-      J[1][j] = (u2 - d2) / (2 * h);
+  /* The derivatives of the places by central differences, one pair of
+   * geometries per refined parameter. */
+  double J[2][NParams][kSigmaAzimuths];
+  bool ok[kSigmaAzimuths];
+  std::fill(ok, ok + kSigmaAzimuths, true);
+  for (size_t j = 0; j < m; ++j) {
+    const int p = refined[j];
+    const double h = std::max(1e-7, 1e-6 * std::fabs(Par[p]));
+    double P[NParams];
+    std::copy(Par, Par + NParams, P);
+    P[p] = Par[p] + h;
+    const Path up(P, tth, kProbes.sigma, kSigmaAzimuths);
+    P[p] = Par[p] - h;
+    const Path down(P, tth, kProbes.sigma, kSigmaAzimuths);
+    for (int a = 0; a < kSigmaAzimuths; ++a) {
+      ok[a] = ok[a] && up.ok[a] && down.ok[a];
+      if (!ok[a]) continue;
+      J[0][j][a] = (up.i1[a] - down.i1[a]) / (2 * h);
+      J[1][j][a] = (up.i2[a] - down.i2[a]) / (2 * h);
     }
-    if (!ok) continue;
+  }
+  double worst = 0.0;
+  for (int a = 0; a < kSigmaAzimuths; ++a) {
+    if (!ok[a]) continue;
     double var = 0.0;
     for (int c = 0; c < 2; ++c)
       for (size_t i = 0; i < m; ++i)
         for (size_t j = 0; j < m; ++j)
-          var += J[c][i] * Cov[j * nopt + i] * J[c][j];
+          var += J[c][i][a] * Cov[j * nopt + i] * J[c][j][a];
     if (var > 0.0) worst = std::max(worst, std::sqrt(var));
   }
   return worst;

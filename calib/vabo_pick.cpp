@@ -552,6 +552,16 @@ bool vabo_ring_pixel(const double Par[NParams], double two_theta,
   return Model(Par).pixel(two_theta, azimuth, i1, i2);
 }
 
+void vabo_ring_pixels(const double Par[NParams], double two_theta,
+                      const double *azimuths, size_t n, double *i1, double *i2,
+                      bool *ok)
+{
+  if (!Par || !azimuths || !i1 || !i2 || !ok) return;
+  const Model model(Par);
+  for (size_t k = 0; k < n; ++k)
+    ok[k] = model.pixel(two_theta, azimuths[k], &i1[k], &i2[k]);
+}
+
 bool vabo_pick(const VaboImage &image, const double Par[NParams],
                const VaboPickRing *rings, size_t nrings, VaboPickResult &result,
                std::string *error)

@@ -102,4 +102,10 @@ bool vabo_pick(const VaboImage &image, const double Par[NParams],
 bool vabo_ring_pixel(const double Par[NParams], double two_theta,
                      double azimuth, double *i1, double *i2);
 
+/* vabo_ring_pixel at n azimuths, the geometry's rotation built once:
+ * ok[k] and the pixel (i1[k], i2[k]) for azimuths[k]. */
+void vabo_ring_pixels(const double Par[NParams], double two_theta,
+                      const double *azimuths, size_t n, double *i1, double *i2,
+                      bool *ok);
+
 #endif
