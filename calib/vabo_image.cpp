@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <new>
@@ -165,76 +166,53 @@ bool parse_source(const char *text, ImageSource &source, std::string &why)
 
 } // namespace
 
-size_t pixel_size(PixelType type)
+namespace {
+
+/* What each stored type is: its width, its name in messages, and its
+ * conversion; in the order of PixelType. */
+struct PixelTypeInfo {
+  size_t size;
+  const char *name;
+  void (*convert)(const unsigned char *, bool, size_t, float *,
+                  unsigned char *);
+};
+
+template <typename T> constexpr PixelTypeInfo info_of(const char *name)
 {
-  switch (type) {
-  case PixelType::U8:
-  case PixelType::I8: return 1;
-  case PixelType::U16:
-  case PixelType::I16: return 2;
-  case PixelType::U32:
-  case PixelType::I32:
-  case PixelType::F32: return 4;
-  case PixelType::U64:
-  case PixelType::I64:
-  case PixelType::F64: return 8;
-  }
-  return 1;
+  return {sizeof(T), name, convert_as<T>};
 }
 
-const char *pixel_type_name(PixelType type)
+constexpr PixelTypeInfo kPixelTypes[] = {
+    info_of<uint8_t>("unsigned 8-bit integer"),
+    info_of<int8_t>("signed 8-bit integer"),
+    info_of<uint16_t>("unsigned 16-bit integer"),
+    info_of<int16_t>("signed 16-bit integer"),
+    info_of<uint32_t>("unsigned 32-bit integer"),
+    info_of<int32_t>("signed 32-bit integer"),
+    info_of<uint64_t>("unsigned 64-bit integer"),
+    info_of<int64_t>("signed 64-bit integer"),
+    info_of<float>("32-bit float"),
+    info_of<double>("64-bit float"),
+};
+static_assert(std::size(kPixelTypes) ==
+              static_cast<size_t>(PixelType::F64) + 1);
+
+const PixelTypeInfo &info(PixelType type)
 {
-  switch (type) {
-  case PixelType::U8: return "unsigned 8-bit integer";
-  case PixelType::I8: return "signed 8-bit integer";
-  case PixelType::U16: return "unsigned 16-bit integer";
-  case PixelType::I16: return "signed 16-bit integer";
-  case PixelType::U32: return "unsigned 32-bit integer";
-  case PixelType::I32: return "signed 32-bit integer";
-  case PixelType::U64: return "unsigned 64-bit integer";
-  case PixelType::I64: return "signed 64-bit integer";
-  case PixelType::F32: return "32-bit float";
-  case PixelType::F64: return "64-bit float";
-  }
-  return "";
+  return kPixelTypes[static_cast<size_t>(type)];
 }
+
+} // namespace
+
+size_t pixel_size(PixelType type) { return info(type).size; }
+
+const char *pixel_type_name(PixelType type) { return info(type).name; }
 
 void convert_pixels(const void *raw, PixelType type, bool swap, size_t count,
                     float *out, unsigned char *invalid)
 {
-  const auto *bytes = static_cast<const unsigned char *>(raw);
-  switch (type) {
-  case PixelType::U8:
-    convert_as<uint8_t>(bytes, swap, count, out, invalid);
-    break;
-  case PixelType::I8:
-    convert_as<int8_t>(bytes, swap, count, out, invalid);
-    break;
-  case PixelType::U16:
-    convert_as<uint16_t>(bytes, swap, count, out, invalid);
-    break;
-  case PixelType::I16:
-    convert_as<int16_t>(bytes, swap, count, out, invalid);
-    break;
-  case PixelType::U32:
-    convert_as<uint32_t>(bytes, swap, count, out, invalid);
-    break;
-  case PixelType::I32:
-    convert_as<int32_t>(bytes, swap, count, out, invalid);
-    break;
-  case PixelType::U64:
-    convert_as<uint64_t>(bytes, swap, count, out, invalid);
-    break;
-  case PixelType::I64:
-    convert_as<int64_t>(bytes, swap, count, out, invalid);
-    break;
-  case PixelType::F32:
-    convert_as<float>(bytes, swap, count, out, invalid);
-    break;
-  case PixelType::F64:
-    convert_as<double>(bytes, swap, count, out, invalid);
-    break;
-  }
+  info(type).convert(static_cast<const unsigned char *>(raw), swap, count, out,
+                     invalid);
 }
 
 std::string shape_text(uint64_t rows, uint64_t columns)
