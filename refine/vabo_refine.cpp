@@ -110,6 +110,22 @@ struct WavelengthFit {
   double *Target;        /* targets at value, rad */
 };
 
+/* Puts the sums of a walk over N unknowns into sums: A^T W A, summed on
+ * and below its diagonal, mirrored whole. */
+void store_sums(VaboPointSums &sums, size_t N, double squares,
+                const VaboExtremes &extremes, const double *ATA,
+                const double *ATB)
+{
+  sums.squares = squares;
+  sums.mindev = extremes.min;
+  sums.maxdev = extremes.max;
+  for (size_t n = 0; n < N; ++n) {
+    sums.ATB[n] = ATB[n];
+    for (size_t l = n; l < N; ++l)
+      sums.ATA[l * N + n] = sums.ATA[n * N + l] = ATA[l * N + n];
+  }
+}
+
 /* The walk of vabo_point_sums for nopt = N, so that the sums can stay in
  * registers: A^T W A is summed on and above its diagonal only (the products
  * a_n a_l and a_l a_n are the same number) and mirrored at the end. */
@@ -144,14 +160,7 @@ void sum_points(VaboPointSums &sums, const VaboGeometry &geometry, size_t ndata,
       }
     }
   }
-  sums.squares = squares;
-  sums.mindev = extremes.min;
-  sums.maxdev = extremes.max;
-  for (size_t n = 0; n < N; ++n) {
-    sums.ATB[n] = ATB[n];
-    for (size_t l = n; l < N; ++l)
-      sums.ATA[l * N + n] = sums.ATA[n * N + l] = ATA[l * N + n];
-  }
+  store_sums(sums, N, squares, extremes, ATA, ATB);
 }
 
 /* The walk of sum_points with the refined wavelength as unknown nopt,
@@ -191,14 +200,7 @@ void sum_points_wavelength(VaboPointSums &sums, const VaboGeometry &geometry,
       }
     }
   }
-  sums.squares = squares;
-  sums.mindev = extremes.min;
-  sums.maxdev = extremes.max;
-  for (size_t n = 0; n < N; ++n) {
-    sums.ATB[n] = ATB[n];
-    for (size_t l = n; l < N; ++l)
-      sums.ATA[l * N + n] = sums.ATA[n * N + l] = ATA[l * N + n];
-  }
+  store_sums(sums, N, squares, extremes, ATA, ATB);
 }
 
 /* Stores the deviations of the refined parameters (stddev over parts[j],
