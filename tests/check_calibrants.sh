@@ -20,8 +20,5 @@ name=check_calibrants
 . "$source_dir/tests/script_support.sh"
 
 require_python "pyFAI" "pyFAI.calibrant"
-if [ ! -x "$probe" ]; then
-  echo "check_calibrants: $probe not found (build the target vabo_calibrant_probe)" >&2
-  exit 1
-fi
+require_tools "$build_dir" vabo_calibrant_probe
 "$python" "$source_dir/tests/calibrant_crosscheck.py" --probe "$probe"

@@ -17,10 +17,5 @@ name=check_fit2d
 . "$source_dir/tests/script_support.sh"
 
 require_python "pyFAI" "numpy, pyFAI.geometry"
-for tool in vabo_peers_probe vabo_model_probe; do
-  if [ ! -x "$build_dir/tests/$tool" ]; then
-    echo "$name: $build_dir/tests/$tool not found (build the target $tool)" >&2
-    exit 1
-  fi
-done
+require_tools "$build_dir" vabo_peers_probe vabo_model_probe
 exec "$python" "$source_dir/tests/check_fit2d.py" --probe "$build_dir/tests/vabo_peers_probe"

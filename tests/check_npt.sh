@@ -18,10 +18,5 @@ name=check_npt
 . "$source_dir/tests/script_support.sh"
 
 require_python "pyFAI" "pyFAI.control_points, pyFAI.calibrant"
-for tool in vabo_peers_probe vabo_model_probe; do
-  if [ ! -x "$build_dir/tests/$tool" ]; then
-    echo "$name: $build_dir/tests/$tool not found (build the target $tool)" >&2
-    exit 1
-  fi
-done
+require_tools "$build_dir" vabo_peers_probe vabo_model_probe
 exec "$python" "$source_dir/tests/check_npt.py" --probe "$build_dir/tests/vabo_peers_probe"

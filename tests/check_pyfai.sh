@@ -21,10 +21,7 @@ name=check_pyfai
 . "$source_dir/tests/script_support.sh"
 
 require_python "pyFAI or scipy" "numpy, scipy.optimize, pyFAI.geometry"
-if [ ! -x "$probe" ]; then
-  echo "check_pyfai: $probe not found (build the target vabo_model_probe)" >&2
-  exit 1
-fi
+require_tools "$build_dir" vabo_model_probe
 status=0
 "$python" "$source_dir/tests/pyfai_crosscheck.py" --probe "$probe" || status=1
 "$python" "$source_dir/tests/results_crosscheck.py" --vabo "$vabo" \

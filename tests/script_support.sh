@@ -25,6 +25,19 @@ require_python() {
   exit 1
 }
 
+# require_tools BUILD_DIR TOOL...: returns when every TOOL (a test program)
+# is built in BUILD_DIR/tests; otherwise fails (1) with one line naming it.
+require_tools() {
+  local build_dir=$1 tool
+  shift
+  for tool in "$@"; do
+    if [ ! -x "$build_dir/tests/$tool" ]; then
+      echo "$name: $build_dir/tests/$tool not found (build the target $tool)" >&2
+      exit 1
+    fi
+  done
+}
+
 # enter_work_dir: makes a temporary directory `work`, removed when the script
 # exits, and changes into it; exits 1 when it cannot.
 enter_work_dir() {
