@@ -558,8 +558,9 @@ void vabo_ring_pixels(const double Par[NParams], double two_theta,
 {
   if (!Par || !azimuths || !i1 || !i2 || !ok) return;
   const Model model(Par);
+  const double st = std::sin(two_theta), ct = std::cos(two_theta);
   for (size_t k = 0; k < n; ++k)
-    ok[k] = model.pixel(two_theta, azimuths[k], &i1[k], &i2[k]);
+    ok[k] = model.pixel(st, ct, azimuths[k], &i1[k], &i2[k]);
 }
 
 bool vabo_pick(const VaboImage &image, const double Par[NParams],
